@@ -1,0 +1,173 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "file_io.h"
+
+namespace bmpresizer {
+namespace {
+
+// writev takes at most IOV_MAX spans; a smaller batch keeps the stack small.
+constexpr std::size_t kIovBatch = 64;
+
+}  // namespace
+
+OpenResult open_input(const char* path, FileHandle& handle, int& error) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; it means nothing for the
+  // regular files that are read afterwards.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = errno;
+    return OpenResult::failed;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = errno;
+    ::close(fd);
+    return OpenResult::failed;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+    ::close(fd);
+    return OpenResult::is_directory;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) {
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
+  handle = fd;
+  return OpenResult::opened;
+}
+
+OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error) {
+  // Opened without O_TRUNC: the input may be this very file under another
+  // name, and emptying it before the comparison would destroy it.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    error = errno;
+    return OpenResult::failed;
+  }
+  struct stat out_info {};
+  struct stat in_info {};
+  if (::fstat(fd, &out_info) != 0 || ::fstat(input, &in_info) != 0) {
+    error = errno;
+    ::close(fd);
+    return OpenResult::failed;
+  }
+  if (out_info.st_dev == in_info.st_dev && out_info.st_ino == in_info.st_ino) {
+    ::close(fd);
+    return OpenResult::same_as_input;
+  }
+  // Devices such as /dev/null cannot be truncated and need not be.
+  if (S_ISREG(out_info.st_mode) && ::ftruncate(fd, 0) != 0) {
+    error = errno;
+    ::close(fd);
+    return OpenResult::failed;
+  }
+  handle = fd;
+  return OpenResult::opened;
+}
+
+bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t size,
+             std::size_t& read, int& error) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  read = 0;
+  while (read < size) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - read) {
+      error = EOVERFLOW;
+      return false;
+    }
+    const ssize_t got =
+        ::pread(handle, bytes + read, size - read, static_cast<off_t>(offset + read));
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      error = errno;
+      return false;
+    }
+    if (got == 0) {
+      error = 0;
+      return false;
+    }
+    read += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error) {
+  struct iovec iov[kIovBatch];
+  std::size_t next = 0;     // first span not yet handed to the system
+  std::size_t skipped = 0;  // bytes of spans[next] already written
+  for (;;) {
+    while (next < count && spans[next].size == skipped) {
+      ++next;
+      skipped = 0;
+    }
+    if (next == count) {
+      return true;
+    }
+    std::size_t n = 0;
+    for (std::size_t i = next; i < count && n < kIovBatch; ++i, ++n) {
+      const std::size_t done = i == next ? skipped : 0;
+      iov[n].iov_base = const_cast<std::uint8_t*>(spans[i].data + done);
+      iov[n].iov_len = spans[i].size - done;
+    }
+    ssize_t wrote = ::writev(handle, iov, static_cast<int>(n));
+    if (wrote < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      error = errno;
+      return false;
+    }
+    if (wrote == 0) {
+      error = EIO;
+      return false;
+    }
+    // Advance past what was written; a short write resumes mid-span.
+    auto left = static_cast<std::size_t>(wrote);
+    while (left > 0) {
+      const std::size_t rest = spans[next].size - skipped;
+      if (left < rest) {
+        skipped += left;
+        left = 0;
+      } else {
+        left -= rest;
+        skipped = 0;
+        ++next;
+      }
+    }
+  }
+}
+
+bool file_size(FileHandle handle, std::uint64_t& bytes, int& error) {
+  struct stat info {};
+  if (::fstat(handle, &info) != 0) {
+    error = errno;
+    return false;
+  }
+  // Pipes and devices report no size; they then hold no acceptable image.
+  bytes = S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  return true;
+}
+
+void truncate_to_empty(FileHandle handle) { static_cast<void>(::ftruncate(handle, 0)); }
+
+void truncate_to_empty(const char* path) { static_cast<void>(::truncate(path, 0)); }
+
+bool close_file(FileHandle handle, int& error) {
+  // The descriptor is released even when close reports an error, so it is
+  // never retried.
+  if (::close(handle) != 0 && errno != EINTR) {
+    error = errno;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace bmpresizer

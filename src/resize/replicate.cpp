@@ -1,0 +1,258 @@
+#include "replicate.h"
+
+#include <cstring>
+
+namespace bmpresizer {
+namespace {
+
+// The working buffer holds a batch of enlarged rows. 56 KiB fits one
+// enlarged row of 8000 pixels at factor 2 (48000 bytes) and, with the span
+// list, stays under 64 KiB of stack.
+constexpr std::size_t kWorkBytes = 56 * 1024;
+constexpr std::size_t kMaxSpans = 128;
+// Rows shorter than this are copied factor times inside the buffer, so that
+// each system call carries kilobytes rather than a handful of bytes.
+constexpr std::uint64_t kMinSpanBytes = 4096;
+constexpr std::size_t kBytesPerPixel = 3;
+
+const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
+
+// Collects runs of output bytes and hands them to the system in batches.
+// Runs that continue the previous one are merged.
+class SpanWriter {
+ public:
+  SpanWriter(FileHandle output, const Progress* progress, std::uint64_t written,
+             std::uint64_t total)
+      : output_(output), progress_(progress), written_(written), total_(total) {}
+
+  bool add(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+      return true;
+    }
+    if (count_ > 0) {
+      ByteSpan& last = spans_[count_ - 1];
+      if (last.data + last.size == data) {
+        last.size += size;
+        pending_ += size;
+        return true;
+      }
+    }
+    if (count_ == kMaxSpans && !flush()) {
+      return false;
+    }
+    spans_[count_++] = ByteSpan{data, size};
+    pending_ += size;
+    return true;
+  }
+
+  // Writes everything collected; must run before the bytes it points at change.
+  bool flush() {
+    if (count_ == 0) {
+      return true;
+    }
+    if (!write_spans(output_, spans_, count_, error_)) {
+      return false;
+    }
+    written_ += pending_;
+    count_ = 0;
+    pending_ = 0;
+    if (progress_ != nullptr && progress_->report != nullptr) {
+      progress_->report(progress_->context, written_, total_);
+    }
+    return true;
+  }
+
+  int error() const { return error_; }
+
+ private:
+  FileHandle output_;
+  const Progress* progress_;
+  std::uint64_t written_;
+  std::uint64_t total_;
+  ByteSpan spans_[kMaxSpans] = {};
+  std::size_t count_ = 0;
+  std::uint64_t pending_ = 0;
+  int error_ = 0;
+};
+
+// Writes the `pixels` pixels at `source`, each repeated `factor` times, to
+// `dest`. `dest` may overlap `source` but not start before it: working from
+// the last pixel back, every pixel is read before anything is written over it.
+void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                std::uint32_t factor) {
+  if (factor == 1) {
+    std::memmove(dest, source, kBytesPerPixel * pixels);
+    return;
+  }
+  const std::size_t run = kBytesPerPixel * factor;
+  for (std::size_t i = pixels; i-- > 0;) {
+    std::uint8_t pixel[kBytesPerPixel];
+    std::memcpy(pixel, source + kBytesPerPixel * i, kBytesPerPixel);
+    std::uint8_t* out = dest + run * i;
+    for (std::uint32_t k = 0; k < factor; ++k) {
+      std::memcpy(out + kBytesPerPixel * k, pixel, kBytesPerPixel);
+    }
+  }
+}
+
+// Fills `size` bytes at `dest` with copies of the `unit` bytes already there.
+void repeat_forward(std::uint8_t* dest, std::size_t unit, std::size_t size) {
+  std::size_t filled = unit;
+  while (filled < size) {
+    const std::size_t step = filled < size - filled ? filled : size - filled;
+    std::memcpy(dest + filled, dest, step);
+    filled += step;
+  }
+}
+
+Outcome failure(Failure kind, int error, std::uint64_t have = 0, std::uint64_t want = 0) {
+  Outcome outcome;
+  outcome.failure = kind;
+  outcome.error = error;
+  outcome.have = have;
+  outcome.want = want;
+  return outcome;
+}
+
+// Reads `size` bytes at `offset`, mapping a short read to input_shrank: the
+// size was checked against the file before, so the file changed meanwhile.
+Outcome read_exactly(FileHandle input, std::uint64_t offset, std::uint8_t* buffer,
+                     std::size_t size) {
+  std::size_t got = 0;
+  int error = 0;
+  if (read_at(input, offset, buffer, size, got, error)) {
+    return Outcome{};
+  }
+  if (error != 0) {
+    return failure(Failure::read_failed, error);
+  }
+  return failure(Failure::input_shrank, 0, offset + got, offset + size);
+}
+
+Outcome write_failure(const SpanWriter& writer) {
+  return failure(Failure::write_failed, writer.error());
+}
+
+// Rows whose enlargement fits the buffer: read a batch of stored rows with
+// one read, enlarge them in place and write each enlarged row factor times.
+Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayout& in,
+                          const OutputLayout& out, std::uint8_t* work) {
+  const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
+  const std::size_t pixel_bytes = row_bytes - out.pad_bytes;
+  // Short rows are laid out factor times in the buffer (one long run per
+  // batch); long rows once, and the span list repeats them.
+  const bool copies_in_buffer =
+      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= kWorkBytes;
+  const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
+  const std::size_t rows_per_batch = kWorkBytes / slot_bytes;
+
+  std::uint64_t offset = kHeaderBytes;
+  for (std::uint32_t row = 0; row < in.rows;) {
+    const std::uint32_t left = in.rows - row;
+    const auto batch = static_cast<std::uint32_t>(left < rows_per_batch ? left : rows_per_batch);
+    // The last stored row's padding is not needed (and may be missing).
+    const std::size_t read_bytes =
+        static_cast<std::size_t>(in.row_bytes) * (batch - 1) + kBytesPerPixel * in.width;
+    Outcome read = read_exactly(input, offset, work, read_bytes);
+    if (!read.ok()) {
+      return read;
+    }
+    // Last row first: each enlarged row lies at or after its stored bytes, so
+    // working backwards never overwrites a stored row still to be read.
+    for (std::uint32_t r = batch; r-- > 0;) {
+      std::uint8_t* slot = work + slot_bytes * r;
+      expand_row(slot, work + static_cast<std::size_t>(in.row_bytes) * r, in.width, out.factor);
+      std::memset(slot + pixel_bytes, 0, out.pad_bytes);
+      if (copies_in_buffer) {
+        repeat_forward(slot, row_bytes, slot_bytes);
+      }
+    }
+    for (std::uint32_t r = 0; r < batch; ++r) {
+      const std::uint8_t* slot = work + slot_bytes * r;
+      const std::uint32_t writes = copies_in_buffer ? 1 : out.factor;
+      for (std::uint32_t k = 0; k < writes; ++k) {
+        if (!writer.add(slot, slot_bytes)) {
+          return write_failure(writer);
+        }
+      }
+    }
+    // The next batch overwrites the buffer.
+    if (!writer.flush()) {
+      return write_failure(writer);
+    }
+    offset += in.row_bytes * batch;
+    row += batch;
+  }
+  return Outcome{};
+}
+
+// Rows whose enlargement does not fit the buffer: for each repetition, read
+// the stored row again piece by piece, enlarge each piece and write it.
+Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLayout& in,
+                            const OutputLayout& out, std::uint8_t* work) {
+  const std::size_t run_bytes = kBytesPerPixel * out.factor;  // one pixel, enlarged
+  const std::size_t piece_pixels = run_bytes <= kWorkBytes ? kWorkBytes / run_bytes : 1;
+  // When even one enlarged pixel exceeds the buffer, the buffer holds as many
+  // copies as fit and the pixel's run is written from it in several spans.
+  const std::size_t copies_per_fill = run_bytes <= kWorkBytes ? 0 : kWorkBytes / kBytesPerPixel;
+
+  std::uint64_t row_offset = kHeaderBytes;
+  for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
+    for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
+      for (std::uint32_t x = 0; x < in.width;) {
+        const std::uint32_t left = in.width - x;
+        const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
+        Outcome read =
+            read_exactly(input, row_offset + kBytesPerPixel * x, work, kBytesPerPixel * pixels);
+        if (!read.ok()) {
+          return read;
+        }
+        if (copies_per_fill == 0) {
+          expand_row(work, work, pixels, out.factor);
+          if (!writer.add(work, run_bytes * pixels)) {
+            return write_failure(writer);
+          }
+        } else {
+          const std::size_t fill_bytes = kBytesPerPixel * copies_per_fill;
+          repeat_forward(work, kBytesPerPixel, fill_bytes);
+          for (std::size_t done = 0; done < run_bytes; done += fill_bytes) {
+            const std::size_t rest = run_bytes - done;
+            if (!writer.add(work, rest < fill_bytes ? rest : fill_bytes)) {
+              return write_failure(writer);
+            }
+          }
+        }
+        if (!writer.flush()) {
+          return write_failure(writer);
+        }
+        x += pixels;
+      }
+      if (!writer.add(kZeroPadding, out.pad_bytes)) {
+        return write_failure(writer);
+      }
+    }
+  }
+  if (!writer.flush()) {
+    return write_failure(writer);
+  }
+  return Outcome{};
+}
+
+}  // namespace
+
+Outcome replicate_rows(FileHandle input, FileHandle output, const InputLayout& input_layout,
+                       const OutputLayout& output_layout, const Progress* progress) {
+  // Zero width or height: the output is its headers (rows of zero pixels have
+  // zero padding too).
+  if (input_layout.width == 0 || input_layout.rows == 0) {
+    return Outcome{};
+  }
+  std::uint8_t work[kWorkBytes];
+  SpanWriter writer(output, progress, kHeaderBytes, output_layout.file_bytes);
+  if (output_layout.row_bytes <= kWorkBytes) {
+    return replicate_batched(input, writer, input_layout, output_layout, work);
+  }
+  return replicate_long_rows(input, writer, input_layout, output_layout, work);
+}
+
+}  // namespace bmpresizer
