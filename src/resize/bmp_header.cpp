@@ -71,15 +71,11 @@ Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size
   if (header_bytes < kHeaderBytes) {
     return refuse(Failure::header_truncated, header_bytes, kHeaderBytes);
   }
-  // The pixel data must follow the two headers directly: a larger information
-  // header (V4, V5) or a colour table moves it.
+  // Checked in the order that gives the most useful answer: the header kind,
+  // then the pixel format, then where the pixels start.
   const std::uint32_t info_size = get_u32le(header + kBiSize);
   if (info_size != kInfoHeaderSize) {
     return refuse(Failure::info_header_size, info_size);
-  }
-  const std::uint32_t offset = get_u32le(header + kBfOffBits);
-  if (offset != kHeaderBytes) {
-    return refuse(Failure::pixel_offset, offset);
   }
   const std::uint16_t bit_count = get_u16le(header + kBiBitCount);
   if (bit_count != kBitsPerPixel) {
@@ -88,6 +84,12 @@ Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size
   const std::uint32_t compression = get_u32le(header + kBiCompression);
   if (compression != kBiRgb) {
     return refuse(Failure::compression, compression);
+  }
+  // The pixel data must follow the two headers directly; a colour table or a
+  // gap moves it.
+  const std::uint32_t offset = get_u32le(header + kBfOffBits);
+  if (offset != kHeaderBytes) {
+    return refuse(Failure::pixel_offset, offset);
   }
   const std::int32_t width = get_i32le(header + kBiWidth);
   if (width < 0) {

@@ -1,0 +1,261 @@
+#!/usr/bin/env bash
+# Benchmark bmpresize against the physical limit (dd writing the same number
+# of bytes) and against general image tools doing the same enlargement.
+#
+#   bench/run.sh [--quick]
+#
+# The tool is $BMPRESIZE if set, else build/cli/bmpresize (built in Release
+# if missing). Inputs and outputs go to bench/work/ (gitignored); inputs are
+# kept for reruns, outputs are deleted after each case.
+#
+# Per command: one warm-up run (under /usr/bin/time, which gives the peak
+# RSS), then the best of 3 timed runs for bmpresize and dd, best of 2 for
+# the general tools; --quick times one run of each.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BENCH=$ROOT/bench
+WORK=$BENCH/work
+PY=${PYTHON:-python3}
+
+OURS_RUNS=3
+PEER_RUNS=2
+if [[ ${1:-} == --quick ]]; then
+  OURS_RUNS=1
+  PEER_RUNS=1
+elif [[ $# -gt 0 ]]; then
+  echo "usage: bench/run.sh [--quick]" >&2
+  exit 2
+fi
+
+# Cases: width height factor.
+CASES=(
+  "1920 1080 2"
+  "4000 3000 3"
+  "256 256 16"
+  "8000 6000 2"
+)
+
+# ---- the tool under test ----------------------------------------------------
+
+if [[ -n ${BMPRESIZE:-} ]]; then
+  TOOL=$BMPRESIZE
+  [[ -x $TOOL ]] || { echo "BMPRESIZE=$TOOL is not an executable" >&2; exit 1; }
+else
+  TOOL=$ROOT/build/cli/bmpresize
+  if [[ ! -x $TOOL ]]; then
+    echo "building bmpresize (Release) ..."
+    (cd "$ROOT" && cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+      cmake --build build >/dev/null)
+  fi
+  # Timing a debug build would be meaningless: say so loudly.
+  build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$ROOT/build/CMakeCache.txt" 2>/dev/null || true)
+  if [[ $build_type != Release ]]; then
+    echo "WARNING: build/ is configured as '${build_type:-unknown}', not Release" >&2
+  fi
+fi
+
+mkdir -p "$WORK"
+
+# ---- which general tools are installed --------------------------------------
+
+PEERS=()    # names of the general tools found, in table order
+SKIPPED=()  # names of those not found
+
+if command -v gm >/dev/null; then PEERS+=(gm); else SKIPPED+=("GraphicsMagick (gm)"); fi
+
+# ImageMagick: a `convert` early in PATH may be something else entirely (on
+# some machines /usr/local/bin/convert is), so check the candidates that are
+# ImageMagick's own before falling back to whatever `convert` PATH finds.
+IM=""
+for candidate in magick /usr/bin/magick /usr/bin/convert /usr/bin/convert-im6.q16 convert; do
+  path=$(command -v "$candidate" 2>/dev/null) || continue
+  if "$path" -version 2>/dev/null | grep -q ImageMagick; then IM=$path; break; fi
+done
+if [[ -n $IM ]]; then PEERS+=(imagemagick); else SKIPPED+=("ImageMagick"); fi
+
+if /usr/bin/python3 -c 'import PIL' 2>/dev/null; then PEERS+=(pillow); else SKIPPED+=("Pillow"); fi
+if command -v vips >/dev/null; then PEERS+=(vips); else SKIPPED+=("libvips (vips)"); fi
+
+ENLARGE=""
+if command -v pnmenlarge >/dev/null; then ENLARGE=pnmenlarge
+elif command -v pamenlarge >/dev/null; then ENLARGE=pamenlarge; fi
+if [[ -n $ENLARGE ]] && command -v bmptopnm >/dev/null && command -v ppmtobmp >/dev/null; then
+  PEERS+=(netpbm)
+else
+  SKIPPED+=("netpbm")
+fi
+
+# ---- helpers -------------------------------------------------------------------
+
+# Floating-point arithmetic and formatting through awk.
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+
+# peer_command NAME IN OUT FACTOR: print the command (one argument per line).
+# The label and output suffix come from peer_label / peer_suffix.
+peer_command() {
+  local name=$1 in=$2 out=$3 f=$4
+  case $name in
+    gm) printf '%s\n' gm convert "$in" -sample "$((f * 100))%" "$out" ;;
+    # BMP3: asks for the 40-byte header; plain BMP gets a 124-byte one.
+    imagemagick) printf '%s\n' "$IM" "$in" -sample "$((f * 100))%" "BMP3:$out" ;;
+    pillow) printf '%s\n' /usr/bin/python3 -c \
+      'import sys; from PIL import Image
+im = Image.open(sys.argv[1]); f = int(sys.argv[3])
+im.resize((im.width * f, im.height * f), Image.NEAREST).save(sys.argv[2])' \
+      "$in" "$out" "$f" ;;
+    vips) printf '%s\n' vips zoom "$in" "$out" "$f" "$f" ;;
+    vips-ppm) printf '%s\n' vips zoom "$in" "$out" "$f" "$f" ;;
+    # -bpp=24: without it ppmtobmp writes a palette image when it finds few
+    # colours. The measured RSS is the largest of the three processes.
+    netpbm) printf '%s\n' bash -c \
+      "bmptopnm \"\$1\" 2>/dev/null | $ENLARGE $f | ppmtobmp -bpp=24 >\"\$2\" 2>/dev/null" \
+      bash "$in" "$out" ;;
+  esac
+}
+
+peer_label() {
+  case $1 in
+    gm) echo "GraphicsMagick gm convert -sample" ;;
+    imagemagick) echo "ImageMagick $(basename "$IM") -sample" ;;
+    pillow) echo "Pillow resize NEAREST" ;;
+    vips) echo "libvips vips zoom (BMP via its ImageMagick saver)" ;;
+    vips-ppm) echo "libvips vips zoom (writes .ppm, not BMP)" ;;
+    netpbm) echo "netpbm bmptopnm | $ENLARGE | ppmtobmp (pipeline)" ;;
+  esac
+}
+
+peer_suffix() { [[ $1 == vips-ppm ]] && echo ppm || echo bmp; }
+
+# ---- the cases -----------------------------------------------------------------
+
+echo "# bmpresize benchmark"
+echo
+echo "tool: $TOOL"
+echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
+echo "runs: warm-up + best of $OURS_RUNS (bmpresize, dd), warm-up + best of $PEER_RUNS (general tools)"
+echo "general tools found: ${PEERS[*]:-none}"
+echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
+
+OUR_RSS=()   # per case: "output_bytes rss_kib label"
+FAILED=0
+
+for spec in "${CASES[@]}"; do
+  read -r W H F <<<"$spec"
+  in=$WORK/in_${W}x${H}.bmp
+  if [[ ! -f $in ]]; then
+    "$PY" "$BENCH/make_bmp.py" "$in" "$W" "$H"
+  fi
+  OW=$((W * F))
+  OH=$((H * F))
+  expected=$((54 + OH * ((OW * 3 + 3) / 4 * 4)))
+  ours_out=$WORK/out_ours.bmp
+  log=$WORK/last.log
+
+  echo
+  echo "## ${W}x${H} x$F -> ${OW}x${OH}, output $expected bytes ($(calc '%.1f' "$expected / 1048576") MiB)"
+  echo
+
+  rows=()  # "label|seconds|rss_kib|verified" ("-" seconds when it failed)
+
+  # The physical limit: write the same number of bytes to the same folder.
+  read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+    --remove "$WORK/dd.out" --log "$log" -- \
+    dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none)
+  [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log")" >&2; exit 1; }
+  dd_t=$t
+  rows+=("dd (same bytes, same folder)|$t|$rss|-")
+  rm -f "$WORK/dd.out"
+
+  # Our tool.
+  read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+    --remove "$ours_out" --log "$log" -- "$TOOL" "$in" "$ours_out" "$F")
+  if [[ $status != ok ]]; then
+    echo "bmpresize failed (exit $t): $(tail -n1 "$log")" >&2
+    exit 1
+  fi
+  ours_t=$t
+  ours_rss=$rss
+  size=$(stat -c %s "$ours_out")
+  if [[ $size == "$expected" ]]; then
+    verified="OK (size $size)"
+  else
+    verified="MISMATCH (size $size, expected $expected)"
+    FAILED=1
+  fi
+  rows+=("**bmpresize**|$t|$rss|$verified")
+  OUR_RSS+=("$expected $rss ${W}x${H}x$F")
+
+  # General tools: time, then compare their pixels with ours.
+  peers=("${PEERS[@]}")
+  fastest=""
+  fastest_label=""
+  i=0
+  while ((i < ${#peers[@]})); do
+    name=${peers[i]}
+    i=$((i + 1))
+    out=$WORK/out_$name.$(peer_suffix "$name")
+    mapfile -t cmd < <(peer_command "$name" "$in" "$out" "$F")
+    read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$PEER_RUNS" \
+      --remove "$out" --log "$log" -- "${cmd[@]}")
+    label=$(peer_label "$name")
+    if [[ $status != ok ]]; then
+      reason=$(tail -n1 "$log" | cut -c1-100)
+      rows+=("$label|-|-|failed (exit $t): ${reason:-no message}")
+      # vips saves BMP only through ImageMagick; if that fails, time vips
+      # writing its own PPM instead so it still gets a row.
+      [[ $name == vips ]] && peers+=(vips-ppm)
+      rm -f "$out"
+      continue
+    fi
+    if reason=$("$PY" "$BENCH/compare_pixels.py" "$ours_out" "$out"); then
+      verified=OK
+    else
+      verified="MISMATCH: $reason"
+      FAILED=1
+    fi
+    rows+=("$label|$t|$rss|$verified")
+    if [[ -z $fastest ]] || awk "BEGIN { exit !($t < $fastest) }"; then
+      fastest=$t
+      fastest_label=$label
+    fi
+    rm -f "$out"
+  done
+  rm -f "$ours_out"
+
+  echo "| tool | wall s | ratio to dd | ours faster by (tool/ours) | peak RSS MiB | verified |"
+  echo "|---|---:|---:|---:|---:|---|"
+  for row in "${rows[@]}"; do
+    IFS='|' read -r label t rss verified <<<"$row"
+    if [[ $t == - ]]; then
+      echo "| $label | - | - | - | - | $verified |"
+    else
+      echo "| $label | $(calc '%.4f' "$t") | $(calc '%.2f' "$t / $dd_t") |" \
+        "$(calc '%.2f' "$t / $ours_t") | $(calc '%.2f' "$rss / 1024") | $verified |"
+    fi
+  done
+  echo
+  echo "- ours/dd = $(calc '%.2f' "$ours_t / $dd_t") (target <= 1.5)"
+  if [[ -n $fastest ]]; then
+    echo "- fastest general tool / ours = $(calc '%.1f' "$fastest / $ours_t") ($fastest_label) (target >= 5)"
+  else
+    echo "- fastest general tool / ours = n/a (no general tool succeeded)"
+  fi
+  echo "- ours peak RSS = $(calc '%.2f' "$ours_rss / 1024") MiB (target < 4 MiB)"
+done
+
+# Memory must not grow with the image: compare the smallest and the largest
+# output among the cases.
+echo
+mapfile -t sorted < <(printf '%s\n' "${OUR_RSS[@]}" | sort -n)
+read -r _ small_rss small_label <<<"${sorted[0]}"
+read -r _ large_rss large_label <<<"${sorted[${#sorted[@]} - 1]}"
+all_rss=$(printf '%s\n' "${OUR_RSS[@]}" | awk '{ printf "%s%s %d KiB", sep, $3, $2; sep = ", " }')
+echo "ours peak RSS: smallest output ($small_label) $small_rss KiB, largest output ($large_label) $large_rss KiB," \
+  "difference $((large_rss - small_rss)) KiB (target: within 256 KiB); all cases: $all_rss"
+
+if ((FAILED)); then
+  echo
+  echo "some outputs did not verify (see MISMATCH above)"
+  exit 1
+fi

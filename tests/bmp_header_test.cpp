@@ -1,0 +1,209 @@
+// Header checks and the derivation of the enlarged headers.
+#include "bmp_header.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bmp_testing.h"
+
+namespace {
+
+using bmpresizer::Failure;
+using bmptest::BmpFields;
+using bmptest::Bytes;
+
+struct Header {
+  std::uint8_t bytes[bmpresizer::kHeaderBytes] = {};
+};
+
+Header header_of(const BmpFields& fields) {
+  const Bytes bytes = bmptest::make_bmp(fields, {});
+  Header header;
+  std::memcpy(header.bytes, bytes.data(), sizeof header.bytes);
+  return header;
+}
+
+BmpFields sized(std::int32_t width, std::int32_t height) {
+  BmpFields fields;
+  fields.width = width;
+  fields.height = height;
+  return fields;
+}
+
+// Worked examples, computed by hand from the format's rules.
+struct Derivation {
+  std::int32_t width, height, factor;
+  std::int32_t want_width, want_height;
+  std::uint32_t want_image_size, want_file_size;
+};
+
+class DeriveTest : public ::testing::TestWithParam<Derivation> {};
+
+TEST_P(DeriveTest, RewritesExactlyTheFourSizeFields) {
+  const Derivation& d = GetParam();
+  BmpFields fields = sized(d.width, d.height);
+  fields.file_size = 999999;  // wrong on purpose: must be replaced
+  fields.image_size = 0;      // allowed for uncompressed images
+  fields.planes = 3;          // not checked, copied
+  fields.reserved2 = 0xBEEF;
+  const Header in = header_of(fields);
+  bmpresizer::InputLayout layout;
+  ASSERT_EQ(bmpresizer::check_input_header(in.bytes, 54, 1u << 30, layout).failure, Failure::none);
+
+  Header out;
+  bmpresizer::OutputLayout out_layout;
+  ASSERT_EQ(
+      bmpresizer::derive_output_header(in.bytes, layout, d.factor, out.bytes, out_layout).failure,
+      Failure::none);
+  BmpFields want = fields;
+  want.width = d.want_width;
+  want.height = d.want_height;
+  want.image_size = d.want_image_size;
+  want.file_size = d.want_file_size;
+  const Header expected = header_of(want);
+  EXPECT_EQ(Bytes(out.bytes, out.bytes + 54), Bytes(expected.bytes, expected.bytes + 54));
+  EXPECT_EQ(out_layout.file_bytes, d.want_file_size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, DeriveTest,
+    ::testing::Values(Derivation{1, 2, 2, 2, 4, 32, 86}, Derivation{3, -2, 3, 9, -6, 168, 222},
+                      Derivation{4, 1, 1, 4, 1, 12, 66}, Derivation{5, 3, 2, 10, 6, 192, 246},
+                      Derivation{0, 5, 7, 0, 35, 0, 54}, Derivation{6, 0, 3, 18, 0, 0, 54},
+                      Derivation{1, 1, 1, 1, 1, 4, 58}));
+
+// Every check, each with a file that fails only that one.
+struct Refusal {
+  const char* name;
+  BmpFields fields;
+  std::size_t header_bytes;
+  std::uint64_t file_bytes;
+  Failure want;
+  std::uint64_t want_have;
+};
+
+BmpFields with(BmpFields fields, void (*change)(BmpFields&)) {
+  change(fields);
+  return fields;
+}
+
+class CheckTest : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(CheckTest, RefusesWithTheFailingCheck) {
+  const Refusal& r = GetParam();
+  const Header header = header_of(r.fields);
+  bmpresizer::InputLayout layout;
+  const bmpresizer::Outcome outcome =
+      bmpresizer::check_input_header(header.bytes, r.header_bytes, r.file_bytes, layout);
+  EXPECT_EQ(outcome.failure, r.want) << r.name;
+  EXPECT_EQ(outcome.have, r.want_have) << r.name;
+}
+
+const BmpFields k2x2 = sized(2, 2);  // needs 54 + 8 + 6 = 68 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCheck, CheckTest,
+    ::testing::Values(
+        Refusal{"signature BA", with(k2x2, [](BmpFields& f) { f.type = 0x4142; }), 54, 68,
+                Failure::not_bmp, 0x4142},
+        Refusal{"empty file", k2x2, 0, 0, Failure::not_bmp, 0},
+        Refusal{"53 bytes", k2x2, 53, 53, Failure::header_truncated, 53},
+        Refusal{"V4 header", with(k2x2, [](BmpFields& f) { f.info_size = 108; }), 54, 68,
+                Failure::info_header_size, 108},
+        Refusal{"V5 header", with(k2x2, [](BmpFields& f) { f.info_size = 124; }), 54, 68,
+                Failure::info_header_size, 124},
+        Refusal{"8 bits", with(k2x2, [](BmpFields& f) { f.bit_count = 8; }), 54, 68,
+                Failure::bit_count, 8},
+        Refusal{"32 bits", with(k2x2, [](BmpFields& f) { f.bit_count = 32; }), 54, 68,
+                Failure::bit_count, 32},
+        Refusal{"RLE8", with(k2x2, [](BmpFields& f) { f.compression = 1; }), 54, 68,
+                Failure::compression, 1},
+        Refusal{"bitfields", with(k2x2, [](BmpFields& f) { f.compression = 3; }), 54, 68,
+                Failure::compression, 3},
+        Refusal{"colour table", with(k2x2, [](BmpFields& f) { f.pixel_offset = 1078; }), 54, 68,
+                Failure::pixel_offset, 1078},
+        Refusal{"offset 53", with(k2x2, [](BmpFields& f) { f.pixel_offset = 53; }), 54, 68,
+                Failure::pixel_offset, 53},
+        Refusal{"negative width", sized(-2, 2), 54, 68, Failure::negative_width, 0xFFFFFFFE},
+        Refusal{"one byte short", k2x2, 54, 67, Failure::pixels_truncated, 67},
+        Refusal{"rows but no pixels", k2x2, 54, 54, Failure::pixels_truncated, 54},
+        Refusal{"huge declared size", sized(0x7FFFFFFF, 0x7FFFFFFF), 54, 100,
+                Failure::pixels_truncated, 100},
+        Refusal{"INT32_MIN rows", sized(1, INT32_MIN), 54, 1000, Failure::pixels_truncated, 1000}));
+
+TEST(CheckInputHeader, AcceptsAMissingLastRowPadding) {
+  // 2 x 2: the first row needs its 2 padding bytes, the last one need not.
+  const Header header = header_of(sized(2, 2));
+  bmpresizer::InputLayout layout;
+  EXPECT_TRUE(bmpresizer::check_input_header(header.bytes, 54, 54 + 8 + 6, layout).ok());
+  EXPECT_EQ(layout.rows, 2u);
+  EXPECT_EQ(layout.row_bytes, 8u);
+}
+
+TEST(CheckInputHeader, AcceptsZeroWidthWithAnyHeight) {
+  const Header header = header_of(sized(0, INT32_MIN));
+  bmpresizer::InputLayout layout;
+  EXPECT_TRUE(bmpresizer::check_input_header(header.bytes, 54, 54, layout).ok());
+  EXPECT_TRUE(layout.top_down);
+  EXPECT_EQ(layout.rows, 0x80000000u);
+}
+
+// Enlargements the format cannot hold, with their limits worked out by hand.
+struct TooLarge {
+  const char* name;
+  std::int32_t width, height, factor;
+  Failure want;
+  std::uint64_t want_value;
+};
+
+class TooLargeTest : public ::testing::TestWithParam<TooLarge> {};
+
+TEST_P(TooLargeTest, IsRefused) {
+  const TooLarge& t = GetParam();
+  const Header header = header_of(sized(t.width, t.height));
+  bmpresizer::InputLayout layout;
+  ASSERT_TRUE(bmpresizer::check_input_header(header.bytes, 54, UINT64_MAX / 2, layout).ok())
+      << t.name;
+  Header out;
+  bmpresizer::OutputLayout out_layout;
+  const bmpresizer::Outcome outcome =
+      bmpresizer::derive_output_header(header.bytes, layout, t.factor, out.bytes, out_layout);
+  EXPECT_EQ(outcome.failure, t.want) << t.name;
+  if (t.want == Failure::factor_below_one) {
+    EXPECT_EQ(outcome.have, static_cast<std::uint32_t>(t.want_value)) << t.name;
+  } else {
+    EXPECT_EQ(outcome.want, t.want_value) << t.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, TooLargeTest,
+    ::testing::Values(
+        TooLarge{"factor 0", 2, 2, 0, Failure::factor_below_one, 0},
+        TooLarge{"factor -1", 2, 2, -1, Failure::factor_below_one, 0xFFFFFFFF},
+        TooLarge{"factor INT32_MIN", 2, 2, INT32_MIN, Failure::factor_below_one, 0x80000000},
+        TooLarge{"width 2^30 x 2", 0x40000000, 0, 2, Failure::width_too_large, 0x80000000},
+        TooLarge{"height 2^30 x 2", 0, 0x40000000, 2, Failure::height_too_large, 0x80000000},
+        TooLarge{"top-down 2^30 x 2", 0, -0x40000000, 2, Failure::height_too_large, 0x80000000},
+        TooLarge{"INT32_MIN rows x 1", 0, INT32_MIN, 1, Failure::height_too_large, 0x80000000},
+        // 21845 pixels: 65535 bytes + 1 padding = 65536 per row; 65536 rows
+        // make 2^32 bytes of pixels, over the 32-bit bfSize.
+        TooLarge{"just over 4 GiB", 21845, 65536, 1, Failure::file_too_large, 4294967296ull + 54},
+        TooLarge{"5 GiB", 20000, 20000, 3, Failure::file_too_large, 54ull + 180000ull * 60000ull}));
+
+TEST(DeriveOutputHeader, AcceptsTheLargestFileThatFits) {
+  // 65535 rows of 65536 bytes: 4294901760 + 54 bytes, under 4 GiB - 1.
+  const Header header = header_of(sized(21845, -65535));
+  bmpresizer::InputLayout layout;
+  ASSERT_TRUE(bmpresizer::check_input_header(header.bytes, 54, UINT64_MAX / 2, layout).ok());
+  Header out;
+  bmpresizer::OutputLayout out_layout;
+  ASSERT_TRUE(
+      bmpresizer::derive_output_header(header.bytes, layout, 1, out.bytes, out_layout).ok());
+  EXPECT_EQ(out_layout.file_bytes, 4294901814u);
+  EXPECT_EQ(Bytes(out.bytes + 2, out.bytes + 6), (Bytes{0x36, 0x00, 0xFF, 0xFF}));
+  EXPECT_EQ(Bytes(out.bytes + 22, out.bytes + 26), (Bytes{0x01, 0x00, 0xFF, 0xFF}));  // -65535
+}
+
+}  // namespace

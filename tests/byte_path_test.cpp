@@ -1,0 +1,83 @@
+// Wide paths to UTF-8 byte paths, whatever the locale.
+#include "byte_path.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+namespace {
+
+using bmpresizer::PathConversion;
+
+struct Conversion {
+  const char* name;
+  std::wstring wide;
+  PathConversion want_status;
+  std::string want_bytes;
+};
+
+class ToBytePathTest : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(ToBytePathTest, ConvertsToUtf8) {
+  const Conversion& c = GetParam();
+  char buffer[bmpresizer::kPathBufferBytes];
+  EXPECT_EQ(bmpresizer::to_byte_path(c.wide.c_str(), buffer), c.want_status) << c.name;
+  EXPECT_EQ(std::string(buffer), c.want_bytes) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Characters, ToBytePathTest,
+    ::testing::Values(
+        Conversion{"ascii", L"/tmp/a b.bmp", PathConversion::converted, "/tmp/a b.bmp"},
+        Conversion{"empty", L"", PathConversion::converted, ""},
+        Conversion{"two bytes", L"\x00E9\x07FF", PathConversion::converted, "\xC3\xA9\xDF\xBF"},
+        Conversion{"three bytes", L"\x0800\x65E5\xFFFD", PathConversion::converted,
+                   "\xE0\xA0\x80\xE6\x97\xA5\xEF\xBF\xBD"},
+        Conversion{"four bytes", L"\U0001F600\U0010FFFF", PathConversion::converted,
+                   "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        Conversion{"lone high surrogate", std::wstring(L"a") + wchar_t(0xD83D) + L"b",
+                   PathConversion::not_unicode, ""},
+        Conversion{"lone low surrogate", std::wstring(1, wchar_t(0xDFFF)),
+                   PathConversion::not_unicode, ""},
+        Conversion{"above U+10FFFF", std::wstring(1, wchar_t(0x110000)),
+                   PathConversion::not_unicode, ""}));
+
+TEST(ToBytePath, NullIsAnEmptyPath) {
+  char buffer[bmpresizer::kPathBufferBytes];
+  buffer[0] = 'x';
+  EXPECT_EQ(bmpresizer::to_byte_path(nullptr, buffer), PathConversion::null_path);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST(ToBytePath, LongestPathThatFitsAndOneMore) {
+  char buffer[bmpresizer::kPathBufferBytes];
+  const std::wstring fits(bmpresizer::kPathBufferBytes - 1, L'x');
+  EXPECT_EQ(bmpresizer::to_byte_path(fits.c_str(), buffer), PathConversion::converted);
+  EXPECT_EQ(std::string(buffer).size(), bmpresizer::kPathBufferBytes - 1);
+
+  const std::wstring over(bmpresizer::kPathBufferBytes, L'x');
+  EXPECT_EQ(bmpresizer::to_byte_path(over.c_str(), buffer), PathConversion::too_long);
+  EXPECT_EQ(std::string(buffer), std::string(bmpresizer::kPathBufferBytes - 1, 'x'));
+}
+
+TEST(ToBytePath, ShortensTooLongPathsAtACharacterBoundary) {
+  char buffer[bmpresizer::kPathBufferBytes];
+  // Three-byte characters do not divide the buffer evenly.
+  const std::wstring over(bmpresizer::kPathBufferBytes, wchar_t(0x65E5));
+  EXPECT_EQ(bmpresizer::to_byte_path(over.c_str(), buffer), PathConversion::too_long);
+  const std::string shortened(buffer);
+  EXPECT_EQ(shortened.size() % 3, 0u);
+  EXPECT_GT(shortened.size(), bmpresizer::kPathBufferBytes - 4);
+}
+
+TEST(ToBytePath, IgnoresTheLocale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  std::setlocale(LC_ALL, "C");
+  char buffer[bmpresizer::kPathBufferBytes];
+  EXPECT_EQ(bmpresizer::to_byte_path(L"\x0434", buffer), PathConversion::converted);
+  EXPECT_EQ(std::string(buffer), "\xD0\xB4");
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,377 @@
+// BMPResizer as a host calls it: exact output bytes, the enlargement of many
+// shapes checked by an independent decoder, and every result code.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmp_testing.h"
+#include "bmpresizer.h"
+
+namespace {
+
+using bmptest::BmpFields;
+using bmptest::Bytes;
+using bmptest::TempDir;
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+Bytes repeat(const Bytes& part, int times) {
+  Bytes out;
+  for (int i = 0; i < times; ++i) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+BmpFields fields_of(std::int32_t width, std::int32_t height, std::uint32_t image_size,
+                    std::uint32_t file_size) {
+  BmpFields fields;
+  fields.width = width;
+  fields.height = height;
+  fields.image_size = image_size;
+  fields.file_size = file_size;
+  return fields;
+}
+
+int resize(const std::string& in, const std::string& out, int factor) {
+  return BMPResizer(bmptest::widen(in).c_str(), bmptest::widen(out).c_str(), factor);
+}
+
+// Hand-written inputs and the exact files they must give.
+struct Exact {
+  const char* name;
+  Bytes input;
+  int factor;
+  Bytes want;
+};
+
+class ExactOutputTest : public ::testing::TestWithParam<Exact> {};
+
+TEST_P(ExactOutputTest, WritesExactlyTheseBytes) {
+  const Exact& e = GetParam();
+  TempDir dir;
+  bmptest::write_file(dir.file("in.bmp"), e.input);
+  ASSERT_EQ(resize(dir.file("in.bmp"), dir.file("out.bmp"), e.factor), BMPRESIZER_SUCCESS);
+  EXPECT_EQ(bmptest::read_file(dir.file("out.bmp")), e.want) << e.name;
+}
+
+const Bytes P0{0x01, 0x02, 0x03}, P1{0x0A, 0x0B, 0x0C};
+const Bytes A{0x10, 0x11, 0x12}, B{0x20, 0x21, 0x22}, C{0x30, 0x31, 0x32};
+const Bytes D{0x40, 0x41, 0x42}, E{0x50, 0x51, 0x52}, F{0x60, 0x61, 0x62};
+const Bytes G{0x70, 0x71, 0x72}, H{0x80, 0x81, 0x82};
+const Bytes junk1{0xEE}, junk2{0xEE, 0xEE}, junk3{0xEE, 0xEE, 0xEE};
+const Bytes zero1{0}, zero2{0, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, ExactOutputTest,
+    ::testing::Values(
+        // 1 x 2, factor 2: four rows of 8 bytes, 86 bytes in all.
+        Exact{"1x2 factor 2",
+              bmptest::make_bmp(fields_of(1, 2, 8, 62), concat({P0, junk1, P1, junk1})), 2,
+              bmptest::make_bmp(fields_of(2, 4, 32, 86), concat({P0, P0, zero2, P0, P0, zero2, P1,
+                                                                 P1, zero2, P1, P1, zero2}))},
+        // 3 wide, 2 high top-down, factor 3: rows stay in stored order and
+        // the height stays negative; the last row's padding is missing.
+        Exact{"3x-2 factor 3",
+              bmptest::make_bmp(fields_of(3, -2, 0, 0), concat({A, B, C, junk3, D, E, F})), 3,
+              bmptest::make_bmp(fields_of(9, -6, 168, 222),
+                                concat({repeat(concat({A, A, A, B, B, B, C, C, C, zero1}), 3),
+                                        repeat(concat({D, D, D, E, E, E, F, F, F, zero1}), 3)}))},
+        // Factor 1: the same rows, but padding zeroed and trailing bytes
+        // dropped; bfSize and biSizeImage corrected.
+        Exact{"2x2 factor 1",
+              bmptest::make_bmp(fields_of(2, 2, 1234, 5678),
+                                concat({G, H, junk2, H, G, junk2, Bytes{1, 2, 3, 4, 5}})),
+              1, bmptest::make_bmp(fields_of(2, 2, 16, 70), concat({G, H, zero2, H, G, zero2}))},
+        // 4 x 1: no padding in input or output.
+        Exact{"4x1 factor 1", bmptest::make_bmp(fields_of(4, 1, 0, 0), concat({A, B, C, D})), 1,
+              bmptest::make_bmp(fields_of(4, 1, 12, 66), concat({A, B, C, D}))},
+        // Zero height, zero width: headers alone.
+        Exact{"3x0 factor 5", bmptest::make_bmp(fields_of(3, 0, 0, 0), {}), 5,
+              bmptest::make_bmp(fields_of(15, 0, 0, 54), {})},
+        Exact{"0x4 factor 2", bmptest::make_bmp(fields_of(0, 4, 0, 0), {}), 2,
+              bmptest::make_bmp(fields_of(0, 8, 0, 54), {})}));
+
+// Many shapes and factors, checked pixel by pixel by an independent decoder.
+struct Shape {
+  std::int32_t width, height;
+  int factor;
+  std::size_t trailing;
+};
+
+class EnlargementTest : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(EnlargementTest, RepeatsEveryPixelAndRow) {
+  const Shape& s = GetParam();
+  TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(
+      s.width, s.height, static_cast<std::uint32_t>(s.width * 131 + s.factor), s.trailing);
+  bmptest::write_file(dir.file("in.bmp"), input);
+  ASSERT_EQ(resize(dir.file("in.bmp"), dir.file("out.bmp"), s.factor), BMPRESIZER_SUCCESS);
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file("out.bmp")), s.factor),
+            "");
+}
+
+// Every width mod 4 with every small factor, bottom-up and top-down.
+std::vector<Shape> small_shapes() {
+  std::vector<Shape> shapes;
+  for (std::int32_t width = 0; width <= 8; ++width) {
+    for (std::int32_t height : {0, 1, 2, -3}) {
+      for (int factor : {1, 2, 3, 4, 5, 7}) {
+        shapes.push_back(Shape{width, height, factor, 3});
+      }
+    }
+  }
+  return shapes;
+}
+
+INSTANTIATE_TEST_SUITE_P(SmallImages, EnlargementTest, ::testing::ValuesIn(small_shapes()));
+
+// Shapes that take each way through the buffer: many short rows per batch,
+// rows long enough to be written straight from the buffer, and rows whose
+// enlargement does not fit it at all.
+INSTANTIATE_TEST_SUITE_P(BufferPaths, EnlargementTest,
+                         ::testing::Values(Shape{1, 5000, 2, 0}, Shape{3, -5000, 1, 1},
+                                           Shape{100, 300, 2, 0}, Shape{700, 40, 2, 2},
+                                           Shape{1365, 9, 14, 0}, Shape{7000, 2, 3, 0},
+                                           Shape{7001, -3, 3, 5}, Shape{20000, 2, 1, 0},
+                                           Shape{64, 2, 300, 0}));
+
+TEST(Enlargement, EnlargesTheSuiteImage) {
+  TempDir dir;
+  const std::string in = bmptest::data_dir() + "/bmpsuite/g/rgb24.bmp";
+  for (int factor : {1, 2, 3, 6}) {
+    ASSERT_EQ(resize(in, dir.file("out.bmp"), factor), BMPRESIZER_SUCCESS);
+    EXPECT_EQ(bmptest::check_enlargement(bmptest::read_file(in),
+                                         bmptest::read_file(dir.file("out.bmp")), factor),
+              "")
+        << "factor " << factor;
+  }
+}
+
+// A factor so large that one enlarged pixel exceeds the working buffer; the
+// 1.1 GB output streams through a pipe into a checker.
+TEST(Enlargement, StreamsAHugeFactorThroughAPipe) {
+  TempDir dir;
+  const Bytes input = bmptest::make_bmp(fields_of(1, 1, 0, 0), Bytes{0x11, 0x22, 0x33});
+  bmptest::write_file(dir.file("in.bmp"), input);
+  ASSERT_EQ(mkfifo(dir.file("out.pipe").c_str(), 0600), 0);
+  const std::uint64_t factor = 19200;          // 3 x 19200 bytes per enlarged pixel
+  const std::uint64_t row_bytes = 3 * factor;  // 57600, a multiple of four
+  std::string problem = "reader did not run";
+  std::uint64_t total = 0;
+  std::thread reader([&] {
+    FILE* pipe = std::fopen(dir.file("out.pipe").c_str(), "rb");
+    if (pipe == nullptr) {
+      problem = "cannot open pipe";
+      return;
+    }
+    problem.clear();
+    static std::uint8_t chunk[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+      for (std::size_t i = 0; i < got && problem.empty(); ++i, ++total) {
+        if (total < 54) {
+          continue;
+        }
+        const auto want = static_cast<std::uint8_t>(0x11 * ((total - 54) % 3 + 1));
+        if (chunk[i] != want) {
+          problem = "byte " + std::to_string(total) + " differs";
+        }
+      }
+    }
+    std::fclose(pipe);
+  });
+  const int code = resize(dir.file("in.bmp"), dir.file("out.pipe"), static_cast<int>(factor));
+  reader.join();
+  EXPECT_EQ(code, BMPRESIZER_SUCCESS);
+  EXPECT_EQ(problem, "");
+  EXPECT_EQ(total, 54 + row_bytes * factor);
+}
+
+// The result codes and what each leaves behind.
+class ResultCodes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    good_ = bmptest::make_random_bmp(5, 3, 42);
+    bmptest::write_file(dir_.file("in.bmp"), good_);
+    bmptest::write_file(dir_.file("existing.bmp"), Bytes{'o', 'l', 'd'});
+  }
+
+  // Calls BMPResizer with raw wide strings and returns its code and what it
+  // printed.
+  std::pair<int, std::string> call(const wchar_t* in, const wchar_t* out, int factor) {
+    bmptest::StdoutCapture capture;
+    const int code = BMPResizer(in, out, factor);
+    return {code, capture.finish()};
+  }
+  std::pair<int, std::string> call(const std::string& in, const std::string& out, int factor) {
+    return call(bmptest::widen(in).c_str(), bmptest::widen(out).c_str(), factor);
+  }
+
+  void expect_input_untouched() { EXPECT_EQ(bmptest::read_file(dir_.file("in.bmp")), good_); }
+
+  TempDir dir_;
+  Bytes good_;
+};
+
+TEST_F(ResultCodes, MissingInputPrintsAndLeavesTheOutputAlone) {
+  const auto [code, printed] = call(dir_.file("missing.bmp"), dir_.file("existing.bmp"), 2);
+  EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_INPUT);
+  EXPECT_EQ(printed, "Could not open " + dir_.file("missing.bmp") + ".\n");
+  EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), (Bytes{'o', 'l', 'd'}));
+  const auto second = call(dir_.file("missing.bmp"), dir_.file("new.bmp"), 2);
+  EXPECT_EQ(second.first, BMPRESIZER_CANNOT_OPEN_INPUT);
+  EXPECT_FALSE(bmptest::file_exists(dir_.file("new.bmp")));
+}
+
+TEST_F(ResultCodes, InputsThatCannotBeOpened) {
+  const std::string long_name = dir_.path() + "/" + std::string(PATH_MAX, 'a');
+  const std::wstring long_wide = bmptest::widen(long_name);
+  const wchar_t lone_surrogate[] = {L'a', static_cast<wchar_t>(0xD800), L'\0'};
+  const wchar_t beyond_unicode[] = {static_cast<wchar_t>(0x110000), L'\0'};
+  const std::wstring out = bmptest::widen(dir_.file("existing.bmp"));
+  struct Case {
+    const char* name;
+    const wchar_t* input;
+    std::string printed;
+  } cases[] = {
+      {"a directory", nullptr, "Could not open " + dir_.path() + ".\n"},
+      {"a null pointer", nullptr, "Could not open .\n"},
+      {"an empty path", L"", "Could not open .\n"},
+      {"a lone surrogate", lone_surrogate, "Could not open .\n"},
+      {"a value above U+10FFFF", beyond_unicode, "Could not open .\n"},
+  };
+  const std::wstring dir_wide = bmptest::widen(dir_.path());
+  cases[0].input = dir_wide.c_str();
+  for (const Case& c : cases) {
+    const auto [code, printed] = call(c.input, out.c_str(), 2);
+    EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_INPUT) << c.name;
+    EXPECT_EQ(printed, c.printed) << c.name;
+  }
+  // Too long for the path buffer: refused, the message shows a shortened path.
+  const auto [code, printed] = call(long_wide.c_str(), out.c_str(), 2);
+  EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_INPUT);
+  EXPECT_EQ(printed.rfind("Could not open " + dir_.path() + "/aaaa", 0), 0u);
+  EXPECT_LT(printed.size(), long_name.size());
+  EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), (Bytes{'o', 'l', 'd'}));
+}
+
+TEST_F(ResultCodes, UnreadableInput) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root reads every file";
+  }
+  bmptest::write_file(dir_.file("secret.bmp"), good_);
+  chmod(dir_.file("secret.bmp").c_str(), 0);
+  EXPECT_EQ(call(dir_.file("secret.bmp"), dir_.file("out.bmp"), 2).first,
+            BMPRESIZER_CANNOT_OPEN_INPUT);
+}
+
+TEST_F(ResultCodes, OutputsThatCannotBeOpened) {
+  ASSERT_EQ(symlink(dir_.file("in.bmp").c_str(), dir_.file("soft.bmp").c_str()), 0);
+  ASSERT_EQ(link(dir_.file("in.bmp").c_str(), dir_.file("hard.bmp").c_str()), 0);
+  const std::string long_name = dir_.path() + "/" + std::string(PATH_MAX, 'b');
+  const std::string same_via_dots = dir_.path() + "/./in.bmp";
+  const std::wstring in = bmptest::widen(dir_.file("in.bmp"));
+  const std::wstring outputs[] = {
+      bmptest::widen(dir_.file("no-such-folder/out.bmp")),
+      bmptest::widen(dir_.path()),
+      bmptest::widen(long_name),
+      bmptest::widen(dir_.file("in.bmp")),
+      bmptest::widen(same_via_dots),
+      bmptest::widen(dir_.file("soft.bmp")),
+      bmptest::widen(dir_.file("hard.bmp")),
+  };
+  for (const std::wstring& out : outputs) {
+    const auto [code, printed] = call(in.c_str(), out.c_str(), 2);
+    EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_OUTPUT) << std::string(out.begin(), out.end());
+    EXPECT_EQ(printed, "");
+    expect_input_untouched();
+  }
+  const auto [code, printed] = call(in.c_str(), nullptr, 2);
+  EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_OUTPUT);
+  EXPECT_EQ(printed, "");
+  EXPECT_FALSE(bmptest::file_exists(dir_.file("no-such-folder")));
+  expect_input_untouched();
+}
+
+TEST_F(ResultCodes, RefusedInputsLeaveAnEmptyOutput) {
+  BmpFields eight_bit;
+  eight_bit.width = 2;
+  eight_bit.height = 2;
+  eight_bit.bit_count = 8;
+  eight_bit.pixel_offset = 54 + 1024;
+  const Bytes inputs[] = {
+      bmptest::make_bmp(eight_bit, Bytes(1024 + 8, 0)),
+      Bytes(good_.begin(), good_.begin() + 53),                 // shorter than the headers
+      Bytes(good_.begin(), good_.end() - 16),                   // rows missing
+      bmptest::make_bmp(fields_of(-5, 3, 0, 0), Bytes(48, 0)),  // negative width
+      Bytes{'B', 'M'},
+  };
+  for (const Bytes& input : inputs) {
+    bmptest::write_file(dir_.file("bad.bmp"), input);
+    bmptest::write_file(dir_.file("existing.bmp"), Bytes{'o', 'l', 'd'});
+    // The input is judged before the factor: 0 would be refused with 6.
+    for (int factor : {2, 0}) {
+      const auto [code, printed] = call(dir_.file("bad.bmp"), dir_.file("existing.bmp"), factor);
+      EXPECT_EQ(code, BMPRESIZER_UNSUPPORTED_INPUT) << input.size() << " bytes";
+      EXPECT_EQ(printed, "");
+      EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), Bytes{});
+    }
+  }
+}
+
+TEST_F(ResultCodes, ImpossibleEnlargementsLeaveAnEmptyOutput) {
+  // A real 3 x 1 image: factors below 1, a width over 2^31 - 1 (3 x 2^30)
+  // and a file over 4 GiB (40000 rows of 360000 bytes).
+  const Bytes narrow = bmptest::make_random_bmp(3, 1, 7);
+  bmptest::write_file(dir_.file("narrow.bmp"), narrow);
+  for (int factor : {0, -1, INT_MIN, 0x40000000, 40000}) {
+    bmptest::write_file(dir_.file("existing.bmp"), Bytes{'o', 'l', 'd'});
+    const auto [code, printed] = call(dir_.file("narrow.bmp"), dir_.file("existing.bmp"), factor);
+    EXPECT_EQ(code, BMPRESIZER_OUTPUT_TOO_LARGE) << "factor " << factor;
+    EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), Bytes{});
+  }
+}
+
+TEST_F(ResultCodes, AFullDiskIsAnError) {
+  if (!bmptest::file_exists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  EXPECT_EQ(call(dir_.file("in.bmp"), "/dev/full", 2).first, BMPRESIZER_IO_ERROR);
+  expect_input_untouched();
+}
+
+TEST_F(ResultCodes, NonAsciiNamesWork) {
+  // Cyrillic, CJK and a character outside the Basic Multilingual Plane.
+  const std::string in_name = dir_.file("\xD0\xB2\xD1\x85\xD0\xBE\xD0\xB4.bmp");
+  const std::string out_name = dir_.file("\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.bmp");
+  bmptest::write_file(in_name, good_);
+  const std::wstring in = bmptest::widen(dir_.path()) + L"/\x0432\x0445\x043E\x0434.bmp";
+  const std::wstring out = bmptest::widen(dir_.path()) + L"/\x65E5\x672C-\U0001F600.bmp";
+  const auto [code, printed] = call(in.c_str(), out.c_str(), 3);
+  ASSERT_EQ(code, BMPRESIZER_SUCCESS);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(bmptest::check_enlargement(good_, bmptest::read_file(out_name), 3), "");
+}
+
+TEST_F(ResultCodes, ReplacesAnExistingOutput) {
+  bmptest::write_file(dir_.file("existing.bmp"), Bytes(100000, 0x55));
+  ASSERT_EQ(call(dir_.file("in.bmp"), dir_.file("existing.bmp"), 2).first, BMPRESIZER_SUCCESS);
+  EXPECT_EQ(bmptest::check_enlargement(good_, bmptest::read_file(dir_.file("existing.bmp")), 2),
+            "");
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+#include "bmp_testing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace bmptest {
+namespace {
+
+void push_u16(Bytes& out, std::uint32_t value) {
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+  out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+}
+
+void push_u32(Bytes& out, std::uint32_t value) {
+  push_u16(out, value & 0xFFFF);
+  push_u16(out, value >> 16);
+}
+
+std::uint32_t u32_at(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::int32_t i32_at(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(u32_at(b, at));
+}
+
+// Bytes per stored row as the format defines it: rows of bits are rounded up
+// to whole 32-bit words.
+std::uint64_t stride_of(std::uint64_t width) { return (24 * width + 31) / 32 * 4; }
+
+std::string describe(const char* what, std::uint64_t have, std::uint64_t want) {
+  std::ostringstream text;
+  text << what << ": have " << have << ", want " << want;
+  return text.str();
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "bmpresizer-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave folders without permissions behind; restore them first.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    throw std::runtime_error("cannot write " + path);
+  }
+}
+
+bool file_exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
+}
+
+std::wstring widen(const std::string& ascii_path) {
+  return std::wstring(ascii_path.begin(), ascii_path.end());
+}
+
+std::string data_dir() { return BMPRESIZER_TEST_DATA_DIR; }
+
+Bytes make_bmp(const BmpFields& f, const Bytes& pixel_data) {
+  Bytes out;
+  push_u16(out, f.type);
+  push_u32(out,
+           f.file_size != 0 ? f.file_size : static_cast<std::uint32_t>(54 + pixel_data.size()));
+  push_u16(out, f.reserved1);
+  push_u16(out, f.reserved2);
+  push_u32(out, f.pixel_offset);
+  push_u32(out, f.info_size);
+  push_u32(out, static_cast<std::uint32_t>(f.width));
+  push_u32(out, static_cast<std::uint32_t>(f.height));
+  push_u16(out, f.planes);
+  push_u16(out, f.bit_count);
+  push_u32(out, f.compression);
+  push_u32(out, f.image_size);
+  push_u32(out, static_cast<std::uint32_t>(f.x_ppm));
+  push_u32(out, static_cast<std::uint32_t>(f.y_ppm));
+  push_u32(out, f.colours_used);
+  push_u32(out, f.colours_important);
+  out.insert(out.end(), pixel_data.begin(), pixel_data.end());
+  return out;
+}
+
+Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t seed,
+                      std::size_t trailing) {
+  std::mt19937 random(seed);
+  const std::uint64_t rows = height < 0
+                                 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
+                                 : static_cast<std::uint64_t>(height);
+  const std::uint64_t stride = stride_of(static_cast<std::uint64_t>(width));
+  Bytes pixels;
+  for (std::uint64_t y = 0; y < rows; ++y) {
+    for (std::uint64_t i = 0; i < stride; ++i) {
+      pixels.push_back(i < 3 * static_cast<std::uint64_t>(width)
+                           ? static_cast<std::uint8_t>(random() & 0xFF)
+                           : std::uint8_t{0xEE});
+    }
+  }
+  for (std::size_t i = 0; i < trailing; ++i) {
+    pixels.push_back(0xA5);
+  }
+  BmpFields fields;
+  fields.width = width;
+  fields.height = height;
+  fields.image_size = static_cast<std::uint32_t>(stride * rows);
+  fields.reserved1 = 0x1234;  // odd values that must be copied unchanged
+  fields.colours_important = 7;
+  return make_bmp(fields, pixels);
+}
+
+std::string check_enlargement(const Bytes& input, const Bytes& output, int factor) {
+  if (output.size() < 54) {
+    return describe("output length", output.size(), 54);
+  }
+  const std::int32_t in_width = i32_at(input, 18);
+  const std::int32_t in_height = i32_at(input, 22);
+  const std::int64_t want_width = static_cast<std::int64_t>(in_width) * factor;
+  const std::int64_t want_height = static_cast<std::int64_t>(in_height) * factor;
+  if (i32_at(output, 18) != want_width) {
+    return describe("biWidth", static_cast<std::uint64_t>(i32_at(output, 18)),
+                    static_cast<std::uint64_t>(want_width));
+  }
+  if (i32_at(output, 22) != want_height) {
+    return describe("biHeight", static_cast<std::uint64_t>(i32_at(output, 22)),
+                    static_cast<std::uint64_t>(want_height));
+  }
+  const std::uint64_t out_width = static_cast<std::uint64_t>(want_width);
+  const std::uint64_t out_rows =
+      static_cast<std::uint64_t>(want_height < 0 ? -want_height : want_height);
+  const std::uint64_t out_stride = stride_of(out_width);
+  const std::uint64_t in_stride = stride_of(static_cast<std::uint64_t>(in_width));
+  if (u32_at(output, 34) != out_stride * out_rows) {
+    return describe("biSizeImage", u32_at(output, 34), out_stride * out_rows);
+  }
+  if (u32_at(output, 2) != 54 + out_stride * out_rows) {
+    return describe("bfSize", u32_at(output, 2), 54 + out_stride * out_rows);
+  }
+  if (output.size() != 54 + out_stride * out_rows) {
+    return describe("output length", output.size(), 54 + out_stride * out_rows);
+  }
+  for (std::size_t i = 0; i < 54; ++i) {
+    const bool rewritten = (i >= 2 && i < 6) || (i >= 18 && i < 26) || (i >= 34 && i < 38);
+    if (!rewritten && output[i] != input[i]) {
+      return describe("header byte", i, i);
+    }
+  }
+  const auto f = static_cast<std::uint64_t>(factor);
+  for (std::uint64_t y = 0; y < out_rows; ++y) {
+    const std::uint8_t* out_row = output.data() + 54 + y * out_stride;
+    const std::uint8_t* in_row = input.data() + 54 + (y / f) * in_stride;
+    for (std::uint64_t x = 0; x < out_width; ++x) {
+      for (std::uint64_t c = 0; c < 3; ++c) {
+        if (out_row[3 * x + c] != in_row[3 * (x / f) + c]) {
+          std::ostringstream text;
+          text << "pixel (" << x << ", " << y << ") channel " << c << ": have "
+               << int{out_row[3 * x + c]} << ", want " << int{in_row[3 * (x / f) + c]};
+          return text.str();
+        }
+      }
+    }
+    for (std::uint64_t i = 3 * out_width; i < out_stride; ++i) {
+      if (out_row[i] != 0) {
+        return describe("padding byte of row", y, 0);
+      }
+    }
+  }
+  return "";
+}
+
+StdoutCapture::StdoutCapture() {
+  std::fflush(stdout);
+  char pattern[] = "/tmp/bmpresizer-stdout-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd < 0) {
+    throw std::runtime_error("mkstemp failed");
+  }
+  path_ = pattern;
+  saved_fd_ = dup(STDOUT_FILENO);
+  dup2(fd, STDOUT_FILENO);
+  close(fd);
+}
+
+std::string StdoutCapture::finish() {
+  if (finished_) {
+    return "";
+  }
+  finished_ = true;
+  std::fflush(stdout);
+  dup2(saved_fd_, STDOUT_FILENO);
+  close(saved_fd_);
+  const Bytes bytes = read_file(path_);
+  std::remove(path_.c_str());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+StdoutCapture::~StdoutCapture() { finish(); }
+
+}  // namespace bmptest

@@ -1,0 +1,93 @@
+// Test helpers: temporary folders, whole-file I/O, a hand-rolled BMP encoder
+// for fixtures and an independent checker of enlarged images. None of it uses
+// the library's own code, so that tests compare against independent facts.
+#ifndef BMPRESIZER_TESTS_BMP_TESTING_H
+#define BMPRESIZER_TESTS_BMP_TESTING_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bmptest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+bool file_exists(const std::string& path);
+std::wstring widen(const std::string& ascii_path);
+
+// The folder holding the copied test images (set by the build).
+std::string data_dir();
+
+// Header fields of a fixture; the defaults make an accepted 24-bit BMP.
+struct BmpFields {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint16_t type = 0x4D42;  // "BM"
+  std::uint32_t file_size = 0;  // 0: the true length of the file
+  std::uint32_t pixel_offset = 54;
+  std::uint32_t info_size = 40;
+  std::uint16_t planes = 1;
+  std::uint16_t bit_count = 24;
+  std::uint32_t compression = 0;
+  std::uint32_t image_size = 0;
+  std::int32_t x_ppm = 2835;
+  std::int32_t y_ppm = 2835;
+  std::uint32_t colours_used = 0;
+  std::uint32_t colours_important = 0;
+  std::uint16_t reserved1 = 0;
+  std::uint16_t reserved2 = 0;
+};
+
+// The 54 header bytes for `fields` followed by `pixel_data` as given.
+Bytes make_bmp(const BmpFields& fields, const Bytes& pixel_data);
+
+// A 24-bit image of random pixels with padding bytes 0xEE (never zero, so
+// that copied padding shows), `width` x |height|, top-down for a negative
+// height, and `trailing` junk bytes after the last row.
+Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t seed,
+                      std::size_t trailing = 0);
+
+// Checks that `output` is `input` enlarged `factor` times by pixel
+// repetition, decoding both with the format's own rules: same header except
+// bfSize, biWidth, biHeight and biSizeImage; exactly bfSize bytes; pixel
+// (x, y) equal to input pixel (x / factor, y / factor) in stored row order;
+// zero padding. Returns "" or a description of the first difference.
+std::string check_enlargement(const Bytes& input, const Bytes& output, int factor);
+
+// Captures what is written to standard output (file descriptor 1) while it
+// lives.
+class StdoutCapture {
+ public:
+  StdoutCapture();
+  ~StdoutCapture();
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  // Stops capturing and returns the text.
+  std::string finish();
+
+ private:
+  int saved_fd_ = -1;
+  std::string path_;
+  bool finished_ = false;
+};
+
+}  // namespace bmptest
+
+#endif
