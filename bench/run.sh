@@ -99,10 +99,9 @@ peer_command() {
     gm) printf '%s\n' gm convert "$in" -sample "$((f * 100))%" "$out" ;;
     # BMP3: asks for the 40-byte header; plain BMP gets a 124-byte one.
     imagemagick) printf '%s\n' "$IM" "$in" -sample "$((f * 100))%" "BMP3:$out" ;;
+    # One line: the arguments travel one per line through mapfile.
     pillow) printf '%s\n' /usr/bin/python3 -c \
-      'import sys; from PIL import Image
-im = Image.open(sys.argv[1]); f = int(sys.argv[3])
-im.resize((im.width * f, im.height * f), Image.NEAREST).save(sys.argv[2])' \
+      'import sys; from PIL import Image; im = Image.open(sys.argv[1]); f = int(sys.argv[3]); im.resize((im.width * f, im.height * f), Image.NEAREST).save(sys.argv[2])' \
       "$in" "$out" "$f" ;;
     vips) printf '%s\n' vips zoom "$in" "$out" "$f" "$f" ;;
     vips-ppm) printf '%s\n' vips zoom "$in" "$out" "$f" "$f" ;;
