@@ -81,7 +81,9 @@ class SpanWriter {
 void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                 std::uint32_t factor) {
   if (factor == 1) {
-    std::memmove(dest, source, kBytesPerPixel * pixels);
+    if (dest != source) {
+      std::memmove(dest, source, kBytesPerPixel * pixels);
+    }
     return;
   }
   const std::size_t run = kBytesPerPixel * factor;
