@@ -17,6 +17,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH=$ROOT/bench
 WORK=$BENCH/work
 PY=${PYTHON:-python3}
+TAB=$'\t'
 
 OURS_RUNS=3
 PEER_RUNS=2
@@ -116,7 +117,7 @@ peer_command() {
 peer_label() {
   case $1 in
     gm) echo "GraphicsMagick gm convert -sample" ;;
-    imagemagick) echo "ImageMagick $(basename "$IM") -sample" ;;
+    imagemagick) echo "ImageMagick $IM -sample, BMP3:" ;;
     pillow) echo "Pillow resize NEAREST" ;;
     vips) echo "libvips vips zoom (BMP via its ImageMagick saver)" ;;
     vips-ppm) echo "libvips vips zoom (writes .ppm, not BMP)" ;;
@@ -155,7 +156,9 @@ for spec in "${CASES[@]}"; do
   echo "## ${W}x${H} x$F -> ${OW}x${OH}, output $expected bytes ($(calc '%.1f' "$expected / 1048576") MiB)"
   echo
 
-  rows=()  # "label|seconds|rss_kib|verified" ("-" seconds when it failed)
+  # One row per command: label, seconds, rss_kib, verified, separated by tabs
+  # (labels may contain "|"); seconds is "-" when the command failed.
+  rows=()
 
   # The physical limit: write the same number of bytes to the same folder.
   read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
@@ -163,7 +166,7 @@ for spec in "${CASES[@]}"; do
     dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none)
   [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log")" >&2; exit 1; }
   dd_t=$t
-  rows+=("dd (same bytes, same folder)|$t|$rss|-")
+  rows+=("dd (same bytes, same folder)${TAB}$t${TAB}$rss${TAB}-")
   rm -f "$WORK/dd.out"
 
   # Our tool.
@@ -182,7 +185,7 @@ for spec in "${CASES[@]}"; do
     verified="MISMATCH (size $size, expected $expected)"
     FAILED=1
   fi
-  rows+=("**bmpresize**|$t|$rss|$verified")
+  rows+=("**bmpresize**${TAB}$t${TAB}$rss${TAB}$verified")
   OUR_RSS+=("$expected $rss ${W}x${H}x$F")
 
   # General tools: time, then compare their pixels with ours.
@@ -199,8 +202,8 @@ for spec in "${CASES[@]}"; do
       --remove "$out" --log "$log" -- "${cmd[@]}")
     label=$(peer_label "$name")
     if [[ $status != ok ]]; then
-      reason=$(tail -n1 "$log" | cut -c1-100)
-      rows+=("$label|-|-|failed (exit $t): ${reason:-no message}")
+      reason=$(tail -n1 "$log" | cut -c1-100 | tr "$TAB|" "  ")
+      rows+=("$label${TAB}-${TAB}-${TAB}failed (exit $t): ${reason:-no message}")
       # vips saves BMP only through ImageMagick; if that fails, time vips
       # writing its own PPM instead so it still gets a row.
       [[ $name == vips ]] && peers+=(vips-ppm)
@@ -213,7 +216,7 @@ for spec in "${CASES[@]}"; do
       verified="MISMATCH: $reason"
       FAILED=1
     fi
-    rows+=("$label|$t|$rss|$verified")
+    rows+=("$label${TAB}$t${TAB}$rss${TAB}$verified")
     if [[ -z $fastest ]] || awk "BEGIN { exit !($t < $fastest) }"; then
       fastest=$t
       fastest_label=$label
@@ -225,7 +228,8 @@ for spec in "${CASES[@]}"; do
   echo "| tool | wall s | ratio to dd | ours faster by (tool/ours) | peak RSS MiB | verified |"
   echo "|---|---:|---:|---:|---:|---|"
   for row in "${rows[@]}"; do
-    IFS='|' read -r label t rss verified <<<"$row"
+    IFS=$TAB read -r label t rss verified <<<"$row"
+    label=${label//|/\\|}  # a literal | would end the markdown cell
     if [[ $t == - ]]; then
       echo "| $label | - | - | - | - | $verified |"
     else
