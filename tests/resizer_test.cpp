@@ -12,6 +12,7 @@
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
+#include "replicate.h"
 
 namespace {
 
@@ -142,12 +143,17 @@ INSTANTIATE_TEST_SUITE_P(SmallImages, EnlargementTest, ::testing::ValuesIn(small
 // Shapes that take each way through the buffer: many short rows per batch,
 // rows long enough to be written straight from the buffer, and rows whose
 // enlargement does not fit it at all.
+// The widest row at factor 3 whose enlargement still fits the buffer.
+constexpr std::int32_t kWidestBatched =
+    static_cast<std::int32_t>(bmpresizer::kReplicateBufferBytes / 9);
+
 INSTANTIATE_TEST_SUITE_P(BufferPaths, EnlargementTest,
                          ::testing::Values(Shape{1, 5000, 2, 0}, Shape{3, -5000, 1, 1},
                                            Shape{100, 300, 2, 0}, Shape{700, 40, 2, 2},
-                                           Shape{1365, 9, 14, 0}, Shape{7000, 2, 3, 0},
-                                           Shape{7001, -3, 3, 5}, Shape{20000, 2, 1, 0},
-                                           Shape{64, 2, 300, 0}));
+                                           Shape{1365, 9, 14, 0}, Shape{kWidestBatched, 2, 3, 0},
+                                           Shape{kWidestBatched + 1, 2, 3, 0},
+                                           Shape{kWidestBatched + 5, -3, 3, 5},
+                                           Shape{30000, 2, 1, 0}, Shape{64, 2, 300, 0}));
 
 TEST(Enlargement, EnlargesTheSuiteImage) {
   TempDir dir;
@@ -162,7 +168,7 @@ TEST(Enlargement, EnlargesTheSuiteImage) {
 }
 
 // A factor so large that one enlarged pixel exceeds the working buffer; the
-// 1.1 GB output streams through a pipe into a checker.
+// 1.4 GB output streams through a pipe into a checker.
 TEST(Enlargement, StreamsAHugeFactorThroughAPipe) {
   TempDir dir;
   const Bytes input = bmptest::make_bmp(fields_of(1, 1, 0, 0), Bytes{0x11, 0x22, 0x33});

@@ -62,8 +62,10 @@ OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, i
     ::close(fd);
     return OpenResult::same_as_input;
   }
-  // Devices such as /dev/null cannot be truncated and need not be.
-  if (S_ISREG(out_info.st_mode) && ::ftruncate(fd, 0) != 0) {
+  // Devices such as /dev/null cannot be truncated and need not be. A new,
+  // empty file is left alone: on ext4, truncating a file makes its close wait
+  // until the data written afterwards reaches the disk.
+  if (S_ISREG(out_info.st_mode) && out_info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
     error = errno;
     ::close(fd);
     return OpenResult::failed;

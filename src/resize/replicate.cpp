@@ -5,11 +5,13 @@
 namespace bmpresizer {
 namespace {
 
-// The working buffer holds a batch of enlarged rows. 56 KiB fits one
-// enlarged row of 8000 pixels at factor 2 (48000 bytes) and, with the span
-// list, stays under 64 KiB of stack.
-constexpr std::size_t kWorkBytes = 56 * 1024;
-constexpr std::size_t kMaxSpans = 128;
+// The working buffer holds a batch of enlarged rows; with the span list it
+// takes 63 KiB of stack. Each system call writes up to factor times the
+// buffer, and fewer, larger writes are markedly faster, so the buffer takes
+// nearly all of the 64 KiB the call may use. 64 spans cover a batch of
+// large rows factor times over.
+constexpr std::size_t kWorkBytes = kReplicateBufferBytes;
+constexpr std::size_t kMaxSpans = 64;
 // Rows shorter than this are copied factor times inside the buffer, so that
 // each system call carries kilobytes rather than a handful of bytes.
 constexpr std::uint64_t kMinSpanBytes = 4096;
@@ -75,9 +77,47 @@ class SpanWriter {
   int error_ = 0;
 };
 
-// Writes the `pixels` pixels at `source`, each repeated `factor` times, to
-// `dest`. `dest` may overlap `source` but not start before it: working from
-// the last pixel back, every pixel is read before anything is written over it.
+// Writes one pixel, three bytes, `factor` times from `out`.
+void repeat_pixel(std::uint8_t* out, const std::uint8_t* pixel, std::uint32_t factor) {
+  for (std::uint32_t k = 0; k < factor; ++k) {
+    std::memcpy(out + kBytesPerPixel * k, pixel, kBytesPerPixel);
+  }
+}
+
+// Pixels at the end of a row that take the exact path of repeat_pixel: the
+// fast path reads one byte past its pixel and writes up to five bytes past
+// its run, which near the end of a row could reach stored pixels not yet read.
+constexpr std::uint32_t kExactTailPixels = 3;
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The fast path of expand_row for its first `pixels` pixels, with the factor
+// fixed at compile time where it is common (kFactor), or `factor` (kFactor 0).
+// The pixel b0 b1 b2 repeated in eight bytes, b0 b1 b2 b0 b1 b2 b0 b1, is
+// stored every six bytes along its run: one store per pixel at factor 2, two
+// at factor 3, instead of two or three small copies.
+template <std::uint32_t kFactor>
+void expand_fast(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                 std::uint32_t factor) {
+  const std::size_t run = kBytesPerPixel * (kFactor != 0 ? kFactor : factor);
+  for (std::uint32_t i = 0; i < pixels; ++i) {
+    std::uint32_t loaded = 0;
+    std::memcpy(&loaded, source + kBytesPerPixel * i, sizeof loaded);
+    const std::uint64_t pixel = loaded & 0xFFFFFFU;
+    const std::uint64_t pattern = pixel | pixel << 24 | pixel << 48;
+    std::uint8_t* out = dest + run * i;
+    for (std::size_t at = 0; at < run; at += 6) {
+      std::memcpy(out + at, &pattern, sizeof pattern);
+    }
+  }
+}
+#endif
+
+// Writes the `pixels` pixels at `source`, each repeated `factor` times
+// (factor >= 1), to `dest`. The stored pixels may lie inside the
+// destination, provided `source` - `dest` >= 3 x (factor - 1) x pixels - 3:
+// that holds when they sit at the end of the room for the enlarged row,
+// whose padding may be up to three bytes shorter than theirs. Working
+// forward, no write then reaches a stored pixel that is still to be read.
 void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                 std::uint32_t factor) {
   if (factor == 1) {
@@ -87,13 +127,29 @@ void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pi
     return;
   }
   const std::size_t run = kBytesPerPixel * factor;
-  for (std::size_t i = pixels; i-- > 0;) {
+  std::uint32_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const std::uint32_t fast_pixels = pixels > kExactTailPixels ? pixels - kExactTailPixels : 0;
+  switch (factor) {
+    case 2:
+      expand_fast<2>(dest, source, fast_pixels, factor);
+      break;
+    case 3:
+      expand_fast<3>(dest, source, fast_pixels, factor);
+      break;
+    case 4:
+      expand_fast<4>(dest, source, fast_pixels, factor);
+      break;
+    default:
+      expand_fast<0>(dest, source, fast_pixels, factor);
+      break;
+  }
+  i = fast_pixels;
+#endif
+  for (; i < pixels; ++i) {
     std::uint8_t pixel[kBytesPerPixel];
     std::memcpy(pixel, source + kBytesPerPixel * i, kBytesPerPixel);
-    std::uint8_t* out = dest + run * i;
-    for (std::uint32_t k = 0; k < factor; ++k) {
-      std::memcpy(out + kBytesPerPixel * k, pixel, kBytesPerPixel);
-    }
+    repeat_pixel(dest + run * i, pixel, factor);
   }
 }
 
@@ -136,7 +192,8 @@ Outcome write_failure(const SpanWriter& writer) {
 }
 
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
-// one read, enlarge them in place and write each enlarged row factor times.
+// one read, enlarge them within the buffer and write each enlarged row
+// factor times.
 Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayout& in,
                           const OutputLayout& out, std::uint8_t* work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
@@ -152,18 +209,19 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
   for (std::uint32_t row = 0; row < in.rows;) {
     const std::uint32_t left = in.rows - row;
     const auto batch = static_cast<std::uint32_t>(left < rows_per_batch ? left : rows_per_batch);
-    // The last stored row's padding is not needed (and may be missing).
-    const std::size_t read_bytes =
-        static_cast<std::size_t>(in.row_bytes) * (batch - 1) + kBytesPerPixel * in.width;
-    Outcome read = read_exactly(input, offset, work, read_bytes);
+    // The stored rows go to the end of the room their enlargements take, so
+    // that enlarging them in order, each from the start of its slot, never
+    // overwrites a stored byte still to be read. The last stored row's
+    // padding is not needed (and may be missing).
+    const std::size_t stored_bytes = static_cast<std::size_t>(in.row_bytes) * batch;
+    std::uint8_t* stored = work + slot_bytes * batch - stored_bytes;
+    Outcome read = read_exactly(input, offset, stored, stored_bytes - in.pad_bytes);
     if (!read.ok()) {
       return read;
     }
-    // Last row first: each enlarged row lies at or after its stored bytes, so
-    // working backwards never overwrites a stored row still to be read.
-    for (std::uint32_t r = batch; r-- > 0;) {
+    for (std::uint32_t r = 0; r < batch; ++r) {
       std::uint8_t* slot = work + slot_bytes * r;
-      expand_row(slot, work + static_cast<std::size_t>(in.row_bytes) * r, in.width, out.factor);
+      expand_row(slot, stored + static_cast<std::size_t>(in.row_bytes) * r, in.width, out.factor);
       std::memset(slot + pixel_bytes, 0, out.pad_bytes);
       if (copies_in_buffer) {
         repeat_forward(slot, row_bytes, slot_bytes);
@@ -204,13 +262,16 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
       for (std::uint32_t x = 0; x < in.width;) {
         const std::uint32_t left = in.width - x;
         const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
-        Outcome read =
-            read_exactly(input, row_offset + kBytesPerPixel * x, work, kBytesPerPixel * pixels);
+        // As in a batch, the stored piece goes to the end of its enlargement.
+        const std::size_t stored_at =
+            copies_per_fill == 0 ? (run_bytes - kBytesPerPixel) * pixels : 0;
+        Outcome read = read_exactly(input, row_offset + kBytesPerPixel * x, work + stored_at,
+                                    kBytesPerPixel * pixels);
         if (!read.ok()) {
           return read;
         }
         if (copies_per_fill == 0) {
-          expand_row(work, work, pixels, out.factor);
+          expand_row(work, work + stored_at, pixels, out.factor);
           if (!writer.add(work, run_bytes * pixels)) {
             return write_failure(writer);
           }

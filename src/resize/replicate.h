@@ -2,6 +2,7 @@
 #ifndef BMPRESIZER_RESIZE_REPLICATE_H
 #define BMPRESIZER_RESIZE_REPLICATE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "bmp_header.h"
@@ -9,6 +10,11 @@
 #include "outcome.h"
 
 namespace bmpresizer {
+
+// Bytes of the working buffer (on the stack) that holds enlarged rows. An
+// enlarged row longer than this is written in pieces, from the stored row
+// read again for each repetition.
+constexpr std::size_t kReplicateBufferBytes = 62 * 1024;
 
 // Called after each block of output reaches the file.
 struct Progress {
