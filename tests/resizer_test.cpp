@@ -125,10 +125,11 @@ TEST_P(EnlargementTest, RepeatsEveryPixelAndRow) {
             "");
 }
 
-// Every width mod 4 with every small factor, bottom-up and top-down.
+// Every width mod 4, and every tail the pixel kernels leave, with every
+// small factor, bottom-up and top-down.
 std::vector<Shape> small_shapes() {
   std::vector<Shape> shapes;
-  for (std::int32_t width = 0; width <= 8; ++width) {
+  for (std::int32_t width = 0; width <= 16; ++width) {
     for (std::int32_t height : {0, 1, 2, -3}) {
       for (int factor : {1, 2, 3, 4, 5, 7}) {
         shapes.push_back(Shape{width, height, factor, 3});

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "expand.h"
+
 namespace bmpresizer {
 namespace {
 
@@ -76,92 +78,6 @@ class SpanWriter {
   std::uint64_t pending_ = 0;
   int error_ = 0;
 };
-
-// Writes one pixel, three bytes, `factor` times from `out`.
-void repeat_pixel(std::uint8_t* out, const std::uint8_t* pixel, std::uint32_t factor) {
-  for (std::uint32_t k = 0; k < factor; ++k) {
-    std::memcpy(out + kBytesPerPixel * k, pixel, kBytesPerPixel);
-  }
-}
-
-// Pixels at the end of a row that take the exact path of repeat_pixel: the
-// fast path reads one byte past its pixel and writes up to five bytes past
-// its run, which near the end of a row could reach stored pixels not yet read.
-constexpr std::uint32_t kExactTailPixels = 3;
-
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-// The fast path of expand_row for its first `pixels` pixels, with the factor
-// fixed at compile time where it is common (kFactor), or `factor` (kFactor 0).
-// The pixel b0 b1 b2 repeated in eight bytes, b0 b1 b2 b0 b1 b2 b0 b1, is
-// stored every six bytes along its run: one store per pixel at factor 2, two
-// at factor 3, instead of two or three small copies.
-template <std::uint32_t kFactor>
-void expand_fast(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
-                 std::uint32_t factor) {
-  const std::size_t run = kBytesPerPixel * (kFactor != 0 ? kFactor : factor);
-  for (std::uint32_t i = 0; i < pixels; ++i) {
-    std::uint32_t loaded = 0;
-    std::memcpy(&loaded, source + kBytesPerPixel * i, sizeof loaded);
-    const std::uint64_t pixel = loaded & 0xFFFFFFU;
-    const std::uint64_t pattern = pixel | pixel << 24 | pixel << 48;
-    std::uint8_t* out = dest + run * i;
-    for (std::size_t at = 0; at < run; at += 6) {
-      std::memcpy(out + at, &pattern, sizeof pattern);
-    }
-  }
-}
-#endif
-
-// Writes the `pixels` pixels at `source`, each repeated `factor` times
-// (factor >= 1), to `dest`. The stored pixels may lie inside the
-// destination, provided `source` - `dest` >= 3 x (factor - 1) x pixels - 3:
-// that holds when they sit at the end of the room for the enlarged row,
-// whose padding may be up to three bytes shorter than theirs. Working
-// forward, no write then reaches a stored pixel that is still to be read.
-void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
-                std::uint32_t factor) {
-  if (factor == 1) {
-    if (dest != source) {
-      std::memmove(dest, source, kBytesPerPixel * pixels);
-    }
-    return;
-  }
-  const std::size_t run = kBytesPerPixel * factor;
-  std::uint32_t i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  const std::uint32_t fast_pixels = pixels > kExactTailPixels ? pixels - kExactTailPixels : 0;
-  switch (factor) {
-    case 2:
-      expand_fast<2>(dest, source, fast_pixels, factor);
-      break;
-    case 3:
-      expand_fast<3>(dest, source, fast_pixels, factor);
-      break;
-    case 4:
-      expand_fast<4>(dest, source, fast_pixels, factor);
-      break;
-    default:
-      expand_fast<0>(dest, source, fast_pixels, factor);
-      break;
-  }
-  i = fast_pixels;
-#endif
-  for (; i < pixels; ++i) {
-    std::uint8_t pixel[kBytesPerPixel];
-    std::memcpy(pixel, source + kBytesPerPixel * i, kBytesPerPixel);
-    repeat_pixel(dest + run * i, pixel, factor);
-  }
-}
-
-// Fills `size` bytes at `dest` with copies of the `unit` bytes already there.
-void repeat_forward(std::uint8_t* dest, std::size_t unit, std::size_t size) {
-  std::size_t filled = unit;
-  while (filled < size) {
-    const std::size_t step = filled < size - filled ? filled : size - filled;
-    std::memcpy(dest + filled, dest, step);
-    filled += step;
-  }
-}
 
 Outcome failure(Failure kind, int error, std::uint64_t have = 0, std::uint64_t want = 0) {
   Outcome outcome;
