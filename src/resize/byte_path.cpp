@@ -1,11 +1,18 @@
 #include "byte_path.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace bmpresizer {
 namespace {
 
 constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
+
+// Wide characters as code units: wchar_t is signed on some platforms, and a
+// negative unit must not pass for a small code point.
+std::uint32_t unit_at(const wchar_t* path, std::size_t i) {
+  return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(path[i]));
+}
 
 bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -13,9 +20,9 @@ bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xD
 // Reads one code point starting at `path[i]`, advancing `i`; false if the
 // wide string holds no valid code point there.
 bool next_code_point(const wchar_t* path, std::size_t& i, std::uint32_t& code_point) {
-  const auto unit = static_cast<std::uint32_t>(path[i++]);
+  const std::uint32_t unit = unit_at(path, i++);
   if (sizeof(wchar_t) == 2 && is_high_surrogate(unit)) {
-    const auto low = static_cast<std::uint32_t>(path[i]);
+    const std::uint32_t low = unit_at(path, i);
     if (!is_low_surrogate(low)) {
       return false;
     }

@@ -55,8 +55,9 @@ __attribute__((target("ssse3"))) std::uint32_t expand_shuffled(std::uint8_t* des
     const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes2));
     const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes2 + 16));
     for (; i + kShuffleReach <= pixels; i += kShufflePixels) {
-      const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * i));
-      std::uint8_t* out = dest + 6 * i;
+      const __m128i in =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + kBytesPerPixel * i));
+      std::uint8_t* out = dest + std::size_t{6} * i;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(in, low));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(in, high));
     }
@@ -65,8 +66,9 @@ __attribute__((target("ssse3"))) std::uint32_t expand_shuffled(std::uint8_t* des
     const __m128i second = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes3 + 16));
     const __m128i third = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes3 + 32));
     for (; i + kShuffleReach <= pixels; i += kShufflePixels) {
-      const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * i));
-      std::uint8_t* out = dest + 9 * i;
+      const __m128i in =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + kBytesPerPixel * i));
+      std::uint8_t* out = dest + std::size_t{9} * i;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(in, first));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(in, second));
       const auto last = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(in, third)));
@@ -88,8 +90,8 @@ std::uint32_t expand_shuffled(std::uint8_t* dest, const std::uint8_t* source, st
     const uint8x16_t low = vld1q_u8(kTimes2);
     const uint8x8_t high = vld1_u8(kTimes2 + 16);
     for (; i + kShuffleReach <= pixels; i += kShufflePixels) {
-      const uint8x16_t in = vld1q_u8(source + 3 * i);
-      std::uint8_t* out = dest + 6 * i;
+      const uint8x16_t in = vld1q_u8(source + kBytesPerPixel * i);
+      std::uint8_t* out = dest + std::size_t{6} * i;
       vst1q_u8(out, vqtbl1q_u8(in, low));
       vst1_u8(out + 16, vqtbl1_u8(in, high));
     }
@@ -98,8 +100,8 @@ std::uint32_t expand_shuffled(std::uint8_t* dest, const std::uint8_t* source, st
     const uint8x16_t second = vld1q_u8(kTimes3 + 16);
     const uint8x16_t third = vld1q_u8(kTimes3 + 32);
     for (; i + kShuffleReach <= pixels; i += kShufflePixels) {
-      const uint8x16_t in = vld1q_u8(source + 3 * i);
-      std::uint8_t* out = dest + 9 * i;
+      const uint8x16_t in = vld1q_u8(source + kBytesPerPixel * i);
+      std::uint8_t* out = dest + std::size_t{9} * i;
       vst1q_u8(out, vqtbl1q_u8(in, first));
       vst1q_u8(out + 16, vqtbl1q_u8(in, second));
       const std::uint32_t last = vgetq_lane_u32(vreinterpretq_u32_u8(vqtbl1q_u8(in, third)), 0);
