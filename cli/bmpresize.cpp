@@ -388,9 +388,15 @@ int main(int argc, char** argv) {
   }
   if (options.verbose) {
     const double elapsed = seconds_now() - start;
-    std::fprintf(stderr, "bmpresize: %s: enlarged %dx into %s (%s) in %.3f s\n", options.input,
+    char took[32];
+    if (elapsed < 1) {
+      std::snprintf(took, sizeof took, "%.1f ms", elapsed * 1000);
+    } else {
+      std::snprintf(took, sizeof took, "%.2f s", elapsed);
+    }
+    std::fprintf(stderr, "bmpresize: %s: enlarged %dx into %s (%s) in %s\n", options.input,
                  static_cast<int>(factor), options.output,
-                 human_bytes(static_cast<double>(outcome.output_bytes)).c_str(), elapsed);
+                 human_bytes(static_cast<double>(outcome.output_bytes)).c_str(), took);
   }
   return 0;
 }

@@ -1,0 +1,82 @@
+// The core on byte paths and open files: progress reports and the detailed
+// outcome the tool turns into messages.
+#include "resize.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "bmp_testing.h"
+
+namespace {
+
+using bmpresizer::Failure;
+using bmptest::Bytes;
+
+struct Reports {
+  std::vector<std::uint64_t> written;
+  std::uint64_t total = 0;
+};
+
+void record(void* context, std::uint64_t written, std::uint64_t total) {
+  auto* reports = static_cast<Reports*>(context);
+  reports->written.push_back(written);
+  reports->total = total;
+}
+
+TEST(ResizeFiles, ReportsProgressUpToTheWholeFile) {
+  bmptest::TempDir dir;
+  // 3000 x 40 at factor 3: 40 x 3 rows of 27000 bytes, many writes.
+  const Bytes input = bmptest::make_random_bmp(3000, 40, 11);
+  bmptest::write_file(dir.file("in.bmp"), input);
+  Reports reports;
+  bmpresizer::Progress progress;
+  progress.report = &record;
+  progress.context = &reports;
+  const bmpresizer::Outcome outcome = bmpresizer::resize_files(
+      dir.file("in.bmp").c_str(), dir.file("out.bmp").c_str(), 3, &progress);
+  ASSERT_TRUE(outcome.ok());
+  const std::uint64_t want_bytes = 54 + 120ull * 27000;
+  EXPECT_EQ(outcome.output_bytes, want_bytes);
+  EXPECT_EQ(reports.total, want_bytes);
+  ASSERT_GT(reports.written.size(), 10u);
+  for (std::size_t i = 1; i < reports.written.size(); ++i) {
+    EXPECT_LT(reports.written[i - 1], reports.written[i]);
+  }
+  EXPECT_EQ(reports.written.back(), want_bytes);
+}
+
+TEST(ResizeOpenFiles, WorksOnFilesTheCallerOpened) {
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(6, -4, 5);
+  bmptest::write_file(dir.file("in.bmp"), input);
+  const int in = open(dir.file("in.bmp").c_str(), O_RDONLY);
+  const int out = open(dir.file("out.bmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(in, 0);
+  ASSERT_GE(out, 0);
+  const bmpresizer::Outcome outcome = bmpresizer::resize_open_files(in, out, 2);
+  close(in);
+  close(out);
+  ASSERT_TRUE(outcome.ok());
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file("out.bmp")), 2), "");
+}
+
+TEST(ResizeOpenFiles, SaysWhatItFoundInARefusedFile) {
+  bmptest::TempDir dir;
+  bmptest::BmpFields fields;
+  fields.width = 100;
+  fields.height = 100;
+  bmptest::write_file(dir.file("cut.bmp"), bmptest::make_bmp(fields, Bytes(1000, 0)));
+  const int in = open(dir.file("cut.bmp").c_str(), O_RDONLY);
+  const int out = open("/dev/null", O_WRONLY);
+  const bmpresizer::Outcome outcome = bmpresizer::resize_open_files(in, out, 2);
+  close(in);
+  close(out);
+  EXPECT_EQ(outcome.failure, Failure::pixels_truncated);
+  EXPECT_EQ(outcome.have, 1054u);
+  EXPECT_EQ(outcome.want, 54u + 99u * 300u + 300u);  // the last row's padding may be missing
+}
+
+}  // namespace
