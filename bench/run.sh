@@ -257,6 +257,18 @@ all_rss=$(printf '%s\n' "${OUR_RSS[@]}" | awk '{ printf "%s%s %d KiB", sep, $3, 
 echo "ours peak RSS: smallest output ($small_label) $small_rss KiB, largest output ($large_label) $large_rss KiB," \
   "difference $((large_rss - small_rss)) KiB (target: within 256 KiB); all cases: $all_rss"
 
+# The same check against an output over 2 GiB: 8000x6000 at factor 4.
+big_in=$WORK/in_8000x6000.bmp
+big_out=$WORK/out_big.bmp
+if [[ -f $big_in ]]; then
+  rm -f "$big_out"
+  big_rss=$(/usr/bin/time -f '%M' "$TOOL" -q "$big_in" "$big_out" 4 2>&1 >/dev/null | tail -n 1)
+  big_bytes=$(stat -c %s "$big_out")
+  rm -f "$big_out"
+  echo "ours peak RSS for a $(calc '%.2f' "$big_bytes / 1073741824") GiB output (8000x6000x4): $big_rss KiB," \
+    "difference to the smallest output $((big_rss - small_rss)) KiB (target: within 256 KiB)"
+fi
+
 if ((FAILED)); then
   echo
   echo "some outputs did not verify (see MISMATCH above)"
