@@ -1,0 +1,524 @@
+// The bmpresize tool's FILE... form (-f FACTOR -o DIR, -j N) and its manual.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bmp_testing.h"
+
+namespace {
+
+using bmptest::Bytes;
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) {
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return q + "'";
+}
+
+ToolRun run_tool(const bmptest::TempDir& dir, const std::vector<std::string>& args) {
+  std::string command = quoted(BMPRESIZE_TOOL);
+  for (const std::string& arg : args) {
+    command += " " + quoted(arg);
+  }
+  command += " >" + quoted(dir.file("stdout")) + " 2>" + quoted(dir.file("stderr")) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  const Bytes out = bmptest::read_file(dir.file("stdout"));
+  const Bytes err = bmptest::read_file(dir.file("stderr"));
+  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
+                 std::string(err.begin(), err.end())};
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> joined(std::vector<std::string> head,
+                                const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// An 8-bit palette image: a well-formed BMP the tool refuses.
+Bytes palette_bmp() {
+  bmptest::BmpFields pal8;
+  pal8.width = 4;
+  pal8.height = 1;
+  pal8.bit_count = 8;
+  pal8.pixel_offset = 54 + 1024;
+  return bmptest::make_bmp(pal8, Bytes(1028, 0));
+}
+
+// Good inputs in <tmp>/in and an empty folder <tmp>/out for the outputs.
+class Batch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(dir_.file("in").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir_.file("out").c_str(), 0755), 0);
+  }
+
+  // Writes `image` as in/<name> and returns its path.
+  std::string add_input(const std::string& name, const Bytes& image) {
+    const std::string path = dir_.file("in/" + name);
+    bmptest::write_file(path, image);
+    images_.push_back(image);
+    return path;
+  }
+
+  std::string in(const std::string& name) const { return dir_.file("in/" + name); }
+  std::string out(const std::string& name) const { return dir_.file("out/" + name); }
+
+  // Eight inputs of different shapes: odd widths (padding), top-down, empty,
+  // and one large enough that workers overlap.
+  std::vector<std::string> add_eight_inputs() {
+    const struct {
+      const char* name;
+      std::int32_t width;
+      std::int32_t height;
+    } shapes[] = {
+        {"a.bmp", 7, 5}, {"b.bmp", 1, 1}, {"c.bmp", 13, -4},    {"d.bmp", 0, 3},
+        {"e.bmp", 4, 0}, {"f.bmp", 2, 9}, {"g.bmp", 320, -240}, {"h.bmp", 31, 17},
+    };
+    std::vector<std::string> paths;
+    std::uint32_t seed = 11;
+    for (const auto& shape : shapes) {
+      // Some with junk after the last row, which is not copied.
+      paths.push_back(add_input(
+          shape.name, bmptest::make_random_bmp(shape.width, shape.height, seed, seed % 3)));
+      ++seed;
+    }
+    return paths;
+  }
+
+  bmptest::TempDir dir_;
+  std::vector<Bytes> images_;  // in the order added
+};
+
+// Every FILE enlarged into the folder under its own name, with nothing said,
+// whatever the number of workers.
+TEST_F(Batch, EnlargesEachFileIntoTheFolder) {
+  const std::vector<std::string> inputs = add_eight_inputs();
+  const std::vector<std::vector<std::string>> job_options = {
+      {}, {"-j", "1"}, {"-j", "3"}, {"-j3"}, {"--jobs=8"}, {"--jobs", "50"},
+  };
+  for (const auto& jobs : job_options) {
+    const std::string label = jobs.empty() ? "default" : jobs.back();
+    for (const char* name :
+         {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp", "g.bmp", "h.bmp"}) {
+      std::remove(out(name).c_str());
+    }
+    const ToolRun run =
+        run_tool(dir_, joined(jobs, joined({"-f", "3", "-o", dir_.file("out")}, inputs)));
+    EXPECT_EQ(run.status, 0) << label;
+    EXPECT_EQ(run.err, "") << label;
+    EXPECT_EQ(run.out, "") << label;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const std::string name = inputs[i].substr(inputs[i].rfind('/') + 1);
+      ASSERT_TRUE(bmptest::file_exists(out(name))) << label << " " << name;
+      EXPECT_EQ(bmptest::check_enlargement(images_[i], bmptest::read_file(out(name)), 3), "")
+          << label << " " << name;
+    }
+  }
+}
+
+// The forms of writing the options, and a folder given with a trailing slash.
+TEST_F(Batch, OptionSpellings) {
+  const std::string a = add_input("a.bmp", bmptest::make_random_bmp(5, 3, 1));
+  const std::vector<std::vector<std::string>> cases = {
+      {"-f", "2", "-o", dir_.file("out"), a},
+      {"-f2", "-o" + dir_.file("out"), a},
+      {"--factor", "2", "--output-dir", dir_.file("out"), a},
+      {"--factor=2", "--output-dir=" + dir_.file("out") + "/", a},
+      {"-o", dir_.file("out"), a, "-f", "2"},
+      {"-f", "2", "-o", dir_.file("out"), "--", a},
+  };
+  for (const auto& args : cases) {
+    std::remove(out("a.bmp").c_str());
+    const ToolRun run = run_tool(dir_, args);
+    EXPECT_EQ(run.status, 0) << args[0] << " " << args[1] << ": " << run.err;
+    ASSERT_TRUE(bmptest::file_exists(out("a.bmp"))) << args[0] << " " << args[1];
+    EXPECT_EQ(bmptest::check_enlargement(images_[0], bmptest::read_file(out("a.bmp")), 2), "");
+  }
+}
+
+// What each of -q, -v and neither prints when everything succeeds.
+TEST_F(Batch, SuccessOutputByVerbosity) {
+  const std::string a = add_input("a.bmp", bmptest::make_random_bmp(5, 3, 1));
+  const std::string b = add_input("b.bmp", bmptest::make_random_bmp(2, 2, 2));
+  const std::string o = dir_.file("out");
+  // 5 x 3 at 2: rows of 30 bytes, 32 with padding, 6 rows: 54 + 192 = 246 bytes.
+  // 2 x 2 at 2: rows of 12 bytes, 4 rows: 54 + 48 = 102 bytes.
+  const std::string a_line =
+      "bmpresize: " + a + ": enlarged 2x into " + out("a.bmp") + " (246 bytes) in ";
+  const std::string b_line =
+      "bmpresize: " + b + ": enlarged 2x into " + out("b.bmp") + " (102 bytes) in ";
+  const struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> line_starts;  // in any order, then the summary if any
+    std::string summary_start;
+  } cases[] = {
+      {{"-f", "2", "-o", o, a, b}, {}, ""},
+      {{"-q", "-f", "2", "-o", o, a, b}, {}, ""},
+      {{"-v", "-f", "2", "-o", o, a}, {a_line}, ""},
+      {{"-v", "-j", "2", "-f", "2", "-o", o, a, b},
+       {a_line, b_line},
+       "bmpresize: 2 of 2 files enlarged, 0 failed (348 bytes in "},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = run_tool(dir_, c.args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = lines_of(run.err);
+    if (!c.summary_start.empty()) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_TRUE(starts_with(lines.back(), c.summary_start)) << lines.back();
+      lines.pop_back();
+    }
+    ASSERT_EQ(lines.size(), c.line_starts.size()) << run.err;
+    lines = sorted(lines);
+    const std::vector<std::string> starts = sorted(c.line_starts);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_TRUE(starts_with(lines[i], starts[i])) << lines[i];
+    }
+  }
+}
+
+// Good files among failing ones: the good ones are still enlarged, each
+// failure has its line, a summary comes last, and the exit status is that of
+// the first failing FILE in argument order, whatever finishes first.
+TEST_F(Batch, MixedSuccessAndFailure) {
+  const std::string a = add_input("a.bmp", bmptest::make_random_bmp(9, 4, 1));
+  const std::string b = add_input("b.bmp", bmptest::make_random_bmp(3, -6, 2));
+  const std::string c = add_input("c.bmp", bmptest::make_random_bmp(300, 200, 3));
+  const std::string pal8 = in("pal8.bmp");
+  bmptest::write_file(pal8, palette_bmp());
+  const std::string missing = in("missing.bmp");
+  const std::string missing_line =
+      "bmpresize: " + missing + ": cannot open: No such file or directory";
+  const std::string pal8_line =
+      "bmpresize: " + pal8 + ": 8 bits per pixel; only 24-bit uncompressed BMP is supported";
+
+  const struct Case {
+    std::vector<std::string> options;
+    std::vector<std::string> files;
+    int status;
+    std::vector<std::string> failure_lines;
+    std::string summary;
+  } cases[] = {
+      {{},
+       {a, missing, b, pal8, c},
+       3,
+       {missing_line, pal8_line},
+       "bmpresize: 3 of 5 files enlarged, 2 failed"},
+      {{},
+       {a, pal8, b, missing, c},
+       5,
+       {missing_line, pal8_line},
+       "bmpresize: 3 of 5 files enlarged, 2 failed"},
+      // The large file first keeps one worker busy while the others fail.
+      {{"-j", "3"},
+       {c, a, missing, b, pal8},
+       3,
+       {missing_line, pal8_line},
+       "bmpresize: 3 of 5 files enlarged, 2 failed"},
+      {{"-j", "3"},
+       {c, pal8, a, b, missing},
+       5,
+       {missing_line, pal8_line},
+       "bmpresize: 3 of 5 files enlarged, 2 failed"},
+      {{"-q"}, {a, b, missing, c}, 3, {missing_line}, "bmpresize: 3 of 4 files enlarged, 1 failed"},
+      {{}, {missing}, 3, {missing_line}, "bmpresize: 0 of 1 file enlarged, 1 failed"},
+  };
+  for (const Case& t : cases) {
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "pal8.bmp"}) {
+      std::remove(out(name).c_str());
+    }
+    const ToolRun run =
+        run_tool(dir_, joined(t.options, joined({"-f", "2", "-o", dir_.file("out")}, t.files)));
+    EXPECT_EQ(run.status, t.status) << run.err;
+    std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), t.summary);
+    lines.pop_back();
+    EXPECT_EQ(sorted(lines), sorted(t.failure_lines));
+    EXPECT_EQ(run.out, "");
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::string name = std::string(1, static_cast<char>('a' + i)) + ".bmp";
+      if (std::find(t.files.begin(), t.files.end(), in(name)) == t.files.end()) {
+        continue;
+      }
+      ASSERT_TRUE(bmptest::file_exists(out(name))) << name;
+      EXPECT_EQ(bmptest::check_enlargement(images_[i], bmptest::read_file(out(name)), 2), "")
+          << name;
+    }
+  }
+}
+
+// A FILE named like an earlier one is refused with 4 and writes nothing: the
+// first of the name keeps the output, whichever worker gets to it first.
+TEST_F(Batch, RefusesALaterFileOfTheSameName) {
+  ASSERT_EQ(mkdir(in("other").c_str(), 0755), 0);
+  const std::string first = add_input("x.bmp", bmptest::make_random_bmp(6, 2, 1));
+  const std::string second = add_input("other/x.bmp", bmptest::make_random_bmp(3, 3, 2));
+  const std::string y = add_input("y.bmp", bmptest::make_random_bmp(4, 4, 3));
+  const std::string missing = in("missing.bmp");
+
+  const struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string summary;
+  } cases[] = {
+      {{first, second, y}, 4, "bmpresize: 2 of 3 files enlarged, 1 failed"},
+      {{"-j", "3", first, second, y}, 4, "bmpresize: 2 of 3 files enlarged, 1 failed"},
+      {{"-j", "2", first, y, second, second}, 4, "bmpresize: 2 of 4 files enlarged, 2 failed"},
+      // An earlier failure of another kind decides the exit status.
+      {{missing, first, second, y}, 3, "bmpresize: 2 of 4 files enlarged, 2 failed"},
+  };
+  for (const Case& c : cases) {
+    std::remove(out("x.bmp").c_str());
+    std::remove(out("y.bmp").c_str());
+    const ToolRun run = run_tool(dir_, joined({"-f", "2", "-o", dir_.file("out")}, c.args));
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), c.summary);
+    const auto refusals = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return starts_with(line, "bmpresize: " + second + ": ") &&
+             line.find(first) != std::string::npos;
+    });
+    EXPECT_EQ(refusals, std::count(c.args.begin(), c.args.end(), second)) << run.err;
+    EXPECT_EQ(bmptest::check_enlargement(images_[0], bmptest::read_file(out("x.bmp")), 2), "");
+    EXPECT_EQ(bmptest::check_enlargement(images_[2], bmptest::read_file(out("y.bmp")), 2), "");
+  }
+}
+
+// Writing a FILE into its own folder names the input itself; an output that
+// is a link to another FILE of the run would destroy that FILE. Both are
+// refused with 4 and leave every input as it was.
+TEST_F(Batch, NeverOverwritesAnInput) {
+  const std::string x = add_input("x.bmp", bmptest::make_random_bmp(6, 2, 1));
+  const std::string y = add_input("y.bmp", bmptest::make_random_bmp(4, 4, 2));
+  ASSERT_EQ(symlink(y.c_str(), out("x.bmp").c_str()), 0);
+
+  ToolRun run = run_tool(dir_, {"-f", "2", "-o", dir_.file("in"), x});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "bmpresize: " + x +
+                         ": output is the same file as the input\n"
+                         "bmpresize: 0 of 1 file enlarged, 1 failed\n");
+
+  for (const char* jobs : {"1", "2"}) {
+    run = run_tool(dir_, {"-j", jobs, "-f", "2", "-o", dir_.file("out"), x, y});
+    EXPECT_EQ(run.status, 4) << run.err;
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_EQ(lines.size(), 2u) << run.err;
+    EXPECT_TRUE(starts_with(lines[0], "bmpresize: " + out("x.bmp") + ": ")) << lines[0];
+    EXPECT_NE(lines[0].find(y), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "bmpresize: 1 of 2 files enlarged, 1 failed");
+    EXPECT_EQ(bmptest::read_file(x), images_[0]);
+    EXPECT_EQ(bmptest::read_file(y), images_[1]);
+    EXPECT_EQ(bmptest::check_enlargement(images_[1], bmptest::read_file(out("y.bmp")), 2), "");
+  }
+}
+
+// Many workers failing at once: every line arrives whole.
+TEST_F(Batch, LinesOfConcurrentWorkersStayWhole) {
+  std::vector<std::string> files;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name =
+        in("missing-file-with-a-rather-long-name-" + std::to_string(i) + ".bmp");
+    files.push_back(name);
+    expected.push_back("bmpresize: " + name + ": cannot open: No such file or directory");
+  }
+  const ToolRun run = run_tool(dir_, joined({"-j", "8", "-f", "2", "-o", dir_.file("out")}, files));
+  EXPECT_EQ(run.status, 3);
+  std::vector<std::string> lines = lines_of(run.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "bmpresize: 0 of 40 files enlarged, 40 failed");
+  lines.pop_back();
+  EXPECT_EQ(sorted(lines), sorted(expected));
+}
+
+// Wrong arguments: exit 2 with the usage, and nothing written.
+TEST_F(Batch, UsageErrors) {
+  const std::string a = add_input("a.bmp", bmptest::make_random_bmp(5, 3, 1));
+  const std::string o = dir_.file("out");
+  const std::string none = dir_.file("no-such-folder");
+  const std::vector<std::vector<std::string>> cases = {
+      {"-f", "2", "-o", none, a},
+      {"-f", "2", "-o", a, a},  // a file, not a folder
+      {"-f", "2", "-o", "", a},
+      {"-o", o, a},
+      {"-f", "2", a},
+      {"-f", "2", "-o", o},
+      {"-j", "0", "-f", "2", "-o", o, a},
+      {"-j", "-1", "-f", "2", "-o", o, a},
+      {"-j", "two", "-f", "2", "-o", o, a},
+      {"-j", "1.5", "-f", "2", "-o", o, a},
+      {"-j", "", "-f", "2", "-o", o, a},
+      {"-j", "2", a, o, "2"},  // -j selects the FILE... form, which needs -f and -o
+      {"-f", "2x", "-o", o, a},
+      {"-f", "", "-o", o, a},
+      {"-f", "2", "-o", o, a, "-j"},
+      {"-f", "2", "-o", o, a, "-x"},
+  };
+  for (const auto& args : cases) {
+    const ToolRun run = run_tool(dir_, args);
+    std::string label;
+    for (const std::string& arg : args) {
+      label += " " + arg;
+    }
+    EXPECT_EQ(run.status, 2) << label;
+    EXPECT_NE(run.err.find("usage: bmpresize"), std::string::npos) << label << ": " << run.err;
+    EXPECT_FALSE(bmptest::file_exists(out("a.bmp"))) << label;
+    EXPECT_FALSE(bmptest::file_exists(none)) << label;
+  }
+}
+
+// A factor the core refuses is reported for each FILE with its own status.
+TEST_F(Batch, FactorBelowOneFailsEachFile) {
+  const std::string a = add_input("a.bmp", bmptest::make_random_bmp(5, 3, 1));
+  const std::string b = add_input("b.bmp", bmptest::make_random_bmp(2, 2, 2));
+  const ToolRun run = run_tool(dir_, {"-f", "0", "-o", dir_.file("out"), a, b});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.err, "bmpresize: " + out("a.bmp") + ": factor 0 is below 1; nothing to enlarge\n" +
+                         "bmpresize: " + out("b.bmp") +
+                         ": factor 0 is below 1; nothing to enlarge\n" +
+                         "bmpresize: 0 of 2 files enlarged, 2 failed\n");
+}
+
+// The option names of a section of the manual page: words that begin with
+// one or two dashes, once the roff escapes are gone.
+std::set<std::string> man_options(const std::string& page, const std::string& section) {
+  const std::size_t start = page.find("\n.SH " + section + "\n");
+  EXPECT_NE(start, std::string::npos) << section;
+  if (start == std::string::npos) {
+    return {};
+  }
+  const std::size_t end = page.find("\n.SH ", start + 1);
+  std::string text;
+  const std::string raw = page.substr(start, end - start);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw.compare(i, 2, "\\-") == 0) {
+      text += '-';
+      ++i;
+    } else if (raw.compare(i, 2, "\\f") == 0 && i + 2 < raw.size()) {
+      text += ' ';
+      i += 2;
+    } else {
+      text += raw[i];
+    }
+  }
+  std::set<std::string> names;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    const bool word_start = i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1])) ||
+                            text[i - 1] == '[' || text[i - 1] == '(' || text[i - 1] == '"';
+    if (!word_start || text[i] != '-') {
+      continue;
+    }
+    std::size_t j = i + 1;
+    if (text[j] == '-') {
+      ++j;
+    }
+    if (j >= text.size() || !std::isalpha(static_cast<unsigned char>(text[j]))) {
+      continue;
+    }
+    while (j < text.size() && (std::isalpha(static_cast<unsigned char>(text[j])) ||
+                               (text[j] == '-' && j + 1 < text.size() &&
+                                std::isalpha(static_cast<unsigned char>(text[j + 1]))))) {
+      ++j;
+    }
+    names.insert(text.substr(i, j - i));
+  }
+  return names;
+}
+
+// Whether `text` has `option` as a word of its own.
+bool mentions(const std::string& text, const std::string& option) {
+  for (std::size_t at = text.find(option); at != std::string::npos;
+       at = text.find(option, at + 1)) {
+    const auto edge = [](char c) {
+      return !std::isalnum(static_cast<unsigned char>(c)) && c != '-';
+    };
+    const bool before = at == 0 || edge(text[at - 1]);
+    const bool after = at + option.size() == text.size() || edge(text[at + option.size()]);
+    if (before && after) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// --help and the manual page list the same options.
+TEST(ManPage, HelpListsEveryOptionOfThePage) {
+  const Bytes raw = bmptest::read_file(BMPRESIZE_MAN_PAGE);
+  const std::string page(raw.begin(), raw.end());
+  std::set<std::string> options = man_options(page, "OPTIONS");
+  const std::set<std::string> synopsis = man_options(page, "SYNOPSIS");
+  // The parser must see the options known to exist, or the test proves nothing.
+  for (const char* known : {"-f", "--factor", "-o", "--output-dir", "-j", "--jobs", "-q", "-v",
+                            "--help", "--version"}) {
+    EXPECT_EQ(options.count(known), 1u) << known;
+  }
+  for (const std::string& option : synopsis) {
+    EXPECT_EQ(options.count(option), 1u) << option << " is in the synopsis but not described";
+  }
+
+  bmptest::TempDir dir;
+  const ToolRun help = run_tool(dir, {"--help"});
+  ASSERT_EQ(help.status, 0);
+  for (const std::string& option : options) {
+    EXPECT_TRUE(mentions(help.out, option)) << option << " is missing from --help";
+  }
+  // And the other way: every option --help lists is on the page.
+  const std::size_t listed = help.out.find("Options:");
+  ASSERT_NE(listed, std::string::npos);
+  std::istringstream lines(help.out.substr(listed));
+  for (std::string line; std::getline(lines, line) && (line.empty() || line[0] != 'E');) {
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      if (word.size() > 1 && word[0] == '-') {
+        if (word.back() == ',') {
+          word.pop_back();
+        }
+        EXPECT_EQ(options.count(word), 1u) << word << " is in --help but not on the page";
+      }
+    }
+  }
+  // Every exit status on the page is explained by --help too.
+  for (const char* status : {"0", "2", "3", "4", "5", "6", "7"}) {
+    EXPECT_NE(page.find("\n.TP\n.B " + std::string(status) + "\n"), std::string::npos) << status;
+    EXPECT_NE(help.out.find("\n  " + std::string(status) + "  "), std::string::npos) << status;
+  }
+}
+
+}  // namespace
