@@ -1,0 +1,178 @@
+#include "batch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "bmpresizer.h"
+#include "progress.h"
+#include "report.h"
+#include "resize.h"
+
+namespace bmpresize {
+namespace {
+
+using bmpresizer::Outcome;
+
+// The last path component of `path`, ignoring trailing slashes, as basename(1)
+// has it ("a/b.bmp" -> "b.bmp", "a/dir/" -> "dir").
+std::string base_name(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 1 && path[end - 1] == '/') {
+    --end;
+  }
+  const std::size_t slash = path.rfind('/', end - (end > 0 ? 1 : 0));
+  if (slash == std::string::npos || end <= 1) {
+    return path.substr(0, end);
+  }
+  return path.substr(slash + 1, end - slash - 1);
+}
+
+// One FILE of the run.
+struct Job {
+  std::string input;
+  std::string output;
+  std::uint64_t input_size = 0;  // 0 when unknown; only weighs the progress bar
+  std::string refusal;           // a failure line when the file is refused unconverted
+};
+
+// Where each FILE goes, with the files refused before any work: a FILE whose
+// name an earlier FILE already has, and a FILE whose output is another FILE
+// of the run (through a link), which writing it would destroy.
+std::vector<Job> plan_jobs(const std::vector<const char*>& files, const std::string& dir) {
+  const std::string folder = dir.back() == '/' ? dir : dir + "/";
+  std::vector<Job> jobs(files.size());
+  std::map<std::string, std::size_t> first_with_name;
+  std::map<std::pair<dev_t, ino_t>, std::size_t> input_index;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Job& job = jobs[i];
+    job.input = files[i];
+    const std::string name = base_name(job.input);
+    job.output = folder + name;
+    const auto first = first_with_name.emplace(name, i);
+    if (!first.second) {
+      job.refusal = "bmpresize: " + job.input + ": same name as " +
+                    jobs[first.first->second].input + "; both would be written to " + job.output +
+                    ", so it was skipped\n";
+    }
+    struct stat info {};
+    if (stat(files[i], &info) == 0) {
+      input_index.emplace(std::make_pair(info.st_dev, info.st_ino), i);
+      if (S_ISREG(info.st_mode)) {
+        job.input_size = static_cast<std::uint64_t>(info.st_size);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    Job& job = jobs[i];
+    struct stat info {};
+    if (!job.refusal.empty() || stat(job.output.c_str(), &info) != 0) {
+      continue;
+    }
+    const auto other = input_index.find(std::make_pair(info.st_dev, info.st_ino));
+    // The output being its own input is the core's to refuse.
+    if (other != input_index.end() && jobs[other->second].input != job.input) {
+      job.refusal = "bmpresize: " + job.output + ": is the same file as the input " +
+                    jobs[other->second].input + "; refusing to overwrite it\n";
+    }
+  }
+  return jobs;
+}
+
+}  // namespace
+
+int run_batch(const BatchSettings& settings, const std::vector<const char*>& files) {
+  const std::vector<Job> jobs = plan_jobs(files, settings.output_dir);
+  std::uint64_t input_bytes = 0;
+  for (const Job& job : jobs) {
+    input_bytes += job.input_size;
+  }
+  const std::size_t workers =
+      settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
+  BatchConsole console(!settings.quiet && isatty(STDERR_FILENO) != 0, jobs.size(), input_bytes,
+                       workers);
+  // Each slot is written by the one worker that took its index and read
+  // after every worker has been joined.
+  std::vector<int> status(jobs.size(), 0);
+  std::vector<std::uint64_t> written(jobs.size(), 0);
+  std::atomic<std::size_t> next{0};
+  const double start = seconds_now();
+
+  const auto work = [&](std::size_t worker) {
+    BatchConsole::Slot& slot = console.slot(worker);
+    bmpresizer::Progress progress;
+    progress.report = &BatchConsole::report;
+    progress.context = &slot;
+    for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
+      const Job& job = jobs[i];
+      console.begin_file(slot, job.input_size);
+      if (!job.refusal.empty()) {
+        status[i] = BMPRESIZER_CANNOT_OPEN_OUTPUT;
+        console.end_file(slot, 0);
+        console.print(job.refusal);
+        continue;
+      }
+      const double file_start = seconds_now();
+      const Outcome outcome = bmpresizer::resize_files(job.input.c_str(), job.output.c_str(),
+                                                       settings.factor, &progress);
+      console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
+      if (!outcome.ok()) {
+        status[i] = bmpresizer::result_code(outcome);
+        console.print(failure_line(job.input.c_str(), job.output.c_str(), outcome));
+      } else {
+        written[i] = outcome.output_bytes;
+        if (settings.verbose) {
+          console.print(success_line(job.input.c_str(), job.output.c_str(), settings.factor,
+                                     outcome.output_bytes, seconds_now() - file_start));
+        }
+      }
+    }
+  };
+
+  std::vector<std::thread> threads;
+  for (std::size_t worker = 1; worker < workers; ++worker) {
+    try {
+      threads.emplace_back(work, worker);
+    } catch (const std::system_error&) {
+      break;  // the workers already started, and this thread, take the rest
+    }
+  }
+  work(0);
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  console.finish();
+
+  int exit_status = 0;
+  std::size_t failed = 0;
+  std::uint64_t total_written = 0;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (status[i] != 0) {
+      ++failed;
+      if (exit_status == 0) {
+        exit_status = status[i];
+      }
+    }
+    total_written += written[i];
+  }
+  if (failed > 0 || (settings.verbose && jobs.size() > 1)) {
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "bmpresize: %zu of %zu %s enlarged, %zu failed",
+                  jobs.size() - failed, jobs.size(), jobs.size() == 1 ? "file" : "files", failed);
+    std::string line = summary;
+    if (settings.verbose) {
+      line += " (" + human_bytes(static_cast<double>(total_written)) + " in " +
+              duration_text(seconds_now() - start) + ")";
+    }
+    console.print(line + "\n");
+  }
+  return exit_status;
+}
+
+}  // namespace bmpresize

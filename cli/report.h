@@ -1,0 +1,33 @@
+// What the tool says: sizes and durations for people, and the one line for
+// each enlarged or failed file.
+#ifndef BMPRESIZE_REPORT_H
+#define BMPRESIZE_REPORT_H
+
+#include <cstdint>
+#include <string>
+
+#include "outcome.h"
+
+namespace bmpresize {
+
+// Seconds on a monotonic clock.
+double seconds_now();
+
+// "512 bytes", "1.5 KiB", "23.7 MiB", ...
+std::string human_bytes(double bytes);
+
+// "12.3 ms" or "4.56 s".
+std::string duration_text(double seconds);
+
+// "bmpresize: FILE: reason\n" for a failed enlargement of `input` into
+// `output`: names the file the failure is about and, where it helps, says
+// what to do.
+std::string failure_line(const char* input, const char* output, const bmpresizer::Outcome& outcome);
+
+// The -v line for a file enlarged in `seconds`.
+std::string success_line(const char* input, const char* output, std::int32_t factor,
+                         std::uint64_t output_bytes, double seconds);
+
+}  // namespace bmpresize
+
+#endif
