@@ -11,6 +11,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
       -fsanitize=${BMPRESIZER_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(bmpresizer_options INTERFACE -fsanitize=${BMPRESIZER_SANITIZE})
   endif()
+  if(BMPRESIZER_BUILD_FUZZERS)
+    # Coverage feedback for the fuzzer from every target, the core above all.
+    target_compile_options(bmpresizer_options INTERFACE -fsanitize=fuzzer-no-link)
+  endif()
 endif()
 
 # Code that runs inside a host's call: no exceptions to leak across the C

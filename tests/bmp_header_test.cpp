@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 
 #include "bmp_testing.h"
 
@@ -37,6 +38,12 @@ struct Derivation {
   std::int32_t want_width, want_height;
   std::uint32_t want_image_size, want_file_size;
 };
+
+// gtest prints parameters in failure messages; say what the case is rather
+// than dumping its bytes.
+void PrintTo(const Derivation& d, std::ostream* os) {
+  *os << d.width << "x" << d.height << " factor " << d.factor;
+}
 
 class DeriveTest : public ::testing::TestWithParam<Derivation> {};
 
@@ -87,6 +94,8 @@ BmpFields with(BmpFields fields, void (*change)(BmpFields&)) {
   change(fields);
   return fields;
 }
+
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 class CheckTest : public ::testing::TestWithParam<Refusal> {};
 
@@ -156,6 +165,8 @@ struct TooLarge {
   Failure want;
   std::uint64_t want_value;
 };
+
+void PrintTo(const TooLarge& t, std::ostream* os) { *os << t.name; }
 
 class TooLargeTest : public ::testing::TestWithParam<TooLarge> {};
 

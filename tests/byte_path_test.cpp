@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cwchar>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -16,6 +18,8 @@ struct Conversion {
   PathConversion want_status;
   std::string want_bytes;
 };
+
+void PrintTo(const Conversion& c, std::ostream* os) { *os << c.name; }
 
 class ToBytePathTest : public ::testing::TestWithParam<Conversion> {};
 
@@ -39,9 +43,15 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"lone high surrogate", std::wstring(L"a") + wchar_t(0xD83D) + L"b",
                    PathConversion::not_unicode, ""},
         Conversion{"lone low surrogate", std::wstring(1, wchar_t(0xDFFF)),
-                   PathConversion::not_unicode, ""},
-        Conversion{"above U+10FFFF", std::wstring(1, wchar_t(0x110000)),
                    PathConversion::not_unicode, ""}));
+
+#if WCHAR_MAX > 0xFFFF
+// Only a 32-bit wchar_t can hold a value beyond Unicode.
+INSTANTIATE_TEST_SUITE_P(WideUnits, ToBytePathTest,
+                         ::testing::Values(Conversion{"above U+10FFFF",
+                                                      std::wstring(1, wchar_t(0x110000)),
+                                                      PathConversion::not_unicode, ""}));
+#endif
 
 TEST(ToBytePath, NullIsAnEmptyPath) {
   char buffer[bmpresizer::kPathBufferBytes];

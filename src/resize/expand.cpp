@@ -79,6 +79,8 @@ __attribute__((target("ssse3"))) std::uint32_t expand_shuffled(std::uint8_t* des
 }
 
 bool have_shuffles() {
+  // The builtin itself converts a bool inside; nothing to change here.
+  // NOLINTNEXTLINE(readability-implicit-bool-conversion)
   static const bool supported = __builtin_cpu_supports("ssse3") != 0;
   return supported;
 }

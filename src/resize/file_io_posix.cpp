@@ -45,30 +45,44 @@ OpenResult open_input(const char* path, FileHandle& handle, int& error) {
 
 OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error) {
   // Opened without O_TRUNC: the input may be this very file under another
-  // name, and emptying it before the comparison would destroy it.
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  // name, and emptying it before the comparison would destroy it. A file
+  // that did not exist is created exclusively, so that it is known to be
+  // ours and can be removed again if the open is refused after all.
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  bool created = false;
+  int fd = ::open(path, kFlags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path, kFlags | O_CREAT | O_EXCL, 0666);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) {
+      fd = ::open(path, kFlags);  // someone else created it meanwhile
+    }
+  }
   if (fd < 0) {
     error = errno;
     return OpenResult::failed;
   }
+  const auto refuse = [&](OpenResult result, int code) {
+    error = code;
+    ::close(fd);
+    if (created) {
+      ::unlink(path);
+    }
+    return result;
+  };
   struct stat out_info {};
   struct stat in_info {};
   if (::fstat(fd, &out_info) != 0 || ::fstat(input, &in_info) != 0) {
-    error = errno;
-    ::close(fd);
-    return OpenResult::failed;
+    return refuse(OpenResult::failed, errno);
   }
   if (out_info.st_dev == in_info.st_dev && out_info.st_ino == in_info.st_ino) {
-    ::close(fd);
-    return OpenResult::same_as_input;
+    return refuse(OpenResult::same_as_input, 0);
   }
   // Devices such as /dev/null cannot be truncated and need not be. A new,
   // empty file is left alone: on ext4, truncating a file makes its close wait
   // until the data written afterwards reaches the disk.
   if (S_ISREG(out_info.st_mode) && out_info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-    error = errno;
-    ::close(fd);
-    return OpenResult::failed;
+    return refuse(OpenResult::failed, errno);
   }
   handle = fd;
   return OpenResult::opened;

@@ -14,7 +14,7 @@ namespace bmpresizer {
 // Bytes of the working buffer (on the stack) that holds enlarged rows. An
 // enlarged row longer than this is written in pieces, from the stored row
 // read again for each repetition.
-constexpr std::size_t kReplicateBufferBytes = 62 * 1024;
+constexpr std::size_t kReplicateBufferBytes = std::size_t{62} * 1024;
 
 // Called after each block of output reaches the file.
 struct Progress {

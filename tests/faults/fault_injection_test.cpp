@@ -1,0 +1,210 @@
+// Every file call of a successful resize, failed in turn: each failure must
+// end with the documented code, leave the output as the contract says and
+// leave no descriptor open. Also real faults: an input that shrinks or
+// disappears during the call, and hostile headers that must be refused
+// before any pixel is read or written.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <ostream>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bmp_testing.h"
+#include "bmpresizer.h"
+#include "file_call_faults.h"
+#include "resize.h"
+
+namespace {
+
+using bmptest::Bytes;
+using faults::Call;
+
+struct Scenario {
+  const char* name;
+  std::int32_t width, height;
+  int factor;
+  bool output_exists;  // an existing, non-empty output must be emptied
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+class EveryCallFails : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(EveryCallFails, WithTheDocumentedCode) {
+  const Scenario& s = GetParam();
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(s.width, s.height, 99);
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  bmptest::write_file(in, input);
+  const Bytes old_output{'o', 'l', 'd'};
+  const auto reset_output = [&] {
+    std::remove(out.c_str());
+    if (s.output_exists) {
+      bmptest::write_file(out, old_output);
+    }
+  };
+
+  reset_output();
+  faults::arm({});
+  const int dry_code =
+      bmpresizer::result_code(bmpresizer::resize_files(in.c_str(), out.c_str(), s.factor));
+  const std::vector<Call> calls = faults::disarm();
+  ASSERT_EQ(dry_code, BMPRESIZER_SUCCESS);
+  ASSERT_GT(calls.size(), 8u);
+
+  bool seen_open = false;
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    const Call call = calls[n - 1];
+    const bool first_open = call == Call::open && !seen_open;
+    seen_open = seen_open || call == Call::open;
+    reset_output();
+    const int descriptors = faults::open_descriptors();
+    faults::Plan plan;
+    plan.fail_at = static_cast<int>(n);
+    plan.fail_errno = call == Call::writev ? ENOSPC : EIO;
+    faults::arm(plan);
+    const int code =
+        bmpresizer::result_code(bmpresizer::resize_files(in.c_str(), out.c_str(), s.factor));
+    faults::disarm();
+    const std::string where = std::string(s.name) + ": call " + std::to_string(n) + " (" +
+                              faults::name(call) + ") failed, result " + std::to_string(code);
+
+    if (std::getenv("BMPRESIZER_PRINT_FAULTS") != nullptr) {
+      std::printf("%s\n", where.c_str());
+    }
+    EXPECT_EQ(faults::open_descriptors(), descriptors) << where;
+    EXPECT_EQ(bmptest::read_file(in), input) << where;
+    switch (call) {
+      case Call::open:
+        EXPECT_EQ(code, first_open ? BMPRESIZER_CANNOT_OPEN_INPUT : BMPRESIZER_CANNOT_OPEN_OUTPUT)
+            << where;
+        break;
+      case Call::fstat:
+        EXPECT_TRUE(code == BMPRESIZER_CANNOT_OPEN_INPUT || code == BMPRESIZER_CANNOT_OPEN_OUTPUT ||
+                    code == BMPRESIZER_IO_ERROR)
+            << where;
+        break;
+      case Call::fcntl:  // clearing O_NONBLOCK is a courtesy for regular files
+        EXPECT_EQ(code, BMPRESIZER_SUCCESS) << where;
+        break;
+      case Call::ftruncate:
+        EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_OUTPUT) << where;
+        break;
+      default:
+        EXPECT_EQ(code, BMPRESIZER_IO_ERROR) << where;
+        break;
+    }
+    // What each code leaves behind.
+    if (code == BMPRESIZER_CANNOT_OPEN_INPUT || code == BMPRESIZER_CANNOT_OPEN_OUTPUT) {
+      if (s.output_exists) {
+        EXPECT_EQ(bmptest::read_file(out), old_output) << where;
+      } else {
+        EXPECT_FALSE(bmptest::file_exists(out)) << where;
+      }
+    } else if (code == BMPRESIZER_IO_ERROR) {
+      EXPECT_EQ(bmptest::read_file(out).size(), 0u) << where;
+    } else if (code == BMPRESIZER_SUCCESS) {
+      EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(out), s.factor), "") << where;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, EveryCallFails,
+                         ::testing::Values(Scenario{"batched rows, new output", 300, 20, 2, false},
+                                           Scenario{"long rows, existing output", 7100, 2, 3, true},
+                                           Scenario{"factor 1, top-down, existing output", 5, -4, 1,
+                                                    true}));
+
+// An input cut short while its rows are being read: the call notices the
+// short read instead of writing a damaged image.
+TEST(RealFaults, InputTruncatedDuringTheCall) {
+  bmptest::TempDir dir;
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  bmptest::write_file(in, bmptest::make_random_bmp(2000, 40, 5));
+  faults::Plan plan;
+  plan.hook_at = 12;  // well into the rows
+  plan.hook = [&] { ASSERT_EQ(truncate(in.c_str(), 1000), 0); };
+  faults::arm(plan);
+  const bmpresizer::Outcome outcome = bmpresizer::resize_files(in.c_str(), out.c_str(), 2);
+  faults::disarm();
+  EXPECT_EQ(outcome.failure, bmpresizer::Failure::input_shrank);
+  EXPECT_EQ(bmpresizer::result_code(outcome), BMPRESIZER_IO_ERROR);
+  EXPECT_EQ(bmptest::read_file(out).size(), 0u);
+}
+
+// Removing the input's name does not take the open file away.
+TEST(RealFaults, InputRemovedDuringTheCall) {
+  bmptest::TempDir dir;
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  const Bytes input = bmptest::make_random_bmp(2000, 40, 6);
+  bmptest::write_file(in, input);
+  faults::Plan plan;
+  plan.hook_at = 12;
+  plan.hook = [&] { ASSERT_EQ(unlink(in.c_str()), 0); };
+  faults::arm(plan);
+  const int code = bmpresizer::result_code(bmpresizer::resize_files(in.c_str(), out.c_str(), 2));
+  faults::disarm();
+  EXPECT_EQ(code, BMPRESIZER_SUCCESS);
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(out), 2), "");
+}
+
+TEST(RealFaults, OutputFolderWithoutWritePermission) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root may write anywhere";
+  }
+  bmptest::TempDir dir;
+  bmptest::write_file(dir.file("in.bmp"), bmptest::make_random_bmp(3, 3, 1));
+  ASSERT_EQ(mkdir(dir.file("locked").c_str(), 0500), 0);
+  EXPECT_EQ(bmpresizer::result_code(bmpresizer::resize_files(
+                dir.file("in.bmp").c_str(), dir.file("locked/out.bmp").c_str(), 2)),
+            BMPRESIZER_CANNOT_OPEN_OUTPUT);
+}
+
+// Tiny files whose headers declare enormous or wrapping images: refused from
+// the header and the file's size alone, with one read and no write.
+TEST(HostileSizes, RefusedWithoutTouchingPixels) {
+  struct Case {
+    const char* name;
+    std::int32_t width, height;
+    int factor;
+    int want;
+  } cases[] = {
+      {"2^31 - 1 square", 0x7FFFFFFF, 0x7FFFFFFF, 1, BMPRESIZER_UNSUPPORTED_INPUT},
+      {"INT32_MIN rows", 1, INT32_MIN, 1, BMPRESIZER_UNSUPPORTED_INPUT},
+      {"row size wraps 32 bits", 0x55555556, 1, 1, BMPRESIZER_UNSUPPORTED_INPUT},
+      {"zero width, 2^31 rows", 0, INT32_MIN, 1, BMPRESIZER_OUTPUT_TOO_LARGE},
+      {"zero width, factor wraps", 0, 0x40000000, 4, BMPRESIZER_OUTPUT_TOO_LARGE},
+      {"one pixel, factor 2^31 - 1", 1, 1, 0x7FFFFFFF, BMPRESIZER_OUTPUT_TOO_LARGE},
+  };
+  bmptest::TempDir dir;
+  for (const Case& c : cases) {
+    bmptest::BmpFields fields;
+    fields.width = c.width;
+    fields.height = c.height;
+    bmptest::write_file(dir.file("in.bmp"), bmptest::make_bmp(fields, Bytes(16, 0x5A)));
+    faults::arm({});
+    const int code = bmpresizer::result_code(bmpresizer::resize_files(
+        dir.file("in.bmp").c_str(), dir.file("out.bmp").c_str(), c.factor));
+    const std::vector<Call> calls = faults::disarm();
+    EXPECT_EQ(code, c.want) << c.name;
+    int reads = 0;
+    int writes = 0;
+    for (Call call : calls) {
+      reads += call == Call::pread ? 1 : 0;
+      writes += call == Call::writev ? 1 : 0;
+    }
+    EXPECT_EQ(reads, 1) << c.name << ": only the header is read";
+    EXPECT_EQ(writes, 0) << c.name;
+    EXPECT_EQ(bmptest::read_file(dir.file("out.bmp")).size(), 0u) << c.name;
+  }
+}
+
+}  // namespace

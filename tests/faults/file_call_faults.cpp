@@ -1,0 +1,169 @@
+#include "file_call_faults.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <mutex>
+
+// The core is built with 64-bit file offsets, so it calls the *64 names.
+extern "C" {
+int __real_open64(const char* path, int flags, ...);
+int __real_fstat64(int fd, struct stat64* info);
+int __real_fcntl64(int fd, int command, ...);
+int __real_ftruncate64(int fd, off64_t length);
+ssize_t __real_pread64(int fd, void* buffer, size_t size, off64_t offset);
+ssize_t __real_writev(int fd, const struct iovec* iov, int count);
+int __real_close(int fd);
+int __real_truncate64(const char* path, off64_t length);
+int __real_unlink(const char* path);
+}
+
+namespace faults {
+namespace {
+
+std::mutex mutex;
+bool armed = false;
+Plan plan;
+std::vector<Call> record;
+
+// Counts the call; true when it is the one to fail (errno is then set).
+bool should_fail(Call call) {
+  std::function<void()> hook;
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!armed) {
+      return false;
+    }
+    record.push_back(call);
+    const int number = static_cast<int>(record.size());
+    if (number == plan.fail_at) {
+      errno = plan.fail_errno;
+      return true;
+    }
+    if (number == plan.hook_at) {
+      hook = plan.hook;
+    }
+  }
+  if (hook) {
+    hook();
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* name(Call call) {
+  switch (call) {
+    case Call::open:
+      return "open";
+    case Call::fstat:
+      return "fstat";
+    case Call::fcntl:
+      return "fcntl";
+    case Call::ftruncate:
+      return "ftruncate";
+    case Call::pread:
+      return "pread";
+    case Call::writev:
+      return "writev";
+    case Call::close:
+      return "close";
+    case Call::truncate:
+      return "truncate";
+    case Call::unlink:
+      return "unlink";
+  }
+  return "?";
+}
+
+void arm(Plan new_plan) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  plan = std::move(new_plan);
+  record.clear();
+  armed = true;
+}
+
+std::vector<Call> disarm() {
+  const std::lock_guard<std::mutex> lock(mutex);
+  armed = false;
+  return record;
+}
+
+int open_descriptors() {
+  int count = 0;
+  DIR* folder = opendir("/proc/self/fd");
+  if (folder == nullptr) {
+    return -1;
+  }
+  while (readdir(folder) != nullptr) {
+    ++count;
+  }
+  closedir(folder);
+  return count - 3;  // ".", ".." and the folder's own descriptor
+}
+
+}  // namespace faults
+
+using faults::Call;
+using faults::should_fail;
+
+extern "C" {
+
+int __wrap_open64(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  return should_fail(Call::open) ? -1 : __real_open64(path, flags, mode);
+}
+
+int __wrap_fstat64(int fd, struct stat64* info) {
+  return should_fail(Call::fstat) ? -1 : __real_fstat64(fd, info);
+}
+
+int __wrap_fcntl64(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  const long argument = va_arg(args, long);
+  va_end(args);
+  return should_fail(Call::fcntl) ? -1 : __real_fcntl64(fd, command, argument);
+}
+
+int __wrap_ftruncate64(int fd, off64_t length) {
+  return should_fail(Call::ftruncate) ? -1 : __real_ftruncate64(fd, length);
+}
+
+ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off64_t offset) {
+  return should_fail(Call::pread) ? -1 : __real_pread64(fd, buffer, size, offset);
+}
+
+ssize_t __wrap_writev(int fd, const struct iovec* iov, int count) {
+  return should_fail(Call::writev) ? -1 : __real_writev(fd, iov, count);
+}
+
+int __wrap_close(int fd) {
+  // A failed close still releases the descriptor, as on Linux.
+  if (should_fail(Call::close)) {
+    const int saved = errno;
+    __real_close(fd);
+    errno = saved;
+    return -1;
+  }
+  return __real_close(fd);
+}
+
+int __wrap_truncate64(const char* path, off64_t length) {
+  return should_fail(Call::truncate) ? -1 : __real_truncate64(path, length);
+}
+
+int __wrap_unlink(const char* path) { return should_fail(Call::unlink) ? -1 : __real_unlink(path); }
+
+}  // extern "C"

@@ -1,0 +1,35 @@
+// Failing file calls on demand, for tests linked with -Wl,--wrap=<call> for
+// each call below (the *64 names where there is one): while armed, every wrapped call is counted
+// and recorded, and the one numbered `fail_at` fails with `fail_errno` instead of running.
+#ifndef BMPRESIZER_TESTS_FILE_CALL_FAULTS_H
+#define BMPRESIZER_TESTS_FILE_CALL_FAULTS_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace faults {
+
+enum class Call { open, fstat, fcntl, ftruncate, pread, writev, close, truncate, unlink };
+
+const char* name(Call call);
+
+struct Plan {
+  int fail_at = 0;     // 1-based number of the call to fail; 0: none
+  int fail_errno = 0;  // errno of the failed call
+  // Runs before the call numbered `hook_at`, which then goes ahead.
+  int hook_at = 0;
+  std::function<void()> hook;
+};
+
+// Arms the wrappers with `plan` and clears the record.
+void arm(Plan plan);
+// Disarms them; returns the calls made while armed, in order.
+std::vector<Call> disarm();
+
+// File descriptors open in this process.
+int open_descriptors();
+
+}  // namespace faults
+
+#endif
