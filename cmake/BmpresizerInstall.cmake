@@ -10,6 +10,14 @@ install(TARGETS bmpresizer EXPORT bmpresizerTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The application framework's stand-in, which the library registers with
+# when loaded, beside it; the library finds it there from wherever it is.
+install(TARGETS app_framework
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+if(NOT WIN32)
+  set_target_properties(bmpresizer PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
 install(FILES "${PROJECT_SOURCE_DIR}/include/bmpresizer.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 if(TARGET bmpresize)

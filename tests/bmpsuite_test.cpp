@@ -17,7 +17,7 @@ std::vector<std::string> suite_files() {
   for (const auto& entry :
        std::filesystem::recursive_directory_iterator(bmptest::data_dir() + "/bmpsuite")) {
     if (entry.path().extension() == ".bmp") {
-      files.push_back(entry.path().string());
+      files.push_back(entry.path().generic_string());  // "/" on Windows too
     }
   }
   std::sort(files.begin(), files.end());

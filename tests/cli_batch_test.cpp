@@ -13,37 +13,13 @@
 #include <vector>
 
 #include "bmp_testing.h"
+#include "tool_runner.h"
 
 namespace {
 
 using bmptest::Bytes;
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string quoted(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) {
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return q + "'";
-}
-
-ToolRun run_tool(const bmptest::TempDir& dir, const std::vector<std::string>& args) {
-  std::string command = quoted(BMPRESIZE_TOOL);
-  for (const std::string& arg : args) {
-    command += " " + quoted(arg);
-  }
-  command += " >" + quoted(dir.file("stdout")) + " 2>" + quoted(dir.file("stderr")) + " </dev/null";
-  const int raw = std::system(command.c_str());
-  const Bytes out = bmptest::read_file(dir.file("stdout"));
-  const Bytes err = bmptest::read_file(dir.file("stderr"));
-  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
-                 std::string(err.begin(), err.end())};
-}
+using bmptest::run_tool;
+using bmptest::ToolRun;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;

@@ -4,7 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <vector>
 
@@ -13,7 +18,29 @@
 namespace {
 
 using bmpresizer::Failure;
+using bmpresizer::FileHandle;
 using bmptest::Bytes;
+
+// Files opened as a caller of the core would, on the platform's handles.
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+FileHandle open_for_reading(const std::string& path) {
+  return reinterpret_cast<FileHandle>(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+FileHandle open_for_writing(const std::string& path) {
+  return reinterpret_cast<FileHandle>(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+void close_handle(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+#else
+constexpr const char* kNullDevice = "/dev/null";
+FileHandle open_for_reading(const std::string& path) { return open(path.c_str(), O_RDONLY); }
+FileHandle open_for_writing(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+}
+void close_handle(FileHandle file) { close(file); }
+#endif
 
 struct Reports {
   std::vector<std::uint64_t> written;
@@ -52,13 +79,13 @@ TEST(ResizeOpenFiles, WorksOnFilesTheCallerOpened) {
   bmptest::TempDir dir;
   const Bytes input = bmptest::make_random_bmp(6, -4, 5);
   bmptest::write_file(dir.file("in.bmp"), input);
-  const int in = open(dir.file("in.bmp").c_str(), O_RDONLY);
-  const int out = open(dir.file("out.bmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(in, 0);
-  ASSERT_GE(out, 0);
+  const FileHandle in = open_for_reading(dir.file("in.bmp"));
+  const FileHandle out = open_for_writing(dir.file("out.bmp"));
+  ASSERT_NE(in, bmpresizer::kNoFile);
+  ASSERT_NE(out, bmpresizer::kNoFile);
   const bmpresizer::Outcome outcome = bmpresizer::resize_open_files(in, out, 2);
-  close(in);
-  close(out);
+  close_handle(in);
+  close_handle(out);
   ASSERT_TRUE(outcome.ok());
   EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file("out.bmp")), 2), "");
 }
@@ -69,11 +96,11 @@ TEST(ResizeOpenFiles, SaysWhatItFoundInARefusedFile) {
   fields.width = 100;
   fields.height = 100;
   bmptest::write_file(dir.file("cut.bmp"), bmptest::make_bmp(fields, Bytes(1000, 0)));
-  const int in = open(dir.file("cut.bmp").c_str(), O_RDONLY);
-  const int out = open("/dev/null", O_WRONLY);
+  const FileHandle in = open_for_reading(dir.file("cut.bmp"));
+  const FileHandle out = open_for_writing(kNullDevice);
   const bmpresizer::Outcome outcome = bmpresizer::resize_open_files(in, out, 2);
-  close(in);
-  close(out);
+  close_handle(in);
+  close_handle(out);
   EXPECT_EQ(outcome.failure, Failure::pixels_truncated);
   EXPECT_EQ(outcome.have, 1054u);
   EXPECT_EQ(outcome.want, 54u + 99u * 300u + 300u);  // the last row's padding may be missing

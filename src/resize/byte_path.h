@@ -10,7 +10,12 @@
 namespace bmpresizer {
 
 // Room for the longest path the platform accepts, terminator included.
+#ifdef _WIN32
+// PATH_MAX counts UTF-16 units there, each of which takes at most 3 bytes.
+constexpr std::size_t kPathBufferBytes = 3 * PATH_MAX;
+#else
 constexpr std::size_t kPathBufferBytes = PATH_MAX;
+#endif
 
 enum class PathConversion { converted, null_path, not_unicode, too_long };
 

@@ -10,7 +10,13 @@
 
 namespace bmpresizer {
 
+#ifdef _WIN32
+// A Windows file HANDLE, held as the integer the C runtime's _get_osfhandle
+// gives; INVALID_HANDLE_VALUE is -1.
+using FileHandle = std::intptr_t;
+#else
 using FileHandle = int;
+#endif
 constexpr FileHandle kNoFile = -1;
 
 // A run of bytes to be written.

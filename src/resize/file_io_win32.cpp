@@ -1,0 +1,217 @@
+// The file operations on Windows handles. Paths arrive as UTF-8 and are
+// opened through the wide-character API, so that any name the file system
+// holds can be opened whatever the ANSI code page. `error` receives the
+// system's error code (GetLastError).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <climits>
+
+#include "byte_path.h"
+#include "file_io.h"
+
+namespace bmpresizer {
+namespace {
+
+// One UTF-16 unit per UTF-8 byte at most, terminator included.
+constexpr int kWidePathUnits = static_cast<int>(kPathBufferBytes);
+
+// The largest transfer handed to one ReadFile or WriteFile call.
+constexpr DWORD kMaxTransfer = 1u << 30;
+
+HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+FileHandle file_of(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+int last_error() { return static_cast<int>(GetLastError()); }
+
+// UTF-8 to UTF-16; false for a path that is not valid UTF-8 or too long.
+bool to_wide(const char* path, wchar_t (&wide)[kWidePathUnits]) {
+  if (path == nullptr) {
+    return false;
+  }
+  const int units =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, kWidePathUnits);
+  return units > 0;
+}
+
+bool same_file(HANDLE a, HANDLE b, bool& same, int& error) {
+  BY_HANDLE_FILE_INFORMATION a_info{};
+  BY_HANDLE_FILE_INFORMATION b_info{};
+  if (!GetFileInformationByHandle(a, &a_info) || !GetFileInformationByHandle(b, &b_info)) {
+    error = last_error();
+    return false;
+  }
+  same = a_info.dwVolumeSerialNumber == b_info.dwVolumeSerialNumber &&
+         a_info.nFileIndexHigh == b_info.nFileIndexHigh &&
+         a_info.nFileIndexLow == b_info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+OpenResult open_input(const char* path, FileHandle& handle, int& error) {
+  wchar_t wide[kWidePathUnits];
+  if (!to_wide(path, wide)) {
+    error = ERROR_INVALID_NAME;
+    return OpenResult::failed;
+  }
+  // Others may go on reading, writing or renaming it meanwhile, as on POSIX.
+  const HANDLE file =
+      CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = last_error();
+    // Windows will not open a folder as a file; say so.
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return OpenResult::is_directory;
+    }
+    return OpenResult::failed;
+  }
+  handle = file_of(file);
+  return OpenResult::opened;
+}
+
+OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error) {
+  wchar_t wide[kWidePathUnits];
+  if (!to_wide(path, wide)) {
+    error = ERROR_INVALID_NAME;
+    return OpenResult::failed;
+  }
+  // Opened without truncating: the input may be this very file under another
+  // name, and emptying it before the comparison would destroy it.
+  const HANDLE file =
+      CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = last_error();
+    return OpenResult::failed;
+  }
+  // A file this call created is removed again if the open is refused.
+  const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+  const auto refuse = [&](OpenResult result, int code) {
+    error = code;
+    CloseHandle(file);
+    if (created) {
+      DeleteFileW(wide);
+    }
+    return result;
+  };
+  bool same = false;
+  if (!same_file(file, handle_of(input), same, error)) {
+    return refuse(OpenResult::failed, error);
+  }
+  if (same) {
+    return refuse(OpenResult::same_as_input, 0);
+  }
+  // Devices such as NUL have no end to set.
+  LARGE_INTEGER size{};
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart != 0 &&
+      !SetEndOfFile(file)) {
+    return refuse(OpenResult::failed, last_error());
+  }
+  handle = file_of(file);
+  return OpenResult::opened;
+}
+
+bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t size,
+             std::size_t& read, int& error) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  read = 0;
+  while (read < size) {
+    const std::uint64_t at = offset + read;
+    if (at > static_cast<std::uint64_t>(LLONG_MAX)) {
+      error = ERROR_ARITHMETIC_OVERFLOW;
+      return false;
+    }
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const std::size_t left = size - read;
+    const DWORD want = left < kMaxTransfer ? static_cast<DWORD>(left) : kMaxTransfer;
+    DWORD got = 0;
+    if (!ReadFile(handle_of(handle), bytes + read, want, &got, &position)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) {
+        error = 0;
+      } else {
+        error = static_cast<int>(code);
+      }
+      return false;
+    }
+    if (got == 0) {
+      error = 0;
+      return false;
+    }
+    read += got;
+  }
+  return true;
+}
+
+bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* data = spans[i].data;
+    std::size_t left = spans[i].size;
+    while (left > 0) {
+      const DWORD want = left < kMaxTransfer ? static_cast<DWORD>(left) : kMaxTransfer;
+      DWORD wrote = 0;
+      if (!WriteFile(handle_of(handle), data, want, &wrote, nullptr)) {
+        error = last_error();
+        return false;
+      }
+      if (wrote == 0) {
+        error = ERROR_WRITE_FAULT;
+        return false;
+      }
+      data += wrote;
+      left -= wrote;
+    }
+  }
+  return true;
+}
+
+bool file_size(FileHandle handle, std::uint64_t& bytes, int& error) {
+  // Pipes and devices report no size; they then hold no acceptable image.
+  bytes = 0;
+  if (GetFileType(handle_of(handle)) != FILE_TYPE_DISK) {
+    return true;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle_of(handle), &size)) {
+    error = last_error();
+    return false;
+  }
+  bytes = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+  return true;
+}
+
+void truncate_to_empty(FileHandle handle) {
+  // The end moves to the start; so does the position, which no later write
+  // uses.
+  LARGE_INTEGER start{};
+  if (SetFilePointerEx(handle_of(handle), start, nullptr, FILE_BEGIN)) {
+    SetEndOfFile(handle_of(handle));
+  }
+}
+
+void truncate_to_empty(const char* path) {
+  wchar_t wide[kWidePathUnits];
+  if (!to_wide(path, wide)) {
+    return;
+  }
+  const HANDLE file =
+      CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+  }
+}
+
+bool close_file(FileHandle handle, int& error) {
+  if (!CloseHandle(handle_of(handle))) {
+    error = last_error();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace bmpresizer

@@ -1,0 +1,39 @@
+#include "tool_runner.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+// Shell words that start a program built for another architecture (the
+// emulator with its arguments, each quoted, then a space); empty natively.
+#ifndef BMPRESIZE_TOOL_RUNNER
+#define BMPRESIZE_TOOL_RUNNER ""
+#endif
+
+namespace bmptest {
+namespace {
+
+std::string quoted(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) {
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return q + "'";
+}
+
+}  // namespace
+
+ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args) {
+  std::string command = BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
+  for (const std::string& arg : args) {
+    command += " " + quoted(arg);
+  }
+  command += " >" + quoted(dir.file("stdout")) + " 2>" + quoted(dir.file("stderr")) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  const Bytes out = read_file(dir.file("stdout"));
+  const Bytes err = read_file(dir.file("stderr"));
+  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
+                 std::string(err.begin(), err.end())};
+}
+
+}  // namespace bmptest

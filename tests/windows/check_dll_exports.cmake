@@ -1,0 +1,31 @@
+# Fails unless the DLL exports exactly one function, by the undecorated name
+# BMPResizer, as objdump reads its export table.
+#   cmake -DOBJDUMP=... -DLIBRARY=... -P check_dll_exports.cmake
+cmake_minimum_required(VERSION 3.20)
+execute_process(COMMAND "${OBJDUMP}" -p "${LIBRARY}"
+  OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${dump}")
+set(names "")
+set(addresses 0)
+set(section "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^Export Address Table -- Ordinal Base")
+    set(section address_table)
+  elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    set(section name_table)
+  elseif(NOT line MATCHES "^[ \t]")
+    set(section "")
+  elseif(section STREQUAL "address_table" AND line MATCHES "^[ \t]+\\[ *[0-9]+\\]")
+    math(EXPR addresses "${addresses} + 1")
+  elseif(section STREQUAL "name_table" AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+    list(APPEND names "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+if(NOT names STREQUAL "BMPResizer" OR NOT addresses EQUAL 1)
+  message(FATAL_ERROR
+    "exported names: '${names}', ${addresses} exported addresses; want only 'BMPResizer'")
+endif()
+message(STATUS "only BMPResizer is exported")

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Checks the resources of the built BMPResizer.dll from outside, with pefile.
+
+    check_dll_resources.py BMPResizer.dll
+
+Every resource is in US English (0x0409); the version record, the string
+table entry and the type library's header hold exactly the values below.
+Prints one line per check; exits 1 if any failed, 77 if pefile is missing.
+"""
+import struct
+import sys
+
+try:
+    import pefile
+except ImportError:
+    print("pefile is not installed (Debian: python3-pefile)")
+    sys.exit(77)
+
+LANG_EN_US = (0x09, 0x01)  # primary language, sublanguage: 0x0409
+
+FIXED = {  # the version record's fixed part
+    "FileVersionMS": 0x00010000,  # 1.0
+    "FileVersionLS": 0x00000001,  # .0.1
+    "ProductVersionMS": 0x00010000,
+    "ProductVersionLS": 0x00000001,
+    "FileFlagsMask": 0x3F,
+    "FileFlags": 0,
+    "FileOS": 4,  # VOS__WINDOWS32
+    "FileType": 2,  # VFT_DLL
+}
+
+STRINGS = {  # string block 040904B0, every key
+    "CompanyName": "",
+    "FileDescription": "BMPResizer DLL",
+    "FileVersion": "1, 0, 0, 1",
+    "InternalName": "BMPResizer",
+    "LegalTrademarks": "",
+    "OriginalFilename": "BMPResizer.dll",
+    "ProductName": "BMPResizer Dynamic Link Library",
+    "ProductVersion": "1, 0, 0, 1",
+    "OLESelfRegister": "",
+}
+
+STRING_ID, STRING_TEXT = 101, "Windows sockets initialization failed."
+
+RT_STRING, RT_VERSION = 6, 16
+
+failures = 0
+
+
+def check(ok, what):
+    global failures
+    print(("ok: " if ok else "FAILED: ") + what)
+    if not ok:
+        failures += 1
+
+
+def resource_data(pe, entry):
+    rva, size = entry.data.struct.OffsetToData, entry.data.struct.Size
+    return pe.get_memory_mapped_image()[rva:rva + size]
+
+
+def find(pe, type_id=None, type_name=None):
+    """{resource id: [language entries]} of one resource type."""
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if (type_id is not None and kind.id == type_id) or (
+                type_name is not None and kind.name is not None and str(kind.name) == type_name):
+            return {r.id if r.name is None else str(r.name): r.directory.entries
+                    for r in kind.directory.entries}
+    return {}
+
+
+def main(path):
+    pe = pefile.PE(path)
+
+    # Languages: each resource once, in US English.
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        kind_name = str(kind.name) if kind.name is not None else str(kind.id)
+        for resource in kind.directory.entries:
+            languages = [(l.data.lang, l.data.sublang) for l in resource.directory.entries]
+            check(languages == [LANG_EN_US],
+                  "resource %s/%s is in language 0x0409 only (%s)" % (kind_name, resource.id, languages))
+
+    # The version record.
+    check(set(find(pe, type_id=RT_VERSION)) == {1}, "one version record, id 1")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    for field, want in FIXED.items():
+        have = getattr(fixed, field)
+        check(have == want, "version %s is 0x%X (have 0x%X)" % (field, want, have))
+    tables, translations = [], []
+    for info in pe.FileInfo[0]:
+        if info.Key == b"StringFileInfo":
+            tables += info.StringTable
+        elif info.Key == b"VarFileInfo":
+            translations += [v.entry for v in info.Var]
+    check([t.LangID.upper() for t in tables] == [b"040904B0"], "one string block, 040904B0")
+    if tables:
+        have = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
+        for key, want in STRINGS.items():
+            check(have.get(key) == want, "%s is %r (have %r)" % (key, want, have.get(key)))
+        check(set(have) == set(STRINGS), "no other keys (have %s)" % sorted(have))
+    check(translations == [{b"Translation": "0x0409 0x04b0"}],
+          "translation 0x0409 / 0x04B0 (have %s)" % translations)
+
+    # The string table: entry 101 lives in block 101 / 16 + 1 = 7 at index 5.
+    blocks = find(pe, type_id=RT_STRING)
+    check(set(blocks) == {STRING_ID // 16 + 1}, "one string block, 7 (have %s)" % sorted(blocks))
+    if STRING_ID // 16 + 1 in blocks:
+        data = resource_data(pe, blocks[STRING_ID // 16 + 1][0])
+        strings, at = [], 0
+        for _ in range(16):
+            (length,) = struct.unpack_from("<H", data, at)
+            strings.append(data[at + 2:at + 2 + 2 * length].decode("utf-16-le"))
+            at += 2 + 2 * length
+        want = [""] * 16
+        want[STRING_ID % 16] = STRING_TEXT
+        check(strings == want, "string 101 is %r and the block holds nothing else" % STRING_TEXT)
+
+    # The type library: TYPELIB 1, an MSFT type library (widl's format, with a
+    # time stamp, so its header is read rather than its bytes compared).
+    libraries = find(pe, type_name="TYPELIB")
+    check(set(libraries) == {1}, "one type library, TYPELIB 1 (have %s)" % sorted(libraries))
+    if 1 in libraries:
+        data = resource_data(pe, libraries[1][0])
+        (magic, _, _, lcid, _, varflags, version, _, typeinfos) = struct.unpack_from("<4sIiIIIIII", data, 0)
+        check(magic == b"MSFT", "the type library is an MSFT type library")
+        check(lcid == 0x0409, "its locale is 0x0409 (have 0x%X)" % lcid)
+        check(version == 0x00000001, "its version is 1.0 (have 0x%08X: minor << 16 | major)" % version)
+        check(varflags & 0xF == 1, "it is built for 32-bit Windows (SYS_WIN32; have %d)" % (varflags & 0xF))
+        check(typeinfos == 0, "it holds no type descriptions (have %d)" % typeinfos)
+        # Its name: the name table is the eighth segment of the directory
+        # after the 0x54-byte header (and a help DLL offset when flagged).
+        name_offset = struct.unpack_from("<i", data, 0x38)[0]
+        directory = 0x54 + (4 if varflags & 0x100 else 0) + 4 * typeinfos
+        name_table = struct.unpack_from("<i", data, directory + 7 * 16)[0]
+        entry = name_table + name_offset
+        length = data[entry + 8]
+        name = bytes(data[entry + 12:entry + 12 + length]).decode("ascii", "replace")
+        check(name == "BMPResizer", "it is named BMPResizer (have %r)" % name)
+
+    print("%d failed" % failures)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.exit("usage: check_dll_resources.py DLL")
+    sys.exit(main(sys.argv[1]))
