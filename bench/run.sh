@@ -140,8 +140,8 @@ echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 OUR_RSS=()   # per case: "output_bytes rss_kib label"
 FAILED=0
 
-for spec in "${CASES[@]}"; do
-  read -r W H F <<<"$spec"
+for case_line in "${CASES[@]}"; do
+  read -r W H F <<<"$case_line"
   in=$WORK/in_${W}x${H}.bmp
   if [[ ! -f $in ]]; then
     "$PY" "$BENCH/make_bmp.py" "$in" "$W" "$H"
