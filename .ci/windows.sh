@@ -23,7 +23,7 @@ export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 wine=/usr/lib/wine/wine64
-wineserver=$(command -v wineserver)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 stop_wine() {
