@@ -12,7 +12,9 @@ if [ ! -x "$tool" ]; then
   if command -v ninja >/dev/null 2>&1; then
     generator=(-G Ninja)
   fi
-  cmake -S "$root" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  # The tool alone needs no test framework.
+  cmake -S "$root" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DBMPRESIZER_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build_dir" --parallel 2 --target bmpresize >/dev/null
 fi
 if [ $# -eq 0 ]; then

@@ -13,9 +13,9 @@ if command -v ninja >/dev/null 2>&1; then
   generator=(-G Ninja)
 fi
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake -S . -B "$build_dir" "${generator[@]}" -DBMPRESIZER_WERROR=ON "$@"
+  cmake -S . -B "$build_dir" "${generator[@]}" -DBMPRESIZER_WERROR=ON -DBMPRESIZER_BUILD_TESTS=ON "$@"
 else
-  cmake -S . -B "$build_dir" -DBMPRESIZER_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$build_dir" -DBMPRESIZER_WERROR=ON -DBMPRESIZER_BUILD_TESTS=ON "$@" >/dev/null
 fi
 cmake --build "$build_dir" --parallel 2
 ctest --test-dir "$build_dir" --parallel 2 --output-on-failure
