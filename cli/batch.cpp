@@ -10,10 +10,9 @@
 #include <system_error>
 #include <thread>
 
-#include "bmpresizer.h"
+#include "bmpresizer_core.h"
 #include "progress.h"
 #include "report.h"
-#include "resize.h"
 
 namespace bmpresize {
 namespace {
@@ -42,10 +41,16 @@ struct Job {
   std::string refusal;           // a failure line when the file is refused unconverted
 };
 
+// What became of one FILE.
+struct JobResult {
+  int status = 0;  // exit status: 0 or a result code
+  std::uint64_t written = 0;
+};
+
 // Where each FILE goes, with the files refused before any work: a FILE whose
 // name an earlier FILE already has, and a FILE whose output is another FILE
 // of the run (through a link), which writing it would destroy.
-std::vector<Job> plan_jobs(const std::vector<const char*>& files, const std::string& dir) {
+std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::string& dir) {
   const std::string folder = dir.back() == '/' ? dir : dir + "/";
   std::vector<Job> jobs(files.size());
   std::map<std::string, std::size_t> first_with_name;
@@ -62,7 +67,7 @@ std::vector<Job> plan_jobs(const std::vector<const char*>& files, const std::str
                     ", so it was skipped\n";
     }
     struct stat info {};
-    if (stat(files[i], &info) == 0) {
+    if (stat(files[i].c_str(), &info) == 0) {
       input_index.emplace(std::make_pair(info.st_dev, info.st_ino), i);
       if (S_ISREG(info.st_mode)) {
         job.input_size = static_cast<std::uint64_t>(info.st_size);
@@ -85,9 +90,66 @@ std::vector<Job> plan_jobs(const std::vector<const char*>& files, const std::str
   return jobs;
 }
 
+// The status of the run, and the summary line when something failed (or
+// with -v and more than one file).
+int summarise(const BatchSettings& settings, const std::vector<JobResult>& results, double seconds,
+              BatchConsole& console) {
+  int exit_status = 0;
+  std::size_t failed = 0;
+  std::uint64_t total_written = 0;
+  for (const JobResult& result : results) {
+    if (result.status != 0) {
+      ++failed;
+      if (exit_status == 0) {
+        exit_status = result.status;
+      }
+    }
+    total_written += result.written;
+  }
+  if (failed > 0 || (settings.verbose && results.size() > 1)) {
+    std::string line = "bmpresize: " + std::to_string(results.size() - failed) + " of " +
+                       std::to_string(results.size()) + (results.size() == 1 ? " file" : " files") +
+                       " enlarged, " + std::to_string(failed) + " failed";
+    if (settings.verbose) {
+      line += " (" + human_bytes(static_cast<double>(total_written)) + " in " +
+              duration_text(seconds) + ")";
+    }
+    console.print(line + "\n");
+  }
+  return exit_status;
+}
+
+// Enlarges one FILE, or reports why it was refused.
+JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& console,
+                  BatchConsole::Slot& slot, const bmpresizer::Progress& progress) {
+  JobResult result;
+  console.begin_file(slot, job.input_size);
+  if (!job.refusal.empty()) {
+    result.status = bmpresizer::result_code(bmpresizer::failed(bmpresizer::Failure::output_open));
+    console.end_file(slot, 0);
+    console.print(job.refusal);
+    return result;
+  }
+  const double start = seconds_now();
+  const Outcome outcome =
+      bmpresizer::resize_files(job.input.c_str(), job.output.c_str(), settings.factor, &progress);
+  console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
+  if (!outcome.ok()) {
+    result.status = bmpresizer::result_code(outcome);
+    console.print(failure_line(job.input, job.output, outcome));
+  } else {
+    result.written = outcome.output_bytes;
+    if (settings.verbose) {
+      console.print(success_line(job.input, job.output, settings.factor, outcome.output_bytes,
+                                 seconds_now() - start));
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
-int run_batch(const BatchSettings& settings, const std::vector<const char*>& files) {
+int run_batch(const BatchSettings& settings, const std::vector<std::string>& files) {
   const std::vector<Job> jobs = plan_jobs(files, settings.output_dir);
   std::uint64_t input_bytes = 0;
   for (const Job& job : jobs) {
@@ -97,41 +159,18 @@ int run_batch(const BatchSettings& settings, const std::vector<const char*>& fil
       settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
   BatchConsole console(!settings.quiet && isatty(STDERR_FILENO) != 0, jobs.size(), input_bytes,
                        workers);
-  // Each slot is written by the one worker that took its index and read
+  // Each result is written by the one worker that took its index and read
   // after every worker has been joined.
-  std::vector<int> status(jobs.size(), 0);
-  std::vector<std::uint64_t> written(jobs.size(), 0);
+  std::vector<JobResult> results(jobs.size());
   std::atomic<std::size_t> next{0};
   const double start = seconds_now();
-
   const auto work = [&](std::size_t worker) {
     BatchConsole::Slot& slot = console.slot(worker);
     bmpresizer::Progress progress;
     progress.report = &BatchConsole::report;
     progress.context = &slot;
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
-      const Job& job = jobs[i];
-      console.begin_file(slot, job.input_size);
-      if (!job.refusal.empty()) {
-        status[i] = BMPRESIZER_CANNOT_OPEN_OUTPUT;
-        console.end_file(slot, 0);
-        console.print(job.refusal);
-        continue;
-      }
-      const double file_start = seconds_now();
-      const Outcome outcome = bmpresizer::resize_files(job.input.c_str(), job.output.c_str(),
-                                                       settings.factor, &progress);
-      console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
-      if (!outcome.ok()) {
-        status[i] = bmpresizer::result_code(outcome);
-        console.print(failure_line(job.input.c_str(), job.output.c_str(), outcome));
-      } else {
-        written[i] = outcome.output_bytes;
-        if (settings.verbose) {
-          console.print(success_line(job.input.c_str(), job.output.c_str(), settings.factor,
-                                     outcome.output_bytes, seconds_now() - file_start));
-        }
-      }
+      results[i] = run_job(settings, jobs[i], console, slot, progress);
     }
   };
 
@@ -148,31 +187,7 @@ int run_batch(const BatchSettings& settings, const std::vector<const char*>& fil
     thread.join();
   }
   console.finish();
-
-  int exit_status = 0;
-  std::size_t failed = 0;
-  std::uint64_t total_written = 0;
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    if (status[i] != 0) {
-      ++failed;
-      if (exit_status == 0) {
-        exit_status = status[i];
-      }
-    }
-    total_written += written[i];
-  }
-  if (failed > 0 || (settings.verbose && jobs.size() > 1)) {
-    char summary[160];
-    std::snprintf(summary, sizeof summary, "bmpresize: %zu of %zu %s enlarged, %zu failed",
-                  jobs.size() - failed, jobs.size(), jobs.size() == 1 ? "file" : "files", failed);
-    std::string line = summary;
-    if (settings.verbose) {
-      line += " (" + human_bytes(static_cast<double>(total_written)) + " in " +
-              duration_text(seconds_now() - start) + ")";
-    }
-    console.print(line + "\n");
-  }
-  return exit_status;
+  return summarise(settings, results, seconds_now() - start, console);
 }
 
 }  // namespace bmpresize

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace bmpresize {
@@ -11,9 +12,9 @@ namespace bmpresize {
 struct BatchSettings {
   std::int32_t factor = 1;
   std::size_t jobs_at_once = 1;
-  const char* output_dir = nullptr;  // an existing folder
-  bool quiet = false;                // no progress bar
-  bool verbose = false;              // a line per file and a summary
+  std::string output_dir;  // an existing folder
+  bool quiet = false;      // no progress bar
+  bool verbose = false;    // a line per file and a summary
 };
 
 // Enlarges every file of `files` into `settings.output_dir` under its own
@@ -23,7 +24,7 @@ struct BatchSettings {
 // file whose name an earlier file already has and a file whose output would
 // be another input of the run. Returns the exit status: the result code of
 // the first file that failed, in the order given, or 0.
-int run_batch(const BatchSettings& settings, const std::vector<const char*>& files);
+int run_batch(const BatchSettings& settings, const std::vector<std::string>& files);
 
 }  // namespace bmpresize
 

@@ -10,29 +10,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "batch.h"
-#include "bmpresizer.h"
-#include "outcome.h"
+#include "bmpresizer_core.h"
 #include "progress.h"
 #include "report.h"
-#include "resize.h"
 
 namespace {
 
-using bmpresize::failure_line;
-using bmpresize::ProgressBar;
-using bmpresize::seconds_now;
-using bmpresize::success_line;
-using bmpresizer::Outcome;
+using bmpresize::Arguments;
 
 constexpr int kExitUsage = 2;
 
@@ -77,216 +68,71 @@ const char kHelp[] =
     "  7  a read or write failed (disk full, I/O error); the output is emptied\n"
     "With FILE..., the status is that of the first FILE that failed, in argument order.\n";
 
-struct Options {
-  bool quiet = false;
-  bool verbose = false;
-  const char* input = nullptr;
-  const char* output = nullptr;
-  const char* factor = nullptr;
-  // The FILE... form: set by -f, -o and -j.
-  bool batch = false;
-  const char* output_dir = nullptr;
-  const char* jobs = nullptr;
-};
-
-int usage_error(const char* problem) {
-  std::fprintf(stderr, "bmpresize: %s\n%s", problem, kUsage);
+int usage_error(const std::string& problem) {
+  std::fprintf(stderr, "bmpresize: %s\n%s", problem.c_str(), kUsage);
   return kExitUsage;
 }
 
-// Parses FACTOR: a whole number in decimal. Values beyond the 32-bit range
-// are clamped, so that they are refused like any other impossible factor.
-bool parse_factor(const char* text, std::int32_t& factor) {
-  const char* digits = text;
-  if (*digits == '+' || *digits == '-') {
-    ++digits;
+// INPUT OUTPUT FACTOR.
+int enlarge(const Arguments& args) {
+  bmpresize::ProgressBar bar(!args.quiet && isatty(STDERR_FILENO) != 0);
+  bmpresizer::Progress progress;
+  progress.report = &bmpresize::ProgressBar::report;
+  progress.context = &bar;
+  const double start = bmpresize::seconds_now();
+  const bmpresizer::Outcome outcome =
+      bmpresizer::resize_files(args.input.c_str(), args.output.c_str(), args.factor, &progress);
+  bar.finish();
+  if (!outcome.ok()) {
+    std::fputs(bmpresize::failure_line(args.input, args.output, outcome).c_str(), stderr);
+    return bmpresizer::result_code(outcome);
   }
-  if (*digits == '\0') {
-    return false;
+  if (args.verbose) {
+    std::fputs(bmpresize::success_line(args.input, args.output, args.factor, outcome.output_bytes,
+                                       bmpresize::seconds_now() - start)
+                   .c_str(),
+               stderr);
   }
-  for (const char* p = digits; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') {
-      return false;
-    }
-  }
-  errno = 0;
-  const long long value = std::strtoll(text, nullptr, 10);
-  if (value > INT32_MAX || (errno == ERANGE && text[0] != '-')) {
-    factor = INT32_MAX;
-  } else if (value < INT32_MIN || errno == ERANGE) {
-    factor = INT32_MIN;
-  } else {
-    factor = static_cast<std::int32_t>(value);
-  }
-  return true;
+  return 0;
 }
 
-enum class Match { no, yes, missing_value };
-
-// Whether argv[i] is the option `short_name` or `long_name` with a value, as
-// "-f 3", "-f3", "--factor 3" or "--factor=3". A value in the next argument
-// is taken whatever it looks like (so "-f -2" works) and `i` moves past it.
-Match option_value(int argc, char** argv, int& i, const char* short_name, const char* long_name,
-                   const char*& value) {
-  const char* arg = argv[i];
-  if (std::strcmp(arg, short_name) == 0 || std::strcmp(arg, long_name) == 0) {
-    if (i + 1 >= argc) {
-      return Match::missing_value;
-    }
-    value = argv[++i];
-    return Match::yes;
-  }
-  if (arg[1] != '-' && std::strncmp(arg, short_name, 2) == 0) {
-    value = arg + 2;
-    return Match::yes;
-  }
-  const std::size_t length = std::strlen(long_name);
-  if (std::strncmp(arg, long_name, length) == 0 && arg[length] == '=') {
-    value = arg + length + 1;
-    return Match::yes;
-  }
-  return Match::no;
-}
-
-// Parses N of -j: a whole number, 1 or more, in decimal digits only. Values
-// beyond any useful count are clamped.
-bool parse_jobs(const char* text, std::size_t& jobs) {
-  if (*text == '\0') {
-    return false;
-  }
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') {
-      return false;
-    }
-  }
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, nullptr, 10);
-  if (value == 0) {
-    return false;
-  }
-  jobs = errno == ERANGE || value > 1024 ? 1024 : static_cast<std::size_t>(value);
-  return true;
-}
-
-// The FILE... form: checks its arguments, then enlarges every FILE.
-int start_batch(const Options& options, const std::vector<const char*>& files) {
-  if (options.factor == nullptr) {
-    return usage_error("-f FACTOR is missing");
-  }
-  if (options.output_dir == nullptr) {
-    return usage_error("-o DIR is missing");
-  }
-  if (files.empty()) {
-    return usage_error("no FILE given");
-  }
-  std::int32_t factor = 0;
-  if (!parse_factor(options.factor, factor)) {
-    return usage_error(
-        (std::string("FACTOR must be a whole number, not \"") + options.factor + "\"").c_str());
-  }
-  std::size_t jobs_at_once = 1;
-  if (options.jobs != nullptr && !parse_jobs(options.jobs, jobs_at_once)) {
-    return usage_error(
-        (std::string("-j needs a whole number of 1 or more, not \"") + options.jobs + "\"")
-            .c_str());
-  }
+// -f FACTOR -o DIR FILE...: DIR must be an existing folder.
+int enlarge_batch(const Arguments& args) {
   struct stat dir_info {};
-  if (stat(options.output_dir, &dir_info) != 0) {
-    return usage_error(
-        (std::string("output folder ") + options.output_dir + ": " + std::strerror(errno)).c_str());
+  if (stat(args.output_dir.c_str(), &dir_info) != 0) {
+    return usage_error("output folder " + args.output_dir + ": " + std::strerror(errno));
   }
   if (!S_ISDIR(dir_info.st_mode)) {
-    return usage_error(
-        (std::string("output folder ") + options.output_dir + ": not a folder").c_str());
+    return usage_error("output folder " + args.output_dir + ": not a folder");
   }
   bmpresize::BatchSettings settings;
-  settings.factor = factor;
-  settings.jobs_at_once = jobs_at_once;
-  settings.output_dir = options.output_dir;
-  settings.quiet = options.quiet;
-  settings.verbose = options.verbose;
-  return bmpresize::run_batch(settings, files);
+  settings.factor = args.factor;
+  settings.jobs_at_once = args.jobs;
+  settings.output_dir = args.output_dir;
+  settings.quiet = args.quiet;
+  settings.verbose = args.verbose;
+  return bmpresize::run_batch(settings, args.files);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  std::vector<const char*> positional;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!options_done && arg[0] == '-' && arg[1] != '\0' && !(arg[1] >= '0' && arg[1] <= '9')) {
-      const char* value = nullptr;
-      Match match = Match::no;
-      if (std::strcmp(arg, "--") == 0) {
-        options_done = true;
-      } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
-        return 0;
-      } else if (std::strcmp(arg, "--version") == 0) {
-        std::printf("bmpresize %s\n", BMPRESIZE_VERSION);
-        return 0;
-      } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
-        options.quiet = true;
-      } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0) {
-        options.verbose = true;
-      } else if ((match = option_value(argc, argv, i, "-f", "--factor", value)) == Match::yes) {
-        options.factor = value;
-        options.batch = true;
-      } else if (match == Match::no &&
-                 (match = option_value(argc, argv, i, "-o", "--output-dir", value)) == Match::yes) {
-        options.output_dir = value;
-        options.batch = true;
-      } else if (match == Match::no &&
-                 (match = option_value(argc, argv, i, "-j", "--jobs", value)) == Match::yes) {
-        options.jobs = value;
-        options.batch = true;
-      } else if (match == Match::missing_value) {
-        return usage_error((std::string("option ") + arg + " needs a value").c_str());
-      } else {
-        return usage_error((std::string("unknown option ") + arg).c_str());
-      }
-      continue;
-    }
-    positional.push_back(arg);
+  const Arguments args =
+      bmpresize::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+  switch (args.action) {
+    case bmpresize::Action::help:
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+      return 0;
+    case bmpresize::Action::version:
+      std::printf("bmpresize %s\n", BMPRESIZE_VERSION);
+      return 0;
+    case bmpresize::Action::usage_error:
+      return usage_error(args.problem);
+    case bmpresize::Action::enlarge_batch:
+      return enlarge_batch(args);
+    case bmpresize::Action::enlarge:
+      return enlarge(args);
   }
-  if (options.batch) {
-    return start_batch(options, positional);
-  }
-  if (positional.size() > 3) {
-    return usage_error("too many arguments");
-  }
-  if (positional.size() < 3) {
-    return usage_error("missing arguments");
-  }
-  options.input = positional[0];
-  options.output = positional[1];
-  options.factor = positional[2];
-  std::int32_t factor = 0;
-  if (!parse_factor(options.factor, factor)) {
-    return usage_error(
-        (std::string("FACTOR must be a whole number, not \"") + options.factor + "\"").c_str());
-  }
-
-  ProgressBar bar(!options.quiet && isatty(STDERR_FILENO) != 0);
-  bmpresizer::Progress progress;
-  progress.report = &ProgressBar::report;
-  progress.context = &bar;
-  const double start = seconds_now();
-  const Outcome outcome =
-      bmpresizer::resize_files(options.input, options.output, factor, &progress);
-  bar.finish();
-  if (!outcome.ok()) {
-    std::fputs(failure_line(options.input, options.output, outcome).c_str(), stderr);
-    return bmpresizer::result_code(outcome);
-  }
-  if (options.verbose) {
-    std::fputs(success_line(options.input, options.output, factor, outcome.output_bytes,
-                            seconds_now() - start)
-                   .c_str(),
-               stderr);
-  }
-  return 0;
+  return kExitUsage;
 }

@@ -1,15 +1,17 @@
 #include "report.h"
 
-#include <cinttypes>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <iterator>
 
 namespace bmpresize {
 namespace {
 
 using bmpresizer::Failure;
 using bmpresizer::Outcome;
+
+const char kResave[] = "re-save it as a plain 24-bit BMP";
 
 const char* info_header_name(std::uint64_t size) {
   switch (size) {
@@ -32,32 +34,133 @@ const char* info_header_name(std::uint64_t size) {
 }
 
 const char* compression_name(std::uint64_t method) {
-  switch (method) {
-    case 1:
-      return "RLE8";
-    case 2:
-      return "RLE4";
-    case 3:
-      return "BITFIELDS";
-    case 4:
-      return "JPEG";
-    case 5:
-      return "PNG";
-    case 6:
-      return "ALPHABITFIELDS";
-    default:
-      return "unknown";
-  }
+  static const char* const kNames[] = {"none", "RLE8", "RLE4",          "BITFIELDS",
+                                       "JPEG", "PNG",  "ALPHABITFIELDS"};
+  return method < std::size(kNames) ? kNames[method] : "unknown";
 }
 
-const char kResave[] = "re-save it as a plain 24-bit BMP";
+std::string number(std::uint64_t value) { return std::to_string(value); }
+
+// A signed 32-bit field or factor, kept as the unsigned image of its bits.
+std::string signed32(std::uint64_t bits) {
+  return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(bits)));
+}
+
+std::string system_error(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+// Which file a failure is about.
+enum class Subject { input, output };
+
+// The reason part of a failure's line.
+using Reason = std::string (*)(const Outcome&);
+
+struct Explanation {
+  Failure failure;
+  Subject subject;
+  Reason reason;
+};
+
+// One entry for every failure, in the order of Failure.
+constexpr Explanation kExplanations[] = {
+    {Failure::input_open, Subject::input,
+     [](const Outcome& o) { return system_error("cannot open", o.error); }},
+    {Failure::input_is_directory, Subject::input,
+     [](const Outcome&) { return std::string("is a directory, not a BMP file"); }},
+    {Failure::input_path_invalid, Subject::input,
+     [](const Outcome& o) { return system_error("cannot open", o.error); }},
+    {Failure::output_open, Subject::output,
+     [](const Outcome& o) { return system_error("cannot create", o.error); }},
+    {Failure::output_path_invalid, Subject::output,
+     [](const Outcome& o) { return system_error("cannot create", o.error); }},
+    {Failure::output_is_input, Subject::output,
+     [](const Outcome&) { return std::string("output is the same file as the input"); }},
+    {Failure::output_no_reader, Subject::output,
+     [](const Outcome&) {
+       return std::string("a named pipe that no process is reading; start the reader first");
+     }},
+    {Failure::input_not_regular, Subject::input,
+     [](const Outcome&) {
+       return std::string("not a regular file (a pipe or a device); the input must be a file");
+     }},
+    {Failure::not_bmp, Subject::input,
+     [](const Outcome&) { return std::string("not a BMP file (it does not start with \"BM\")"); }},
+    {Failure::header_truncated, Subject::input,
+     [](const Outcome& o) {
+       return "file is truncated: " + number(o.have) + " bytes, a BMP header needs " +
+              number(o.want);
+     }},
+    {Failure::info_header_size, Subject::input,
+     [](const Outcome& o) {
+       return number(o.have) + "-byte" + info_header_name(o.have) +
+              " header; only the 40-byte header is supported: " + kResave;
+     }},
+    {Failure::bit_count, Subject::input,
+     [](const Outcome& o) {
+       return number(o.have) + " bits per pixel; only 24-bit uncompressed BMP is supported";
+     }},
+    {Failure::compression, Subject::input,
+     [](const Outcome& o) {
+       return std::string("compressed (") + compression_name(o.have) +
+              "); only 24-bit uncompressed BMP is supported: " + kResave;
+     }},
+    {Failure::pixel_offset, Subject::input,
+     [](const Outcome& o) {
+       return "pixel data starts at byte " + number(o.have) +
+              " (a colour table or a gap comes first); only byte 54 is supported: " + kResave;
+     }},
+    {Failure::negative_width, Subject::input,
+     [](const Outcome& o) {
+       return "negative width (" + signed32(o.have) + "); the header is damaged";
+     }},
+    {Failure::pixels_truncated, Subject::input,
+     [](const Outcome& o) {
+       if (o.want == UINT64_MAX) {
+         return std::string(
+             "file is truncated: the header declares more bytes than any file can hold");
+       }
+       return "file is truncated: the header declares " + number(o.want) + " bytes, the file has " +
+              number(o.have);
+     }},
+    {Failure::factor_below_one, Subject::output,
+     [](const Outcome& o) {
+       return "factor " + signed32(o.have) + " is below 1; nothing to enlarge";
+     }},
+    {Failure::width_too_large, Subject::output,
+     [](const Outcome& o) {
+       return "the enlarged image would be " + number(o.want) +
+              " pixels wide; BMP allows at most 2147483647";
+     }},
+    {Failure::height_too_large, Subject::output,
+     [](const Outcome& o) {
+       return "the enlarged image would be " + number(o.want) +
+              " pixels high; BMP allows at most 2147483647";
+     }},
+    {Failure::file_too_large, Subject::output,
+     [](const Outcome& o) {
+       return "the enlarged image would be " + human_bytes(static_cast<double>(o.want)) +
+              "; BMP files cannot exceed 4 GiB";
+     }},
+    {Failure::read_failed, Subject::input,
+     [](const Outcome& o) { return system_error("read error", o.error); }},
+    {Failure::input_shrank, Subject::input,
+     [](const Outcome&) { return std::string("the file became shorter while it was being read"); }},
+    {Failure::write_failed, Subject::output,
+     [](const Outcome& o) {
+       return system_error("write error", o.error) + "; the output was emptied";
+     }},
+    {Failure::close_failed, Subject::output,
+     [](const Outcome& o) {
+       return system_error("could not finish writing", o.error) + "; the output was emptied";
+     }},
+};
 
 }  // namespace
 
 double seconds_now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  using Clock = std::chrono::steady_clock;
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
 std::string human_bytes(double bytes) {
@@ -68,130 +171,10 @@ std::string human_bytes(double bytes) {
     ++unit;
   }
   char text[32];
-  if (unit == 0) {
-    std::snprintf(text, sizeof text, "%.0f %s", bytes, units[unit]);
-  } else {
-    std::snprintf(text, sizeof text, "%.1f %s", bytes, units[unit]);
-  }
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
   return text;
 }
 
-std::string failure_line(const char* input, const char* output, const Outcome& outcome) {
-  const char* file = input;
-  std::string reason;
-  char text[256];
-  switch (outcome.failure) {
-    case Failure::none:
-      return "";
-    case Failure::input_open:
-    case Failure::input_path_invalid:
-      reason = std::string("cannot open: ") + std::strerror(outcome.error);
-      break;
-    case Failure::input_is_directory:
-      reason = "is a directory, not a BMP file";
-      break;
-    case Failure::output_open:
-    case Failure::output_path_invalid:
-      file = output;
-      reason = std::string("cannot create: ") + std::strerror(outcome.error);
-      break;
-    case Failure::output_is_input:
-      file = output;
-      reason = "output is the same file as the input";
-      break;
-    case Failure::not_bmp:
-      reason = "not a BMP file (it does not start with \"BM\")";
-      break;
-    case Failure::header_truncated:
-      std::snprintf(text, sizeof text,
-                    "file is truncated: %" PRIu64 " bytes, a BMP header needs %" PRIu64,
-                    outcome.have, outcome.want);
-      reason = text;
-      break;
-    case Failure::info_header_size:
-      std::snprintf(text, sizeof text,
-                    "%" PRIu64 "-byte%s header; only the 40-byte header is supported: %s",
-                    outcome.have, info_header_name(outcome.have), kResave);
-      reason = text;
-      break;
-    case Failure::pixel_offset:
-      std::snprintf(text, sizeof text,
-                    "pixel data starts at byte %" PRIu64
-                    " (a colour table or a gap comes first); only byte 54 is supported: %s",
-                    outcome.have, kResave);
-      reason = text;
-      break;
-    case Failure::bit_count:
-      std::snprintf(text, sizeof text,
-                    "%" PRIu64 " bits per pixel; only 24-bit uncompressed BMP is supported",
-                    outcome.have);
-      reason = text;
-      break;
-    case Failure::compression:
-      std::snprintf(text, sizeof text,
-                    "compressed (%s); only 24-bit uncompressed BMP is supported: %s",
-                    compression_name(outcome.have), kResave);
-      reason = text;
-      break;
-    case Failure::negative_width:
-      std::snprintf(text, sizeof text, "negative width (%" PRId32 "); the header is damaged",
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(outcome.have)));
-      reason = text;
-      break;
-    case Failure::pixels_truncated:
-      if (outcome.want == UINT64_MAX) {
-        std::snprintf(text, sizeof text,
-                      "file is truncated: the header declares more bytes than"
-                      " any file can hold");
-      } else {
-        std::snprintf(text, sizeof text,
-                      "file is truncated: the header declares %" PRIu64
-                      " bytes, the file has %" PRIu64,
-                      outcome.want, outcome.have);
-      }
-      reason = text;
-      break;
-    case Failure::factor_below_one:
-      file = output;
-      std::snprintf(text, sizeof text, "factor %" PRId32 " is below 1; nothing to enlarge",
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(outcome.have)));
-      reason = text;
-      break;
-    case Failure::width_too_large:
-    case Failure::height_too_large:
-      file = output;
-      std::snprintf(text, sizeof text,
-                    "the enlarged image would be %" PRIu64
-                    " pixels %s; BMP allows at most 2147483647",
-                    outcome.want, outcome.failure == Failure::width_too_large ? "wide" : "high");
-      reason = text;
-      break;
-    case Failure::file_too_large:
-      file = output;
-      reason = "the enlarged image would be " + human_bytes(static_cast<double>(outcome.want)) +
-               "; BMP files cannot exceed 4 GiB";
-      break;
-    case Failure::read_failed:
-      reason = std::string("read error: ") + std::strerror(outcome.error);
-      break;
-    case Failure::input_shrank:
-      reason = "the file became shorter while it was being read";
-      break;
-    case Failure::write_failed:
-      file = output;
-      reason =
-          std::string("write error: ") + std::strerror(outcome.error) + "; the output was emptied";
-      break;
-    case Failure::close_failed:
-      file = output;
-      reason = std::string("could not finish writing: ") + std::strerror(outcome.error) +
-               "; the output was emptied";
-      break;
-  }
-  return std::string("bmpresize: ") + file + ": " + reason + "\n";
-}
-
-// "12.3 ms" or "4.56 s".
 std::string duration_text(double seconds) {
   char text[32];
   if (seconds < 1) {
@@ -202,12 +185,22 @@ std::string duration_text(double seconds) {
   return text;
 }
 
-// The -v line for a file enlarged in `seconds`.
-std::string success_line(const char* input, const char* output, std::int32_t factor,
+std::string failure_line(const std::string& input, const std::string& output,
+                         const Outcome& outcome) {
+  for (const Explanation& explanation : kExplanations) {
+    if (explanation.failure == outcome.failure) {
+      const std::string& file = explanation.subject == Subject::input ? input : output;
+      return "bmpresize: " + file + ": " + explanation.reason(outcome) + "\n";
+    }
+  }
+  return "";
+}
+
+std::string success_line(const std::string& input, const std::string& output, std::int32_t factor,
                          std::uint64_t output_bytes, double seconds) {
-  return std::string("bmpresize: ") + input + ": enlarged " +
-         std::to_string(static_cast<int>(factor)) + "x into " + output + " (" +
-         human_bytes(static_cast<double>(output_bytes)) + ") in " + duration_text(seconds) + "\n";
+  return "bmpresize: " + input + ": enlarged " + std::to_string(factor) + "x into " + output +
+         " (" + human_bytes(static_cast<double>(output_bytes)) + ") in " + duration_text(seconds) +
+         "\n";
 }
 
 }  // namespace bmpresize

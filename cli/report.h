@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "outcome.h"
+#include "bmpresizer_core.h"
 
 namespace bmpresize {
 
@@ -22,10 +22,11 @@ std::string duration_text(double seconds);
 // "bmpresize: FILE: reason\n" for a failed enlargement of `input` into
 // `output`: names the file the failure is about and, where it helps, says
 // what to do.
-std::string failure_line(const char* input, const char* output, const bmpresizer::Outcome& outcome);
+std::string failure_line(const std::string& input, const std::string& output,
+                         const bmpresizer::Outcome& outcome);
 
 // The -v line for a file enlarged in `seconds`.
-std::string success_line(const char* input, const char* output, std::int32_t factor,
+std::string success_line(const std::string& input, const std::string& output, std::int32_t factor,
                          std::uint64_t output_bytes, double seconds);
 
 }  // namespace bmpresize

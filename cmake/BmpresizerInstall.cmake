@@ -12,20 +12,21 @@ install(TARGETS bmpresizer EXPORT bmpresizerTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 # The application framework's stand-in, which the library registers with
 # when loaded, beside it; the library finds it there from wherever it is.
-install(TARGETS app_framework
-  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+if(TARGET app_framework)
+  install(TARGETS app_framework
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+endif()
 if(NOT WIN32)
   set_target_properties(bmpresizer PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
-install(FILES "${PROJECT_SOURCE_DIR}/include/bmpresizer.h"
+install(FILES "${PROJECT_BINARY_DIR}/include/bmpresizer.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 if(TARGET bmpresize)
   install(TARGETS bmpresize RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 endif()
-if(EXISTS "${PROJECT_SOURCE_DIR}/doc/bmpresize.1")
-  install(FILES "${PROJECT_SOURCE_DIR}/doc/bmpresize.1"
-    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+if(TARGET bmpresize)
+  install(FILES "${PROJECT_BINARY_DIR}/doc/bmpresize.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 endif()
 
 install(EXPORT bmpresizerTargets

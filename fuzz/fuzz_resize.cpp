@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "bmp_oracle.h"
 #include "bmpresizer.h"
-#include "resize.h"
+#include "bmpresizer_core.h"
 
 namespace {
 
@@ -77,52 +78,11 @@ std::uint64_t declared_output(const std::uint8_t* bmp, std::size_t size, std::ui
                                  ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(height))
                                  : static_cast<std::uint64_t>(height);
   const std::uint64_t out_width = static_cast<std::uint64_t>(width) * f;
-  const std::uint64_t stride = (24 * out_width + 31) / 32 * 4;
+  const std::uint64_t stride = bmporacle::stride_of(out_width);
   const long double total =
       54.0L + static_cast<long double>(stride) * static_cast<long double>(rows * f);
   return total > static_cast<long double>(kMaxOutputBytes) ? UINT64_MAX
                                                            : static_cast<std::uint64_t>(total);
-}
-
-void check_success(const std::vector<std::uint8_t>& in, const std::vector<std::uint8_t>& out,
-                   std::uint64_t f) {
-  require(out.size() >= 54, "output shorter than its headers");
-  require(u32(out.data() + 2) == out.size(), "bfSize is not the output's length");
-  for (std::size_t i = 0; i < 54; ++i) {
-    const bool rewritten = (i >= 2 && i < 6) || (i >= 18 && i < 26) || (i >= 34 && i < 38);
-    require(rewritten || out[i] == in[i], "a header byte changed that must be copied");
-  }
-  const auto in_width = static_cast<std::uint64_t>(static_cast<std::int32_t>(u32(in.data() + 18)));
-  const auto in_height = static_cast<std::int32_t>(u32(in.data() + 22));
-  const auto out_height = static_cast<std::int32_t>(u32(out.data() + 22));
-  require(
-      static_cast<std::uint64_t>(static_cast<std::int32_t>(u32(out.data() + 18))) == in_width * f,
-      "biWidth is not W x f");
-  require(static_cast<std::int64_t>(out_height) ==
-              static_cast<std::int64_t>(in_height) * static_cast<std::int64_t>(f),
-          "biHeight is not H x f");
-  const std::uint64_t out_width = in_width * f;
-  const std::uint64_t rows =
-      out_height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(out_height))
-                     : static_cast<std::uint64_t>(out_height);
-  const std::uint64_t in_stride = (24 * in_width + 31) / 32 * 4;
-  const std::uint64_t out_stride = (24 * out_width + 31) / 32 * 4;
-  require(out.size() == 54 + out_stride * rows, "length is not headers plus padded rows");
-  require(u32(out.data() + 34) == out_stride * rows, "biSizeImage is not the pixel bytes");
-  if (out_stride == 0) {
-    return;  // zero width: headers alone, however many rows are declared
-  }
-  for (std::uint64_t y = 0; y < rows; ++y) {
-    const std::uint8_t* out_row = out.data() + 54 + y * out_stride;
-    const std::uint8_t* in_row = in.data() + 54 + (y / f) * in_stride;
-    for (std::uint64_t x = 0; x < out_width; ++x) {
-      require(std::memcmp(out_row + 3 * x, in_row + 3 * (x / f), 3) == 0,
-              "output pixel (x, y) is not input pixel (x / f, y / f)");
-    }
-    for (std::uint64_t i = 3 * out_width; i < out_stride; ++i) {
-      require(out_row[i] == 0, "padding byte not zero");
-    }
-  }
 }
 
 }  // namespace
@@ -154,7 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (code == BMPRESIZER_UNSUPPORTED_INPUT || code == BMPRESIZER_OUTPUT_TOO_LARGE) {
     require(out.empty(), "a refused input left a non-empty output");
   } else if (code == BMPRESIZER_SUCCESS) {
-    check_success(std::vector<std::uint8_t>(bmp, bmp + bmp_size), out, factor);
+    const std::string difference = bmporacle::check_enlargement(
+        bmp, bmp_size, out.data(), out.size(), static_cast<int>(factor));
+    require(difference.empty(), difference.c_str());
   }
   return 0;
 }

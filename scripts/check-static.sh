@@ -16,9 +16,9 @@ echo "== clang-tidy"
 # targets are not in its compile commands).
 mapfile -t sources < <(git ls-files 'src/*.cpp' 'cli/*.cpp' | while read -r f; do
   grep -q "\"file\": \"$PWD/$f\"" "$build_dir/compile_commands.json" && echo "$f"; done)
-clang-tidy -p "$build_dir" --quiet "${sources[@]}"
+clang-tidy -p "$build_dir" --quiet --extra-arg=-std=c++17 "${sources[@]}"
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --error-exitcode=1 --quiet \
-  --inline-suppr -Iinclude -Isrc/resize "${sources[@]}"
+  --inline-suppr -I"$build_dir/include" -Isrc/resize -Isrc/resize/interface "${sources[@]}"
 echo "static checks passed"

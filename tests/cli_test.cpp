@@ -69,7 +69,7 @@ TEST_F(Tool, HelpAndVersion) {
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
   const ToolRun version = run_tool(dir_, {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "bmpresize 1.0.0.1\n");
+  EXPECT_EQ(version.out, "bmpresize " BMPRESIZER_TEST_VERSION "\n");
 }
 
 // Each failure: its exit status and the line that says what is wrong.

@@ -8,7 +8,7 @@
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
-#include "resize.h"
+#include "bmpresizer_core.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The core on byte paths and open files: progress reports and the detailed
 // outcome the tool turns into messages.
-#include "resize.h"
+#include "bmpresizer_core.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -33,6 +33,7 @@ FileHandle open_for_writing(const std::string& path) {
       CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 void close_handle(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+std::wstring native(const std::string& path) { return bmptest::widen(path); }
 #else
 constexpr const char* kNullDevice = "/dev/null";
 FileHandle open_for_reading(const std::string& path) { return open(path.c_str(), O_RDONLY); }
@@ -40,6 +41,7 @@ FileHandle open_for_writing(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 }
 void close_handle(FileHandle file) { close(file); }
+std::string native(const std::string& path) { return path; }
 #endif
 
 struct Reports {
@@ -63,7 +65,7 @@ TEST(ResizeFiles, ReportsProgressUpToTheWholeFile) {
   progress.report = &record;
   progress.context = &reports;
   const bmpresizer::Outcome outcome = bmpresizer::resize_files(
-      dir.file("in.bmp").c_str(), dir.file("out.bmp").c_str(), 3, &progress);
+      native(dir.file("in.bmp")).c_str(), native(dir.file("out.bmp")).c_str(), 3, &progress);
   ASSERT_TRUE(outcome.ok());
   const std::uint64_t want_bytes = 54 + 120ull * 27000;
   EXPECT_EQ(outcome.output_bytes, want_bytes);

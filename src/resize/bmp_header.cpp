@@ -7,11 +7,29 @@
 namespace bmpresizer {
 namespace {
 
-constexpr std::uint16_t kSignatureBM = 0x4D42;  // the bytes "BM"
-constexpr std::uint32_t kInfoHeaderSize = 40;   // BITMAPINFOHEADER; V4/V5 headers are larger
-constexpr std::uint32_t kBitsPerPixel = 24;     // three bytes per pixel: blue, green, red
-constexpr std::uint32_t kBiRgb = 0;             // uncompressed
-constexpr std::uint64_t kBytesPerPixel = 3;
+// Row sizes reach 2^33: counted in 64 bits on every platform.
+constexpr std::uint64_t kPixelBytes = kBytesPerPixel;
+
+std::uint16_t get_u16le(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t get_u32le(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void put_u32le(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value >> 16);
+  p[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+constexpr std::uint16_t kSignatureBM = 0x4D42;       // the bytes "BM"
+constexpr std::uint32_t kInfoHeaderSize = 40;        // BITMAPINFOHEADER; V4/V5 headers are larger
+constexpr std::uint32_t kBitsPerPixel = 24;          // three bytes per pixel: blue, green, red
+constexpr std::uint32_t kBiRgb = 0;                  // uncompressed
 constexpr std::uint64_t kMaxDimension = 0x7FFFFFFF;  // biWidth and biHeight are signed 32-bit
 constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFF;  // bfSize is unsigned 32-bit
 
@@ -37,31 +55,12 @@ std::uint32_t magnitude(std::int32_t value) {
 // padding, (4 - 3n mod 4) mod 4, equals n mod 4.
 std::uint32_t row_padding(std::uint64_t pixels) { return static_cast<std::uint32_t>(pixels & 3U); }
 
+// A refusal: the check that failed, with what the file says.
 Outcome refuse(Failure failure, std::uint64_t have, std::uint64_t want = 0) {
-  Outcome outcome;
-  outcome.failure = failure;
-  outcome.have = have;
-  outcome.want = want;
-  return outcome;
+  return failed(failure, 0, have, want);
 }
 
 }  // namespace
-
-std::uint16_t get_u16le(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t get_u32le(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void put_u32le(std::uint8_t* p, std::uint32_t value) {
-  p[0] = static_cast<std::uint8_t>(value);
-  p[1] = static_cast<std::uint8_t>(value >> 8);
-  p[2] = static_cast<std::uint8_t>(value >> 16);
-  p[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size_t header_bytes,
                            std::uint64_t file_bytes, InputLayout& layout) {
@@ -102,17 +101,16 @@ Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size
   in.rows = magnitude(height);
   in.top_down = height < 0;
   in.pad_bytes = row_padding(in.width);
-  in.row_bytes = kBytesPerPixel * in.width + in.pad_bytes;  // < 2^33, no overflow
+  in.row_bytes = kPixelBytes * in.width + in.pad_bytes;  // < 2^33, no overflow
   // Every row but the last needs its padding; the last row's may be missing.
   std::uint64_t needed = 0;
   if (in.rows > 0) {
     std::uint64_t full_rows = 0;
     if (!checked_mul(in.row_bytes, in.rows - 1U, full_rows) ||
-        !checked_add(full_rows, kBytesPerPixel * in.width, needed)) {
+        !checked_add(full_rows, kPixelBytes * in.width, needed)) {
       return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
     }
   }
-  in.pixel_data_bytes = needed;
   std::uint64_t needed_file_bytes = 0;
   if (!checked_add(needed, kHeaderBytes, needed_file_bytes) || file_bytes < needed_file_bytes) {
     return refuse(Failure::pixels_truncated, file_bytes, needed_file_bytes);
@@ -141,7 +139,7 @@ Outcome derive_output_header(const std::uint8_t (&header)[kHeaderBytes], const I
   out.width = static_cast<std::uint32_t>(width);
   out.rows = static_cast<std::uint32_t>(rows);
   out.pad_bytes = row_padding(out.width);
-  out.row_bytes = kBytesPerPixel * out.width + out.pad_bytes;
+  out.row_bytes = kPixelBytes * out.width + out.pad_bytes;
   std::uint64_t image_bytes = 0;
   std::uint64_t file_bytes = 0;
   if (!checked_mul(out.row_bytes, out.rows, image_bytes) ||

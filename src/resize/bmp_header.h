@@ -11,44 +11,27 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "outcome.h"
+#include "bmp_format.h"
+#include "bmpresizer_core.h"
 
 namespace bmpresizer {
 
-constexpr std::size_t kFileHeaderBytes = 14;
-constexpr std::size_t kInfoHeaderBytes = 40;
-constexpr std::size_t kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
-
-// Field offsets from the start of the file.
-constexpr std::size_t kBfType = 0;
-constexpr std::size_t kBfSize = 2;
-constexpr std::size_t kBfOffBits = 10;
-constexpr std::size_t kBiSize = 14;
-constexpr std::size_t kBiWidth = 18;
-constexpr std::size_t kBiHeight = 22;
-constexpr std::size_t kBiBitCount = 28;
-constexpr std::size_t kBiCompression = 30;
-constexpr std::size_t kBiSizeImage = 34;
-
-std::uint16_t get_u16le(const std::uint8_t* p);
-std::uint32_t get_u32le(const std::uint8_t* p);
-void put_u32le(std::uint8_t* p, std::uint32_t value);
-
 // The shape of the pixel data of an accepted input.
 struct InputLayout {
-  std::uint32_t width = 0;             // W, pixels per row (biWidth, never negative)
-  std::uint32_t rows = 0;              // |H|, stored rows
-  bool top_down = false;               // biHeight < 0
-  std::uint32_t pad_bytes = 0;         // W & 3: zero bytes closing each stored row
-  std::uint64_t row_bytes = 0;         // 3W + pad: stride between stored rows
-  std::uint64_t pixel_data_bytes = 0;  // bytes the rows need (the last row's padding excluded)
+  std::uint32_t width = 0;      // W, pixels per row (biWidth, never negative)
+  std::uint32_t rows = 0;       // |H|, stored rows
+  bool top_down = false;        // biHeight < 0
+  std::uint32_t pad_bytes = 0;  // W & 3: zero bytes closing each stored row
+  std::uint64_t row_bytes = 0;  // 3W + pad: stride between stored rows
 };
 
 // Checks the input headers `header` (of which `header_bytes` bytes could be
 // read) against a file of `file_bytes` bytes. Accepts only 24-bit,
 // uncompressed BMPs with a 40-byte information header, pixel data at byte 54,
 // a width of zero or more, and enough bytes for every declared row. On
-// success fills `layout`; otherwise returns the first check that failed.
+// success fills `layout`; otherwise returns the first check that failed, in
+// this order: signature, header length, header kind, bit depth, compression,
+// pixel offset, width, file length.
 Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size_t header_bytes,
                            std::uint64_t file_bytes, InputLayout& layout);
 

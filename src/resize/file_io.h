@@ -1,23 +1,17 @@
-// The few file operations a resize needs, over the platform's own handles.
-//
-// Every function reports failure through its return value and leaves the
-// system's error number in `error`; none allocates memory or throws.
+// The file operations behind the core, over the platform's own handles: the
+// opening and closing that bmpresizer_core.h declares, and the reading and
+// writing that only the core does. None allocates memory or throws; each
+// reports failure through its result and leaves the system's error number in
+// `error`.
 #ifndef BMPRESIZER_RESIZE_FILE_IO_H
 #define BMPRESIZER_RESIZE_FILE_IO_H
 
 #include <cstddef>
 #include <cstdint>
 
-namespace bmpresizer {
+#include "bmpresizer_core.h"
 
-#ifdef _WIN32
-// A Windows file HANDLE, held as the integer the C runtime's _get_osfhandle
-// gives; INVALID_HANDLE_VALUE is -1.
-using FileHandle = std::intptr_t;
-#else
-using FileHandle = int;
-#endif
-constexpr FileHandle kNoFile = -1;
+namespace bmpresizer {
 
 // A run of bytes to be written.
 struct ByteSpan {
@@ -25,16 +19,13 @@ struct ByteSpan {
   std::size_t size;
 };
 
-enum class OpenResult : std::uint8_t { opened, failed, is_directory, same_as_input };
+// What the core needs to know of an input before reading it.
+struct InputInfo {
+  bool regular = false;     // a regular file; pipes and devices hold no image
+  std::uint64_t bytes = 0;  // its length
+};
 
-// Opens `path` for reading. A directory is refused with is_directory (POSIX
-// lets it be opened, but it holds no image).
-OpenResult open_input(const char* path, FileHandle& handle, int& error);
-
-// Opens `path` for writing, creating it if needed, and empties it. Refuses
-// with same_as_input, before anything is emptied, when the path names the
-// same file as the open `input` (the same path, a symbolic or a hard link).
-OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error);
+bool describe_input(FileHandle handle, InputInfo& info, int& error);
 
 // Reads exactly `size` bytes at `offset` into `buffer`. Sets `read` to the
 // bytes obtained; false on an error (`error` set) or when the file ends
@@ -44,18 +35,6 @@ bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t 
 
 // Writes all `count` spans, in order, at the file's current position.
 bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error);
-
-// The size of an open file in bytes (0 for pipes and devices).
-bool file_size(FileHandle handle, std::uint64_t& bytes, int& error);
-
-// Empties an output file as far as the platform allows (best effort), through
-// its open handle or, once it is closed, through its path.
-void truncate_to_empty(FileHandle handle);
-void truncate_to_empty(const char* path);
-
-// Closes the file; false when the system reports a failure (for example a
-// delayed write error).
-bool close_file(FileHandle handle, int& error);
 
 }  // namespace bmpresizer
 

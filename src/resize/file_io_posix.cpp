@@ -16,34 +16,38 @@ constexpr std::size_t kIovBatch = 64;
 
 }  // namespace
 
-OpenResult open_input(const char* path, FileHandle& handle, int& error) {
+Outcome open_input(NativePath path, FileHandle& handle) {
+  if (path == nullptr) {
+    return failed(Failure::input_path_invalid);
+  }
   // O_NONBLOCK keeps a FIFO from blocking the open; it means nothing for the
   // regular files that are read afterwards.
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    error = errno;
-    return OpenResult::failed;
+    return failed(Failure::input_open, errno);
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
-    error = errno;
+    const int error = errno;
     ::close(fd);
-    return OpenResult::failed;
+    return failed(Failure::input_open, error);
   }
   if (S_ISDIR(info.st_mode)) {
-    error = EISDIR;
     ::close(fd);
-    return OpenResult::is_directory;
+    return failed(Failure::input_is_directory, EISDIR);
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) {
     ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   }
   handle = fd;
-  return OpenResult::opened;
+  return Outcome{};
 }
 
-OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error) {
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
+  if (path == nullptr) {
+    return failed(Failure::output_path_invalid);
+  }
   // Opened without O_TRUNC: the input may be this very file under another
   // name, and emptying it before the comparison would destroy it. A file
   // that did not exist is created exclusively, so that it is known to be
@@ -59,33 +63,31 @@ OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, i
     }
   }
   if (fd < 0) {
-    error = errno;
-    return OpenResult::failed;
+    return failed(Failure::output_open, errno);
   }
-  const auto refuse = [&](OpenResult result, int code) {
-    error = code;
+  const auto refuse = [&](Failure failure, int error) {
     ::close(fd);
     if (created) {
       ::unlink(path);
     }
-    return result;
+    return bmpresizer::failed(failure, error);
   };
   struct stat out_info {};
   struct stat in_info {};
   if (::fstat(fd, &out_info) != 0 || ::fstat(input, &in_info) != 0) {
-    return refuse(OpenResult::failed, errno);
+    return refuse(Failure::output_open, errno);
   }
   if (out_info.st_dev == in_info.st_dev && out_info.st_ino == in_info.st_ino) {
-    return refuse(OpenResult::same_as_input, 0);
+    return refuse(Failure::output_is_input, 0);
   }
   // Devices such as /dev/null cannot be truncated and need not be. A new,
   // empty file is left alone: on ext4, truncating a file makes its close wait
   // until the data written afterwards reaches the disk.
   if (S_ISREG(out_info.st_mode) && out_info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-    return refuse(OpenResult::failed, errno);
+    return refuse(Failure::output_open, errno);
   }
   handle = fd;
-  return OpenResult::opened;
+  return Outcome{};
 }
 
 bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t size,
@@ -161,29 +163,28 @@ bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, in
   }
 }
 
-bool file_size(FileHandle handle, std::uint64_t& bytes, int& error) {
-  struct stat info {};
-  if (::fstat(handle, &info) != 0) {
+bool describe_input(FileHandle handle, InputInfo& info, int& error) {
+  struct stat status {};
+  if (::fstat(handle, &status) != 0) {
     error = errno;
     return false;
   }
-  // Pipes and devices report no size; they then hold no acceptable image.
-  bytes = S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  info.regular = S_ISREG(status.st_mode);
+  info.bytes = info.regular && status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   return true;
 }
 
 void truncate_to_empty(FileHandle handle) { static_cast<void>(::ftruncate(handle, 0)); }
 
-void truncate_to_empty(const char* path) { static_cast<void>(::truncate(path, 0)); }
+void truncate_to_empty(NativePath path) { static_cast<void>(::truncate(path, 0)); }
 
-bool close_file(FileHandle handle, int& error) {
+Outcome close_file(FileHandle handle) {
   // The descriptor is released even when close reports an error, so it is
   // never retried.
   if (::close(handle) != 0 && errno != EINTR) {
-    error = errno;
-    return false;
+    return failed(Failure::close_failed, errno);
   }
-  return true;
+  return Outcome{};
 }
 
 }  // namespace bmpresizer

@@ -1,20 +1,19 @@
-// The file operations on Windows handles. Paths arrive as UTF-8 and are
-// opened through the wide-character API, so that any name the file system
-// holds can be opened whatever the ANSI code page. `error` receives the
-// system's error code (GetLastError).
+// The file operations on Windows handles. Paths are UTF-16 and opened
+// through the wide-character API, so that any name the file system holds
+// can be opened whatever the ANSI code page. `error` receives the system's
+// error code (GetLastError).
+//
+// A HANDLE is never shared with the C runtime's descriptors 0-2, so nothing
+// printed by another thread can end up in an output.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <climits>
 
-#include "byte_path.h"
 #include "file_io.h"
 
 namespace bmpresizer {
 namespace {
-
-// One UTF-16 unit per UTF-8 byte at most, terminator included.
-constexpr int kWidePathUnits = static_cast<int>(kPathBufferBytes);
 
 // The largest transfer handed to one ReadFile or WriteFile call.
 constexpr DWORD kMaxTransfer = 1u << 30;
@@ -22,16 +21,6 @@ constexpr DWORD kMaxTransfer = 1u << 30;
 HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle file_of(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 int last_error() { return static_cast<int>(GetLastError()); }
-
-// UTF-8 to UTF-16; false for a path that is not valid UTF-8 or too long.
-bool to_wide(const char* path, wchar_t (&wide)[kWidePathUnits]) {
-  if (path == nullptr) {
-    return false;
-  }
-  const int units =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, kWidePathUnits);
-  return units > 0;
-}
 
 bool same_file(HANDLE a, HANDLE b, bool& same, int& error) {
   BY_HANDLE_FILE_INFORMATION a_info{};
@@ -48,69 +37,64 @@ bool same_file(HANDLE a, HANDLE b, bool& same, int& error) {
 
 }  // namespace
 
-OpenResult open_input(const char* path, FileHandle& handle, int& error) {
-  wchar_t wide[kWidePathUnits];
-  if (!to_wide(path, wide)) {
-    error = ERROR_INVALID_NAME;
-    return OpenResult::failed;
+Outcome open_input(NativePath path, FileHandle& handle) {
+  if (path == nullptr) {
+    return failed(Failure::input_path_invalid);
   }
   // Others may go on reading, writing or renaming it meanwhile, as on POSIX.
   const HANDLE file =
-      CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error = last_error();
+    const int error = last_error();
     // Windows will not open a folder as a file; say so.
-    const DWORD attributes = GetFileAttributesW(wide);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return OpenResult::is_directory;
+      return failed(Failure::input_is_directory, error);
     }
-    return OpenResult::failed;
+    return failed(Failure::input_open, error);
   }
   handle = file_of(file);
-  return OpenResult::opened;
+  return Outcome{};
 }
 
-OpenResult open_output(const char* path, FileHandle input, FileHandle& handle, int& error) {
-  wchar_t wide[kWidePathUnits];
-  if (!to_wide(path, wide)) {
-    error = ERROR_INVALID_NAME;
-    return OpenResult::failed;
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
+  if (path == nullptr) {
+    return failed(Failure::output_path_invalid);
   }
   // Opened without truncating: the input may be this very file under another
   // name, and emptying it before the comparison would destroy it.
   const HANDLE file =
-      CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error = last_error();
-    return OpenResult::failed;
+    return failed(Failure::output_open, last_error());
   }
   // A file this call created is removed again if the open is refused.
   const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-  const auto refuse = [&](OpenResult result, int code) {
-    error = code;
+  const auto refuse = [&](Failure failure, int error) {
     CloseHandle(file);
     if (created) {
-      DeleteFileW(wide);
+      DeleteFileW(path);
     }
-    return result;
+    return failed(failure, error);
   };
   bool same = false;
+  int error = 0;
   if (!same_file(file, handle_of(input), same, error)) {
-    return refuse(OpenResult::failed, error);
+    return refuse(Failure::output_open, error);
   }
   if (same) {
-    return refuse(OpenResult::same_as_input, 0);
+    return refuse(Failure::output_is_input, 0);
   }
   // Devices such as NUL have no end to set.
   LARGE_INTEGER size{};
   if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart != 0 &&
       !SetEndOfFile(file)) {
-    return refuse(OpenResult::failed, last_error());
+    return refuse(Failure::output_open, last_error());
   }
   handle = file_of(file);
-  return OpenResult::opened;
+  return Outcome{};
 }
 
 bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t size,
@@ -169,9 +153,9 @@ bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, in
   return true;
 }
 
-bool file_size(FileHandle handle, std::uint64_t& bytes, int& error) {
-  // Pipes and devices report no size; they then hold no acceptable image.
-  bytes = 0;
+bool describe_input(FileHandle handle, InputInfo& info, int& error) {
+  info = InputInfo{};
+  // Pipes and devices report no size; they hold no acceptable image.
   if (GetFileType(handle_of(handle)) != FILE_TYPE_DISK) {
     return true;
   }
@@ -180,7 +164,8 @@ bool file_size(FileHandle handle, std::uint64_t& bytes, int& error) {
     error = last_error();
     return false;
   }
-  bytes = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+  info.regular = true;
+  info.bytes = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
   return true;
 }
 
@@ -193,25 +178,20 @@ void truncate_to_empty(FileHandle handle) {
   }
 }
 
-void truncate_to_empty(const char* path) {
-  wchar_t wide[kWidePathUnits];
-  if (!to_wide(path, wide)) {
-    return;
-  }
+void truncate_to_empty(NativePath path) {
   const HANDLE file =
-      CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
   }
 }
 
-bool close_file(FileHandle handle, int& error) {
+Outcome close_file(FileHandle handle) {
   if (!CloseHandle(handle_of(handle))) {
-    error = last_error();
-    return false;
+    return failed(Failure::close_failed, last_error());
   }
-  return true;
+  return Outcome{};
 }
 
 }  // namespace bmpresizer

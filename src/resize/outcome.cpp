@@ -1,42 +1,42 @@
-#include "outcome.h"
-
-#include "bmpresizer.h"
+#include "bmpresizer_core.h"
 
 namespace bmpresizer {
 
-int result_code(const Outcome& outcome) {
-  switch (outcome.failure) {
+FailureGroup group_of(Failure failure) {
+  switch (failure) {
     case Failure::none:
-      return BMPRESIZER_SUCCESS;
+      return FailureGroup::none;
     case Failure::input_open:
     case Failure::input_is_directory:
     case Failure::input_path_invalid:
-      return BMPRESIZER_CANNOT_OPEN_INPUT;
+      return FailureGroup::input_unopened;
     case Failure::output_open:
     case Failure::output_path_invalid:
     case Failure::output_is_input:
-      return BMPRESIZER_CANNOT_OPEN_OUTPUT;
+    case Failure::output_no_reader:
+      return FailureGroup::output_unopened;
+    case Failure::input_not_regular:
     case Failure::not_bmp:
     case Failure::header_truncated:
     case Failure::info_header_size:
-    case Failure::pixel_offset:
     case Failure::bit_count:
     case Failure::compression:
+    case Failure::pixel_offset:
     case Failure::negative_width:
     case Failure::pixels_truncated:
-      return BMPRESIZER_UNSUPPORTED_INPUT;
+      return FailureGroup::input_refused;
     case Failure::factor_below_one:
     case Failure::width_too_large:
     case Failure::height_too_large:
     case Failure::file_too_large:
-      return BMPRESIZER_OUTPUT_TOO_LARGE;
+      return FailureGroup::size_refused;
     case Failure::read_failed:
     case Failure::input_shrank:
     case Failure::write_failed:
     case Failure::close_failed:
-      return BMPRESIZER_IO_ERROR;
+      return FailureGroup::io_failed;
   }
-  return BMPRESIZER_IO_ERROR;
+  return FailureGroup::io_failed;
 }
 
 }  // namespace bmpresizer

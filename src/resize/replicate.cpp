@@ -3,21 +3,19 @@
 #include <cstring>
 
 #include "expand.h"
+#include "file_io.h"
 
 namespace bmpresizer {
 namespace {
 
-// The working buffer holds a batch of enlarged rows; with the span list it
-// takes 63 KiB of stack. Each system call writes up to factor times the
-// buffer, and fewer, larger writes are markedly faster, so the buffer takes
-// nearly all of the 64 KiB the call may use. 64 spans cover a batch of
-// large rows factor times over.
-constexpr std::size_t kWorkBytes = kReplicateBufferBytes;
+// The working buffer holds a batch of enlarged rows. Each system call writes
+// up to factor times the buffer, and fewer, larger writes are markedly
+// faster, so the call's own buffer takes nearly all of the 64 KiB of stack it
+// may use; 64 spans cover a batch of large rows factor times over.
 constexpr std::size_t kMaxSpans = 64;
 // Rows shorter than this are copied factor times inside the buffer, so that
 // each system call carries kilobytes rather than a handful of bytes.
 constexpr std::uint64_t kMinSpanBytes = 4096;
-constexpr std::size_t kBytesPerPixel = 3;
 
 const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
 
@@ -79,15 +77,6 @@ class SpanWriter {
   int error_ = 0;
 };
 
-Outcome failure(Failure kind, int error, std::uint64_t have = 0, std::uint64_t want = 0) {
-  Outcome outcome;
-  outcome.failure = kind;
-  outcome.error = error;
-  outcome.have = have;
-  outcome.want = want;
-  return outcome;
-}
-
 // Reads `size` bytes at `offset`, mapping a short read to input_shrank: the
 // size was checked against the file before, so the file changed meanwhile.
 Outcome read_exactly(FileHandle input, std::uint64_t offset, std::uint8_t* buffer,
@@ -98,28 +87,28 @@ Outcome read_exactly(FileHandle input, std::uint64_t offset, std::uint8_t* buffe
     return Outcome{};
   }
   if (error != 0) {
-    return failure(Failure::read_failed, error);
+    return failed(Failure::read_failed, error);
   }
-  return failure(Failure::input_shrank, 0, offset + got, offset + size);
+  return failed(Failure::input_shrank, 0, offset + got, offset + size);
 }
 
 Outcome write_failure(const SpanWriter& writer) {
-  return failure(Failure::write_failed, writer.error());
+  return failed(Failure::write_failed, writer.error());
 }
 
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
 // one read, enlarge them within the buffer and write each enlarged row
 // factor times.
 Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayout& in,
-                          const OutputLayout& out, std::uint8_t* work) {
+                          const OutputLayout& out, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
   const std::size_t pixel_bytes = row_bytes - out.pad_bytes;
   // Short rows are laid out factor times in the buffer (one long run per
   // batch); long rows once, and the span list repeats them.
   const bool copies_in_buffer =
-      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= kWorkBytes;
+      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work.size;
   const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
-  const std::size_t rows_per_batch = kWorkBytes / slot_bytes;
+  const std::size_t rows_per_batch = work.size / slot_bytes;
 
   std::uint64_t offset = kHeaderBytes;
   for (std::uint32_t row = 0; row < in.rows;) {
@@ -130,13 +119,13 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
     // overwrites a stored byte still to be read. The last stored row's
     // padding is not needed (and may be missing).
     const std::size_t stored_bytes = static_cast<std::size_t>(in.row_bytes) * batch;
-    std::uint8_t* stored = work + slot_bytes * batch - stored_bytes;
+    std::uint8_t* stored = work.data + slot_bytes * batch - stored_bytes;
     Outcome read = read_exactly(input, offset, stored, stored_bytes - in.pad_bytes);
     if (!read.ok()) {
       return read;
     }
     for (std::uint32_t r = 0; r < batch; ++r) {
-      std::uint8_t* slot = work + slot_bytes * r;
+      std::uint8_t* slot = work.data + slot_bytes * r;
       expand_row(slot, stored + static_cast<std::size_t>(in.row_bytes) * r, in.width, out.factor);
       std::memset(slot + pixel_bytes, 0, out.pad_bytes);
       if (copies_in_buffer) {
@@ -144,7 +133,7 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
       }
     }
     for (std::uint32_t r = 0; r < batch; ++r) {
-      const std::uint8_t* slot = work + slot_bytes * r;
+      const std::uint8_t* slot = work.data + slot_bytes * r;
       const std::uint32_t writes = copies_in_buffer ? 1 : out.factor;
       for (std::uint32_t k = 0; k < writes; ++k) {
         if (!writer.add(slot, slot_bytes)) {
@@ -162,45 +151,56 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
   return Outcome{};
 }
 
+// One piece of a long row, `pixels` stored pixels from `offset`, enlarged
+// into the buffer and handed to the writer. When even one enlarged pixel
+// exceeds the buffer, the buffer holds as many copies of the pixel as fit and
+// its run is written from there in several spans.
+Outcome write_piece(FileHandle input, SpanWriter& writer, std::uint64_t offset,
+                    std::uint32_t pixels, std::uint32_t factor, WorkBuffer work) {
+  const std::size_t run_bytes = kBytesPerPixel * factor;  // one pixel, enlarged
+  if (run_bytes <= work.size) {
+    // As in a batch, the stored piece goes to the end of its enlargement.
+    const std::size_t stored_at = (run_bytes - kBytesPerPixel) * pixels;
+    Outcome read = read_exactly(input, offset, work.data + stored_at, kBytesPerPixel * pixels);
+    if (!read.ok()) {
+      return read;
+    }
+    expand_row(work.data, work.data + stored_at, pixels, factor);
+    return writer.add(work.data, run_bytes * pixels) ? Outcome{} : write_failure(writer);
+  }
+  Outcome read = read_exactly(input, offset, work.data, kBytesPerPixel);
+  if (!read.ok()) {
+    return read;
+  }
+  const std::size_t fill_bytes = work.size / kBytesPerPixel * kBytesPerPixel;
+  repeat_forward(work.data, kBytesPerPixel, fill_bytes);
+  for (std::size_t done = 0; done < run_bytes; done += fill_bytes) {
+    const std::size_t rest = run_bytes - done;
+    if (!writer.add(work.data, rest < fill_bytes ? rest : fill_bytes)) {
+      return write_failure(writer);
+    }
+  }
+  return Outcome{};
+}
+
 // Rows whose enlargement does not fit the buffer: for each repetition, read
 // the stored row again piece by piece, enlarge each piece and write it.
 Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLayout& in,
-                            const OutputLayout& out, std::uint8_t* work) {
-  const std::size_t run_bytes = kBytesPerPixel * out.factor;  // one pixel, enlarged
-  const std::size_t piece_pixels = run_bytes <= kWorkBytes ? kWorkBytes / run_bytes : 1;
-  // When even one enlarged pixel exceeds the buffer, the buffer holds as many
-  // copies as fit and the pixel's run is written from it in several spans.
-  const std::size_t copies_per_fill = run_bytes <= kWorkBytes ? 0 : kWorkBytes / kBytesPerPixel;
-
+                            const OutputLayout& out, WorkBuffer work) {
+  const std::size_t run_bytes = kBytesPerPixel * out.factor;
+  const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
   std::uint64_t row_offset = kHeaderBytes;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
     for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
       for (std::uint32_t x = 0; x < in.width;) {
         const std::uint32_t left = in.width - x;
         const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
-        // As in a batch, the stored piece goes to the end of its enlargement.
-        const std::size_t stored_at =
-            copies_per_fill == 0 ? (run_bytes - kBytesPerPixel) * pixels : 0;
-        Outcome read = read_exactly(input, row_offset + kBytesPerPixel * x, work + stored_at,
-                                    kBytesPerPixel * pixels);
-        if (!read.ok()) {
-          return read;
+        Outcome piece = write_piece(input, writer, row_offset + std::uint64_t{kBytesPerPixel} * x,
+                                    pixels, out.factor, work);
+        if (!piece.ok()) {
+          return piece;
         }
-        if (copies_per_fill == 0) {
-          expand_row(work, work + stored_at, pixels, out.factor);
-          if (!writer.add(work, run_bytes * pixels)) {
-            return write_failure(writer);
-          }
-        } else {
-          const std::size_t fill_bytes = kBytesPerPixel * copies_per_fill;
-          repeat_forward(work, kBytesPerPixel, fill_bytes);
-          for (std::size_t done = 0; done < run_bytes; done += fill_bytes) {
-            const std::size_t rest = run_bytes - done;
-            if (!writer.add(work, rest < fill_bytes ? rest : fill_bytes)) {
-              return write_failure(writer);
-            }
-          }
-        }
+        // The next piece overwrites the buffer.
         if (!writer.flush()) {
           return write_failure(writer);
         }
@@ -211,24 +211,25 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
       }
     }
   }
-  if (!writer.flush()) {
-    return write_failure(writer);
-  }
-  return Outcome{};
+  return writer.flush() ? Outcome{} : write_failure(writer);
 }
 
 }  // namespace
 
 Outcome replicate_rows(FileHandle input, FileHandle output, const InputLayout& input_layout,
-                       const OutputLayout& output_layout, const Progress* progress) {
+                       const OutputLayout& output_layout, const Progress* progress,
+                       WorkBuffer work) {
   // Zero width or height: the output is its headers (rows of zero pixels have
   // zero padding too).
   if (input_layout.width == 0 || input_layout.rows == 0) {
     return Outcome{};
   }
-  std::uint8_t work[kWorkBytes];
+  std::uint8_t own[kDefaultWorkBytes];
+  if (work.data == nullptr || work.size < kMinWorkBytes) {
+    work = WorkBuffer{own, sizeof own};
+  }
   SpanWriter writer(output, progress, kHeaderBytes, output_layout.file_bytes);
-  if (output_layout.row_bytes <= kWorkBytes) {
+  if (output_layout.row_bytes <= work.size) {
     return replicate_batched(input, writer, input_layout, output_layout, work);
   }
   return replicate_long_rows(input, writer, input_layout, output_layout, work);

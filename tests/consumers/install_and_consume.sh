@@ -3,9 +3,10 @@
 # builds and runs the example hosts against it twice: through
 # find_package(bmpresizer) and through pkg-config.
 #
-#   install_and_consume.sh BUILD_DIR SOURCE_DIR WORK_DIR
+#   install_and_consume.sh BUILD_DIR SOURCE_DIR WORK_DIR VERSION
 set -uo pipefail
-build=$1 source=$2 work=$3
+build=$1 source=$2 work=$3 version=$4
+major=${version%%.*}
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
@@ -29,12 +30,12 @@ sed 's/^/    /' "$work/tree.txt"
 
 library=$(find "$prefix" -name 'libbmpresizer.so.*.*.*.*' | head -n 1)
 libdir=$(dirname "${library:-$prefix/lib/none}")
-check "the library is version 1.0.0.1" test -f "$libdir/libbmpresizer.so.1.0.0.1"
-check "the library's SONAME is libbmpresizer.so.1" \
-  bash -c "objdump -p '$libdir/libbmpresizer.so.1.0.0.1' | grep -q 'SONAME *libbmpresizer.so.1\$'"
-check "the development and SONAME links" test -L "$libdir/libbmpresizer.so" -a -L "$libdir/libbmpresizer.so.1"
+check "the library is version $version" test -f "$libdir/libbmpresizer.so.$version"
+check "the library's SONAME is libbmpresizer.so.$major" \
+  bash -c "objdump -p '$libdir/libbmpresizer.so.$version' | grep -q 'SONAME *libbmpresizer.so.$major\$'"
+check "the development and SONAME links" test -L "$libdir/libbmpresizer.so" -a -L "$libdir/libbmpresizer.so.$major"
 check "the header" test -f "$prefix/include/bmpresizer.h"
-check "the tool runs" bash -c "'$prefix/bin/bmpresize' --version | grep -q '^bmpresize 1.0.0.1\$'"
+check "the tool runs" bash -c "'$prefix/bin/bmpresize' --version | grep -qx 'bmpresize $version'"
 check "the CMake package" test -f "$libdir/cmake/bmpresizer/bmpresizerConfigVersion.cmake"
 check "the pkg-config file" test -f "$libdir/pkgconfig/bmpresizer.pc"
 
@@ -46,7 +47,7 @@ check "find_package consumer builds" cmake --build "$work/find_package"
 check "find_package consumer links and runs" \
   "$work/find_package/link_host" "$sample" "$work/find_package.bmp" 2
 check "find_package consumer loads at run time" \
-  "$work/find_package/load_at_run_time" "$libdir/libbmpresizer.so.1" "$sample" "$work/loaded.bmp"
+  "$work/find_package/load_at_run_time" "$libdir/libbmpresizer.so.$major" "$sample" "$work/loaded.bmp"
 mkdir -p "$work/too_new"
 printf 'cmake_minimum_required(VERSION 3.20)\nproject(too_new C)\nfind_package(bmpresizer 2.0 REQUIRED)\n' \
   >"$work/too_new/CMakeLists.txt"
@@ -55,7 +56,7 @@ check "find_package(bmpresizer 2.0) is refused" bash -c \
 
 if command -v pkg-config >/dev/null 2>&1; then
   export PKG_CONFIG_PATH=$libdir/pkgconfig
-  check "pkg-config knows version 1.0.0.1" bash -c "test \"\$(pkg-config --modversion bmpresizer)\" = 1.0.0.1"
+  check "pkg-config knows version $version" bash -c "test \"\$(pkg-config --modversion bmpresizer)\" = $version"
   check "pkg-config consumer builds" bash -c \
     "cc '$source/examples/link_host.c' \$(pkg-config --cflags --libs bmpresizer) \
        -Wl,-rpath,'$libdir' -o '$work/pkg_config_host'"

@@ -16,8 +16,8 @@
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
+#include "bmpresizer_core.h"
 #include "file_call_faults.h"
-#include "resize.h"
 
 namespace {
 

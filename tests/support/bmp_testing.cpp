@@ -1,5 +1,7 @@
 #include "bmp_testing.h"
 
+#include "bmp_oracle.h"
+
 #include <fcntl.h>
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -15,7 +17,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace bmptest {
@@ -29,25 +30,6 @@ void push_u16(Bytes& out, std::uint32_t value) {
 void push_u32(Bytes& out, std::uint32_t value) {
   push_u16(out, value & 0xFFFF);
   push_u16(out, value >> 16);
-}
-
-std::uint32_t u32_at(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-std::int32_t i32_at(const Bytes& b, std::size_t at) {
-  return static_cast<std::int32_t>(u32_at(b, at));
-}
-
-// Bytes per stored row as the format defines it: rows of bits are rounded up
-// to whole 32-bit words.
-std::uint64_t stride_of(std::uint64_t width) { return (24 * width + 31) / 32 * 4; }
-
-std::string describe(const char* what, std::uint64_t have, std::uint64_t want) {
-  std::ostringstream text;
-  text << what << ": have " << have << ", want " << want;
-  return text.str();
 }
 
 }  // namespace
@@ -149,7 +131,7 @@ Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t see
   const std::uint64_t rows = height < 0
                                  ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
                                  : static_cast<std::uint64_t>(height);
-  const std::uint64_t stride = stride_of(static_cast<std::uint64_t>(width));
+  const std::uint64_t stride = bmporacle::stride_of(static_cast<std::uint64_t>(width));
   Bytes pixels;
   for (std::uint64_t y = 0; y < rows; ++y) {
     for (std::uint64_t i = 0; i < stride; ++i) {
@@ -171,65 +153,8 @@ Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t see
 }
 
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor) {
-  if (output.size() < 54) {
-    return describe("output length", output.size(), 54);
-  }
-  const std::int32_t in_width = i32_at(input, 18);
-  const std::int32_t in_height = i32_at(input, 22);
-  const std::int64_t want_width = static_cast<std::int64_t>(in_width) * factor;
-  const std::int64_t want_height = static_cast<std::int64_t>(in_height) * factor;
-  if (i32_at(output, 18) != want_width) {
-    return describe("biWidth", static_cast<std::uint64_t>(i32_at(output, 18)),
-                    static_cast<std::uint64_t>(want_width));
-  }
-  if (i32_at(output, 22) != want_height) {
-    return describe("biHeight", static_cast<std::uint64_t>(i32_at(output, 22)),
-                    static_cast<std::uint64_t>(want_height));
-  }
-  const std::uint64_t out_width = static_cast<std::uint64_t>(want_width);
-  const std::uint64_t out_rows =
-      static_cast<std::uint64_t>(want_height < 0 ? -want_height : want_height);
-  const std::uint64_t out_stride = stride_of(out_width);
-  const std::uint64_t in_stride = stride_of(static_cast<std::uint64_t>(in_width));
-  if (u32_at(output, 34) != out_stride * out_rows) {
-    return describe("biSizeImage", u32_at(output, 34), out_stride * out_rows);
-  }
-  if (u32_at(output, 2) != 54 + out_stride * out_rows) {
-    return describe("bfSize", u32_at(output, 2), 54 + out_stride * out_rows);
-  }
-  if (output.size() != 54 + out_stride * out_rows) {
-    return describe("output length", output.size(), 54 + out_stride * out_rows);
-  }
-  for (std::size_t i = 0; i < 54; ++i) {
-    const bool rewritten = (i >= 2 && i < 6) || (i >= 18 && i < 26) || (i >= 34 && i < 38);
-    if (!rewritten && output[i] != input[i]) {
-      return describe("header byte", i, i);
-    }
-  }
-  if (out_stride == 0) {
-    return "";  // zero width: no rows to compare, however many are declared
-  }
-  const auto f = static_cast<std::uint64_t>(factor);
-  for (std::uint64_t y = 0; y < out_rows; ++y) {
-    const std::uint8_t* out_row = output.data() + 54 + y * out_stride;
-    const std::uint8_t* in_row = input.data() + 54 + (y / f) * in_stride;
-    for (std::uint64_t x = 0; x < out_width; ++x) {
-      for (std::uint64_t c = 0; c < 3; ++c) {
-        if (out_row[3 * x + c] != in_row[3 * (x / f) + c]) {
-          std::ostringstream text;
-          text << "pixel (" << x << ", " << y << ") channel " << c << ": have "
-               << int{out_row[3 * x + c]} << ", want " << int{in_row[3 * (x / f) + c]};
-          return text.str();
-        }
-      }
-    }
-    for (std::uint64_t i = 3 * out_width; i < out_stride; ++i) {
-      if (out_row[i] != 0) {
-        return describe("padding byte of row", y, 0);
-      }
-    }
-  }
-  return "";
+  return bmporacle::check_enlargement(input.data(), input.size(), output.data(), output.size(),
+                                      factor);
 }
 
 #ifdef _WIN32

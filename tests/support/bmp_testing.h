@@ -64,11 +64,8 @@ Bytes make_bmp(const BmpFields& fields, const Bytes& pixel_data);
 Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t seed,
                       std::size_t trailing = 0);
 
-// Checks that `output` is `input` enlarged `factor` times by pixel
-// repetition, decoding both with the format's own rules: same header except
-// bfSize, biWidth, biHeight and biSizeImage; exactly bfSize bytes; pixel
-// (x, y) equal to input pixel (x / factor, y / factor) in stored row order;
-// zero padding. Returns "" or a description of the first difference.
+// bmporacle::check_enlargement on whole files: "" when `output` is `input`
+// enlarged `factor` times, else the first difference.
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor);
 
 // Captures what is written to standard output (file descriptor 1) while it

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the resources of the built BMPResizer.dll from outside, with pefile.
 
-    check_dll_resources.py BMPResizer.dll
+    check_dll_resources.py BMPResizer.dll VERSION      (VERSION: the project's, 1.0.0.1)
 
 Every resource is in US English (0x0409); the version record, the string
 table entry and the type library's header hold exactly the values below.
@@ -18,11 +18,7 @@ except ImportError:
 
 LANG_EN_US = (0x09, 0x01)  # primary language, sublanguage: 0x0409
 
-FIXED = {  # the version record's fixed part
-    "FileVersionMS": 0x00010000,  # 1.0
-    "FileVersionLS": 0x00000001,  # .0.1
-    "ProductVersionMS": 0x00010000,
-    "ProductVersionLS": 0x00000001,
+FIXED = {  # the version record's fixed part; the version numbers come from VERSION
     "FileFlagsMask": 0x3F,
     "FileFlags": 0,
     "FileOS": 4,  # VOS__WINDOWS32
@@ -32,12 +28,12 @@ FIXED = {  # the version record's fixed part
 STRINGS = {  # string block 040904B0, every key
     "CompanyName": "",
     "FileDescription": "BMPResizer DLL",
-    "FileVersion": "1, 0, 0, 1",
+    "FileVersion": None,  # "1, 0, 0, 1" for VERSION 1.0.0.1
     "InternalName": "BMPResizer",
     "LegalTrademarks": "",
     "OriginalFilename": "BMPResizer.dll",
     "ProductName": "BMPResizer Dynamic Link Library",
-    "ProductVersion": "1, 0, 0, 1",
+    "ProductVersion": None,
     "OLESelfRegister": "",
 }
 
@@ -70,7 +66,12 @@ def find(pe, type_id=None, type_name=None):
     return {}
 
 
-def main(path):
+def main(path, version):
+    numbers = [int(n) for n in version.split(".")]
+    ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+    FIXED.update(FileVersionMS=ms, FileVersionLS=ls, ProductVersionMS=ms, ProductVersionLS=ls)
+    text = ", ".join(str(n) for n in numbers)
+    STRINGS.update(FileVersion=text, ProductVersion=text)
     pe = pefile.PE(path)
 
     # Languages: each resource once, in US English.
@@ -143,6 +144,6 @@ def main(path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: check_dll_resources.py DLL")
-    sys.exit(main(sys.argv[1]))
+    if len(sys.argv) != 3:
+        sys.exit("usage: check_dll_resources.py DLL VERSION")
+    sys.exit(main(sys.argv[1], sys.argv[2]))

@@ -1,4 +1,4 @@
-#include "byte_path.h"
+#include "wide_path.h"
 
 #include <cstdint>
 #include <type_traits>

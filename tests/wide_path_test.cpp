@@ -1,9 +1,8 @@
-// Wide paths to UTF-8 byte paths, whatever the locale.
-#include "byte_path.h"
+// Wide paths to UTF-8 byte paths.
+#include "wide_path.h"
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cwchar>
 #include <ostream>
 #include <string>
@@ -79,15 +78,6 @@ TEST(ToBytePath, ShortensTooLongPathsAtACharacterBoundary) {
   const std::string shortened(buffer);
   EXPECT_EQ(shortened.size() % 3, 0u);
   EXPECT_GT(shortened.size(), bmpresizer::kPathBufferBytes - 4);
-}
-
-TEST(ToBytePath, IgnoresTheLocale) {
-  const std::string saved = std::setlocale(LC_ALL, nullptr);
-  std::setlocale(LC_ALL, "C");
-  char buffer[bmpresizer::kPathBufferBytes];
-  EXPECT_EQ(bmpresizer::to_byte_path(L"\x0434", buffer), PathConversion::converted);
-  EXPECT_EQ(std::string(buffer), "\xD0\xB4");
-  std::setlocale(LC_ALL, saved.c_str());
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// Conversion of the caller's wide-character paths to the byte paths the
-// platform's file system takes.
-#ifndef BMPRESIZER_RESIZE_BYTE_PATH_H
-#define BMPRESIZER_RESIZE_BYTE_PATH_H
+// The caller's wide-character paths as the byte paths a POSIX file system
+// takes. (Windows opens the wide paths as they are.)
+#ifndef BMPRESIZER_RESIZE_WIDE_PATH_H
+#define BMPRESIZER_RESIZE_WIDE_PATH_H
 
 #include <climits>
 #include <cstddef>
@@ -9,13 +9,8 @@
 
 namespace bmpresizer {
 
-// Room for the longest path the platform accepts, terminator included.
-#ifdef _WIN32
-// PATH_MAX counts UTF-16 units there, each of which takes at most 3 bytes.
-constexpr std::size_t kPathBufferBytes = 3 * PATH_MAX;
-#else
+// Room for the longest path the system accepts, terminator included.
 constexpr std::size_t kPathBufferBytes = PATH_MAX;
-#endif
 
 enum class PathConversion { converted, null_path, not_unicode, too_long };
 

@@ -1,0 +1,27 @@
+// What a correct enlargement looks like, decided from the BMP format's own
+// rules and nothing of the library's: one small library for the tests and
+// the fuzz target, with no test framework.
+#ifndef BMPRESIZER_TESTS_BMP_ORACLE_H
+#define BMPRESIZER_TESTS_BMP_ORACLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace bmporacle {
+
+// Checks that `output` is `input` (a 24-bit BMP the library accepts)
+// enlarged `factor` times by pixel repetition: the same header except
+// bfSize, biWidth, biHeight and biSizeImage; exactly bfSize bytes; pixel
+// (x, y) equal to input pixel (x / factor, y / factor) in stored row order;
+// zero padding. Returns "" or a description of the first difference.
+std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
+                              const std::uint8_t* output, std::size_t output_size, int factor);
+
+// Bytes per stored row of `width` 24-bit pixels: rows of bits are rounded up
+// to whole 32-bit words.
+std::uint64_t stride_of(std::uint64_t width);
+
+}  // namespace bmporacle
+
+#endif
