@@ -13,6 +13,23 @@ namespace {
 // row could reach stored pixels not yet read.
 constexpr std::uint32_t kExactTailPixels = 3;
 
+// The order in which a 64-bit store lays its bytes down.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// The eight bytes b0 b1 b2 b0 b1 b2 b0 b1 of the pixel b0 b1 b2, as the
+// value that a 64-bit store writes in that order.
+std::uint64_t pattern_of(const std::uint8_t* pixel) {
+  const std::uint64_t b0 = pixel[0];
+  const std::uint64_t b1 = pixel[1];
+  const std::uint64_t b2 = pixel[2];
+  if (kLittleEndian) {
+    const std::uint64_t bits = b0 | b1 << 8 | b2 << 16;
+    return bits | bits << 24 | bits << 48;
+  }
+  const std::uint64_t bits = b0 << 16 | b1 << 8 | b2;
+  return bits << 40 | bits << 16 | bits >> 8;
+}
+
 void repeat_pixel(std::uint8_t* out, const std::uint8_t* pixel, std::uint32_t factor) {
   for (std::uint32_t k = 0; k < factor; ++k) {
     std::memcpy(out + kBytesPerPixel * k, pixel, kBytesPerPixel);
@@ -27,14 +44,10 @@ void expand_wide(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t f
                  std::uint32_t end, std::uint32_t factor) {
   const std::size_t run = kBytesPerPixel * (kFactor != 0 ? kFactor : factor);
   for (std::uint32_t i = first; i < end; ++i) {
-    const std::uint8_t* pixel = source + kBytesPerPixel * i;
-    std::uint8_t pattern[8];
-    std::memcpy(pattern, pixel, 3);
-    std::memcpy(pattern + 3, pixel, 3);
-    std::memcpy(pattern + 6, pixel, 2);
+    const std::uint64_t pattern = pattern_of(source + kBytesPerPixel * i);
     std::uint8_t* out = dest + run * i;
     for (std::size_t at = 0; at < run; at += 6) {
-      std::memcpy(out + at, pattern, sizeof pattern);
+      std::memcpy(out + at, &pattern, sizeof pattern);
     }
   }
 }
