@@ -21,21 +21,21 @@ bool is_whole_number(const std::string& text, bool sign_allowed) {
   return true;
 }
 
-// Parses FACTOR: a whole number in decimal. Values beyond the 32-bit range
-// are clamped, so that they are refused like any other impossible factor.
-bool parse_factor(const std::string& text, std::int32_t& factor) {
+// Parses FACTOR: a whole number in decimal that the library's int holds
+// (0 and negative ones too: the library refuses those itself). Sets
+// `problem` when it is not.
+bool parse_factor(const std::string& text, std::int32_t& factor, std::string& problem) {
   if (!is_whole_number(text, true)) {
+    problem = "FACTOR must be a whole number, not \"" + text + "\"";
     return false;
   }
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (value > INT32_MAX || (errno == ERANGE && text[0] != '-')) {
-    factor = INT32_MAX;
-  } else if (value < INT32_MIN || errno == ERANGE) {
-    factor = INT32_MIN;
-  } else {
-    factor = static_cast<std::int32_t>(value);
+  if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+    problem = "factor " + text + " is out of range: FACTOR is a whole number from 1 to 2147483647";
+    return false;
   }
+  factor = static_cast<std::int32_t>(value);
   return true;
 }
 
@@ -107,8 +107,8 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
   if (files.empty()) {
     return usage_error("no FILE given");
   }
-  if (!parse_factor(batch.factor, parsed.factor)) {
-    return usage_error("FACTOR must be a whole number, not \"" + batch.factor + "\"");
+  if (std::string problem; !parse_factor(batch.factor, parsed.factor, problem)) {
+    return usage_error(problem);
   }
   if (batch.has_jobs && !parse_jobs(batch.jobs, parsed.jobs)) {
     return usage_error("-j needs a whole number of 1 or more, not \"" + batch.jobs + "\"");
@@ -127,8 +127,8 @@ Arguments single_arguments(Arguments parsed, const std::vector<std::string>& pos
   if (positional.size() < 3) {
     return usage_error("missing arguments");
   }
-  if (!parse_factor(positional[2], parsed.factor)) {
-    return usage_error("FACTOR must be a whole number, not \"" + positional[2] + "\"");
+  if (std::string problem; !parse_factor(positional[2], parsed.factor, problem)) {
+    return usage_error(problem);
   }
   parsed.action = Action::enlarge;
   parsed.input = positional[0];

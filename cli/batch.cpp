@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "bmpresizer_core.h"
+#include "platform.h"
 #include "progress.h"
 #include "report.h"
 
@@ -157,8 +158,7 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
   }
   const std::size_t workers =
       settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
-  BatchConsole console(!settings.quiet && isatty(STDERR_FILENO) != 0, jobs.size(), input_bytes,
-                       workers);
+  BatchConsole console(!settings.quiet && stderr_is_terminal(), jobs.size(), input_bytes, workers);
   // Each result is written by the one worker that took its index and read
   // after every worker has been joined.
   std::vector<JobResult> results(jobs.size());

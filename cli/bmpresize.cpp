@@ -18,6 +18,7 @@
 #include "arguments.h"
 #include "batch.h"
 #include "bmpresizer_core.h"
+#include "platform.h"
 #include "progress.h"
 #include "report.h"
 
@@ -75,7 +76,7 @@ int usage_error(const std::string& problem) {
 
 // INPUT OUTPUT FACTOR.
 int enlarge(const Arguments& args) {
-  bmpresize::ProgressBar bar(!args.quiet && isatty(STDERR_FILENO) != 0);
+  bmpresize::ProgressBar bar(!args.quiet && bmpresize::stderr_is_terminal());
   bmpresizer::Progress progress;
   progress.report = &bmpresize::ProgressBar::report;
   progress.context = &bar;
@@ -117,6 +118,7 @@ int enlarge_batch(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bmpresize::prepare_process();
   const Arguments args =
       bmpresize::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
   switch (args.action) {

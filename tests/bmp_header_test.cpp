@@ -78,7 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Derivation{1, 2, 2, 2, 4, 32, 86}, Derivation{3, -2, 3, 9, -6, 168, 222},
                       Derivation{4, 1, 1, 4, 1, 12, 66}, Derivation{5, 3, 2, 10, 6, 192, 246},
                       Derivation{0, 5, 7, 0, 35, 0, 54}, Derivation{6, 0, 3, 18, 0, 0, 54},
-                      Derivation{1, 1, 1, 1, 1, 4, 58}));
+                      Derivation{1, 1, 1, 1, 1, 4, 58},
+                      // The widest and the highest enlargements a BMP holds,
+                      // at no cost: the other side is 0. (One more is
+                      // refused: see TooLargeTest.)
+                      Derivation{0x7FFFFFFF, 0, 1, 0x7FFFFFFF, 0, 0, 54},
+                      Derivation{1, 0, 0x7FFFFFFF, 0x7FFFFFFF, 0, 0, 54},
+                      Derivation{0, 0x7FFFFFFF, 1, 0, 0x7FFFFFFF, 0, 54},
+                      Derivation{0, -1, 0x7FFFFFFF, 0, -0x7FFFFFFF, 0, 54}));
 
 // Every check, each with a file that fails only that one.
 struct Refusal {
@@ -140,6 +147,37 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"huge declared size", sized(0x7FFFFFFF, 0x7FFFFFFF), 54, 100,
                 Failure::pixels_truncated, 100},
         Refusal{"INT32_MIN rows", sized(1, INT32_MIN), 54, 1000, Failure::pixels_truncated, 1000}));
+
+// A header wrong in every way is refused for its signature; put right one
+// field at a time, it is refused for the next check in order.
+TEST(CheckInputHeader, ChecksInTheirOrder) {
+  BmpFields f = sized(-2, 2);
+  f.type = 0x4142;
+  f.info_size = 108;
+  f.bit_count = 32;
+  f.compression = 3;
+  f.pixel_offset = 1078;
+  const struct Step {
+    void (*fix)(BmpFields&);
+    Failure want;
+  } steps[] = {
+      {[](BmpFields&) {}, Failure::not_bmp},
+      {[](BmpFields& x) { x.type = 0x4D42; }, Failure::info_header_size},
+      {[](BmpFields& x) { x.info_size = 40; }, Failure::bit_count},
+      {[](BmpFields& x) { x.bit_count = 24; }, Failure::compression},
+      {[](BmpFields& x) { x.compression = 0; }, Failure::pixel_offset},
+      {[](BmpFields& x) { x.pixel_offset = 54; }, Failure::negative_width},
+      {[](BmpFields& x) { x.width = 2; }, Failure::pixels_truncated},  // 2 x 2 needs 68 bytes
+      {[](BmpFields& x) { x.height = 1; }, Failure::none},
+  };
+  for (const Step& step : steps) {
+    step.fix(f);
+    const Header header = header_of(f);
+    bmpresizer::InputLayout layout;
+    EXPECT_EQ(bmpresizer::check_input_header(header.bytes, 54, 62, layout).failure, step.want)
+        << static_cast<int>(step.want);
+  }
+}
 
 TEST(CheckInputHeader, AcceptsAMissingLastRowPadding) {
   // 2 x 2: the first row needs its 2 padding bytes, the last one need not.

@@ -1,5 +1,6 @@
 // The bmpresize tool: arguments, exit status and the one line it prints.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -53,13 +54,56 @@ TEST_F(Tool, UsageErrors) {
       {in, out, "two"},
       {in, out, ""},
       {"-z", in, out, "2"},
+      // Beyond the library's int: never clamped to a factor that fits.
+      {in, out, "4294967298"},
+      {in, out, "2147483648"},
+      {in, out, "-99999999999999999999"},
   };
   for (const auto& args : cases) {
     const ToolRun run = run_tool(dir_, args);
     EXPECT_EQ(run.status, 2) << args.size() << " arguments";
     EXPECT_NE(run.err.find("usage: bmpresize"), std::string::npos) << run.err;
+    if (args.size() == 3 && args[2].size() > 9) {
+      EXPECT_NE(run.err.find("factor " + args[2] + " is out of range"), std::string::npos)
+          << run.err;
+      EXPECT_NE(run.err.find("1 to 2147483647"), std::string::npos) << run.err;
+    }
   }
   EXPECT_FALSE(bmptest::file_exists(out));
+}
+
+// Started with standard input, output and error closed (as by ">&- 2>&-
+// <&-"), the tool's files must not take their numbers: the failure lines of
+// the bad files would land in the good file's output.
+TEST_F(Tool, ClosedStandardStreamsNeverReachAnOutput) {
+  ASSERT_EQ(mkdir(dir_.file("out").c_str(), 0755), 0);
+  const Bytes big = bmptest::make_random_bmp(900, 300, 8);
+  bmptest::write_file(dir_.file("big.bmp"), big);
+  std::vector<std::string> args = {
+      "-v", "-j", "2", "-f", "3", "-o", dir_.file("out"), dir_.file("big.bmp")};
+  for (int i = 0; i < 30; ++i) {
+    args.push_back(dir_.file("missing-" + std::to_string(i) + ".bmp"));
+  }
+  const ToolRun run = run_tool(dir_, args, ">&- 2>&- <&-");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(bmptest::check_enlargement(big, bmptest::read_file(dir_.file("out/big.bmp")), 3), "");
+}
+
+// A reader that goes away: the write fails and the tool says so (7), rather
+// than dying of SIGPIPE.
+TEST_F(Tool, AReaderThatGoesAwayIsAWriteError) {
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+  bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(300, 200, 5));
+  std::size_t read = 0;
+  std::thread reader =
+      bmptest::read_pipe(dir_.file("pipe"), [&](const std::uint8_t*, std::size_t got) {
+        read += got;
+        return read < 1000;
+      });
+  const ToolRun run = run_tool(dir_, {dir_.file("big.bmp"), dir_.file("pipe"), "8"});
+  reader.join();
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_NE(run.err.find("Broken pipe"), std::string::npos) << run.err;
 }
 
 TEST_F(Tool, HelpAndVersion) {

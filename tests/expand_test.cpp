@@ -9,15 +9,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::size_t kGuard = 32;  // bytes checked on each side of a row
-constexpr std::uint8_t kGuardByte = 0xA5;
 
 // `pixels` three-byte pixels of a fixed pseudo-random sequence (a linear
 // congruential generator), different for every `seed`.
@@ -43,22 +41,30 @@ Bytes enlarged(const Bytes& pixels, std::uint32_t factor) {
   return out;
 }
 
-// The first byte where `buffer` (a row between two guards) differs from
-// `want` between the guards or from kGuardByte in them, or "".
-std::string first_difference(const Bytes& buffer, const Bytes& want) {
-  for (std::size_t i = 0; i < buffer.size(); ++i) {
-    const bool in_row = i >= kGuard && i < kGuard + want.size();
-    const std::uint8_t expected = in_row ? want[i - kGuard] : kGuardByte;
-    if (buffer[i] != expected) {
-      const long long at = static_cast<long long>(i) - static_cast<long long>(kGuard);
-      return (in_row ? "row byte " : "outside the row, byte ") + std::to_string(at) + ": got " +
-             std::to_string(buffer[i]) + ", want " + std::to_string(expected);
+// The first byte where `have` differs from `want`, or "".
+std::string first_difference(const Bytes& have, const Bytes& want) {
+  if (have.size() != want.size()) {
+    return "length " + std::to_string(have.size()) + ", want " + std::to_string(want.size());
+  }
+  for (std::size_t i = 0; i < have.size(); ++i) {
+    if (have[i] != want[i]) {
+      return "byte " + std::to_string(i) + ": got " + std::to_string(have[i]) + ", want " +
+             std::to_string(want[i]);
     }
   }
   return "";
 }
 
+// Every buffer is allocated to its exact size (one byte at least), with
+// nothing around it: a read or write past an end is an error that the
+// AddressSanitizer build reports.
 constexpr std::uint32_t kFactors[] = {1, 2, 3, 4, 5, 6, 7, 9, 16};
+
+std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes& bytes) {
+  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.empty() ? 1 : bytes.size()]);
+  std::copy(bytes.begin(), bytes.end(), copy.get());
+  return copy;
+}
 constexpr std::uint32_t kMaxPixels = 40;
 
 TEST(ExpandRow, IntoASeparateBuffer) {
@@ -66,27 +72,27 @@ TEST(ExpandRow, IntoASeparateBuffer) {
     for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
       const Bytes source = random_pixels(pixels, pixels * 100 + factor);
       const Bytes want = enlarged(source, factor);
-      // The stored pixels sit inside a larger buffer, as in the resizer (which
-      // also keeps the pointer valid for zero pixels).
-      Bytes stored(kGuard + source.size() + kGuard, kGuardByte);
-      std::copy(source.begin(), source.end(), stored.begin() + kGuard);
-      Bytes buffer(kGuard + want.size() + kGuard, kGuardByte);
-      bmpresizer::expand_row(buffer.data() + kGuard, stored.data() + kGuard, pixels, factor);
-      EXPECT_EQ(first_difference(buffer, want), "") << pixels << " pixels, factor " << factor;
+      const std::unique_ptr<std::uint8_t[]> stored = exact_copy(source);
+      const std::unique_ptr<std::uint8_t[]> dest(
+          new std::uint8_t[want.size() + (want.empty() ? 1 : 0)]);
+      bmpresizer::expand_row(dest.get(), stored.get(), pixels, factor);
+      EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
+          << pixels << " pixels, factor " << factor;
     }
   }
 }
 
 // The stored pixels inside the room for their enlargement, `gap` bytes after
-// its start, as the resizer lays out a row it reads into its buffer.
+// its start, as the resizer lays out a row it reads into its buffer; the
+// allocation ends where the room or the stored pixels end, whichever is later.
 void expect_in_place(std::uint32_t pixels, std::uint32_t factor, std::size_t gap) {
   const Bytes source = random_pixels(pixels, pixels * 100 + factor + 7);
   const Bytes want = enlarged(source, factor);
-  Bytes buffer(kGuard + want.size() + kGuard, kGuardByte);
-  std::uint8_t* row = buffer.data() + kGuard;
-  std::copy(source.begin(), source.end(), row + gap);
-  bmpresizer::expand_row(row, row + gap, pixels, factor);
-  EXPECT_EQ(first_difference(buffer, want), "")
+  const std::size_t size = std::max({want.size(), gap + source.size(), std::size_t{1}});
+  const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[size]);
+  std::copy(source.begin(), source.end(), row.get() + gap);
+  bmpresizer::expand_row(row.get(), row.get() + gap, pixels, factor);
+  EXPECT_EQ(first_difference(Bytes(row.get(), row.get() + want.size()), want), "")
       << pixels << " pixels, factor " << factor << ", stored " << gap << " bytes in";
 }
 
@@ -117,11 +123,11 @@ TEST(RepeatForward, FillsWithCopiesOfTheFirstUnit) {
       for (std::size_t i = 0; i < size; ++i) {
         want[i] = first[i % unit];
       }
-      Bytes buffer(kGuard + size + kGuard, kGuardByte);
-      std::copy(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(unit),
-                buffer.begin() + static_cast<std::ptrdiff_t>(kGuard));
-      bmpresizer::repeat_forward(buffer.data() + kGuard, unit, size);
-      EXPECT_EQ(first_difference(buffer, want), "") << "unit " << unit << ", size " << size;
+      const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
+      std::copy(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(unit), buffer.get());
+      bmpresizer::repeat_forward(buffer.get(), unit, size);
+      EXPECT_EQ(first_difference(Bytes(buffer.get(), buffer.get() + size), want), "")
+          << "unit " << unit << ", size " << size;
     }
   }
 }

@@ -7,10 +7,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -193,31 +196,22 @@ TEST(Enlargement, StreamsAHugeFactorThroughAPipe) {
   ASSERT_EQ(mkfifo(dir.file("out.pipe").c_str(), 0600), 0);
   const std::uint64_t factor = 19200;          // 3 x 19200 bytes per enlarged pixel
   const std::uint64_t row_bytes = 3 * factor;  // 57600, a multiple of four
-  std::string problem = "reader did not run";
+  std::string problem;
   std::uint64_t total = 0;
-  std::thread reader([&] {
-    FILE* pipe = std::fopen(dir.file("out.pipe").c_str(), "rb");
-    if (pipe == nullptr) {
-      problem = "cannot open pipe";
-      return;
-    }
-    problem.clear();
-    static std::uint8_t chunk[1 << 16];
-    std::size_t got = 0;
-    int channel = 0;  // of the pixel bytes 11 22 33, repeated; no division per byte
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-      for (std::size_t i = 0; i < got && problem.empty(); ++i, ++total) {
-        if (total < 54) {
-          continue;
+  int channel = 0;  // of the pixel bytes 11 22 33, repeated; no division per byte
+  std::thread reader =
+      bmptest::read_pipe(dir.file("out.pipe"), [&](const std::uint8_t* chunk, std::size_t got) {
+        for (std::size_t i = 0; i < got && problem.empty(); ++i, ++total) {
+          if (total < 54) {
+            continue;
+          }
+          if (chunk[i] != 0x11 * (channel + 1)) {
+            problem = "byte " + std::to_string(total) + " differs";
+          }
+          channel = channel == 2 ? 0 : channel + 1;
         }
-        if (chunk[i] != 0x11 * (channel + 1)) {
-          problem = "byte " + std::to_string(total) + " differs";
-        }
-        channel = channel == 2 ? 0 : channel + 1;
-      }
-    }
-    std::fclose(pipe);
-  });
+        return true;
+      });
   const int code = resize(dir.file("in.bmp"), dir.file("out.pipe"), static_cast<int>(factor));
   reader.join();
   EXPECT_EQ(code, BMPRESIZER_SUCCESS);
@@ -381,6 +375,19 @@ TEST_F(ResultCodes, RefusedInputsLeaveAnEmptyOutput) {
       EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), Bytes{});
     }
   }
+  // Inputs that are not files: a pipe or a device cannot be read twice.
+#ifdef _WIN32
+  const std::vector<std::string> not_files = {"NUL"};
+#else
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+  const std::vector<std::string> not_files = {"/dev/null", "/dev/zero", dir_.file("pipe")};
+#endif
+  for (const std::string& input : not_files) {
+    bmptest::write_file(dir_.file("existing.bmp"), Bytes{'o', 'l', 'd'});
+    EXPECT_EQ(call(input, dir_.file("existing.bmp"), 2).first, BMPRESIZER_UNSUPPORTED_INPUT)
+        << input;
+    EXPECT_EQ(bmptest::read_file(dir_.file("existing.bmp")), Bytes{}) << input;
+  }
 }
 
 TEST_F(ResultCodes, ImpossibleEnlargementsLeaveAnEmptyOutput) {
@@ -416,6 +423,70 @@ TEST_F(ResultCodes, NonAsciiNamesWork) {
   EXPECT_EQ(printed, "");
   EXPECT_EQ(bmptest::check_enlargement(good_, bmptest::read_file(out_name), 3), "");
 }
+
+// Outputs that are not plain files: a device takes the image, a dangling
+// symbolic link gets its target created (as shell redirection does), and a
+// named pipe without a reader is refused at once instead of waiting.
+TEST_F(ResultCodes, OutputsThatAreNotPlainFiles) {
+#ifdef _WIN32
+  EXPECT_EQ(call(dir_.file("in.bmp"), "NUL", 2).first, BMPRESIZER_SUCCESS);
+#else
+  EXPECT_EQ(call(dir_.file("in.bmp"), "/dev/null", 2).first, BMPRESIZER_SUCCESS);
+  ASSERT_EQ(mkdir(dir_.file("sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("sub/target.bmp", dir_.file("dangling.bmp").c_str()), 0);
+  EXPECT_EQ(call(dir_.file("in.bmp"), dir_.file("dangling.bmp"), 2).first, BMPRESIZER_SUCCESS);
+  EXPECT_EQ(bmptest::check_enlargement(good_, bmptest::read_file(dir_.file("sub/target.bmp")), 2),
+            "");
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+  alarm(10);  // a call that waits for a reader fails the test instead of hanging it
+  EXPECT_EQ(call(dir_.file("in.bmp"), dir_.file("pipe"), 2).first, BMPRESIZER_CANNOT_OPEN_OUTPUT);
+  alarm(0);
+#endif
+  expect_input_untouched();
+}
+
+#ifndef _WIN32
+// Whether SIGPIPE is blocked in this thread and whether it is pending.
+std::pair<bool, bool> sigpipe_state() {
+  sigset_t mask;
+  sigset_t pending;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  sigpending(&pending);
+  return {sigismember(&mask, SIGPIPE) == 1, sigismember(&pending, SIGPIPE) == 1};
+}
+
+// A host with SIGPIPE's default action, which ends the process: a reader
+// that goes away, or a broken standard output for the console line, must
+// end the call with its code, and leave the signal mask and the pending
+// signals as they were.
+TEST_F(ResultCodes, ABrokenPipeNeverKillsTheHost) {
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+  bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(300, 200, 5));
+  const auto before = sigpipe_state();
+  std::size_t read = 0;
+  std::thread reader =
+      bmptest::read_pipe(dir_.file("pipe"), [&](const std::uint8_t*, std::size_t got) {
+        read += got;
+        return read < 1000;  // then the reader goes away
+      });
+  EXPECT_EQ(resize(dir_.file("big.bmp"), dir_.file("pipe"), 8), BMPRESIZER_IO_ERROR);
+  reader.join();
+  EXPECT_EQ(sigpipe_state(), before);
+
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(ends[1], STDOUT_FILENO);
+  close(ends[1]);
+  const int code = resize(dir_.file("missing.bmp"), dir_.file("out.bmp"), 2);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_INPUT);
+  EXPECT_EQ(sigpipe_state(), before);
+}
+#endif
 
 TEST_F(ResultCodes, ReplacesAnExistingOutput) {
   bmptest::write_file(dir_.file("existing.bmp"), Bytes(100000, 0x55));

@@ -37,8 +37,15 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"two bytes", L"\x00E9\x07FF", PathConversion::converted, "\xC3\xA9\xDF\xBF"},
         Conversion{"three bytes", L"\x0800\x65E5\xFFFD", PathConversion::converted,
                    "\xE0\xA0\x80\xE6\x97\xA5\xEF\xBF\xBD"},
+        Conversion{"one byte, the last", L"\x007F", PathConversion::converted, "\x7F"},
+        Conversion{"two bytes, the first", L"\x0080", PathConversion::converted, "\xC2\x80"},
+        Conversion{"three bytes, the last", L"\xFFFF", PathConversion::converted, "\xEF\xBF\xBF"},
         Conversion{"four bytes", L"\U0001F600\U0010FFFF", PathConversion::converted,
                    "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        // Every plane's lead byte: the first supplementary character, a CJK
+        // ideograph of plane 2 and the last of plane 3.
+        Conversion{"planes 1 to 3", L"\U00010000\U00020BB7\U0003FFFD", PathConversion::converted,
+                   "\xF0\x90\x80\x80\xF0\xA0\xAE\xB7\xF0\xBF\xBF\xBD"},
         Conversion{"lone high surrogate", std::wstring(L"a") + wchar_t(0xD83D) + L"b",
                    PathConversion::not_unicode, ""},
         Conversion{"lone low surrogate", std::wstring(1, wchar_t(0xDFFF)),

@@ -33,8 +33,27 @@ bool describe_input(FileHandle handle, InputInfo& info, int& error);
 bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t size,
              std::size_t& read, int& error);
 
-// Writes all `count` spans, in order, at the file's current position.
-bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error);
+// Where the output's bytes go: in sequence, at the handle's position, or
+// at explicit offsets from the start of a regular file.
+struct OutputSink {
+  FileHandle handle = kNoFile;
+  bool positional = false;
+  std::uint64_t offset = 0;  // bytes written so far
+};
+
+// Writes in sequence, as for a pipe, or a file a caller positioned.
+OutputSink sequential_sink(FileHandle handle);
+
+// Writes a regular file at explicit offsets from its start, whatever its
+// descriptor's position (on POSIX; elsewhere in sequence).
+bool positional_sink(FileHandle handle, OutputSink& sink, int& error);
+
+// Writes all `count` spans, in order, after what the sink has written.
+bool write_spans(OutputSink& sink, const ByteSpan* spans, std::size_t count, int& error);
+
+// Leaves a positionally written file exactly as long as what was written,
+// and its position after it.
+bool finish_sink(const OutputSink& sink, int& error);
 
 }  // namespace bmpresizer
 

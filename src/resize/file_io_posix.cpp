@@ -1,3 +1,12 @@
+// The file operations on POSIX descriptors.
+//
+// A library call runs inside someone else's process, which may have closed
+// its standard descriptors 0, 1 and 2: a file opened then gets one of those
+// numbers, and whatever the host, or another of its threads, prints next
+// would land in it. So every descriptor opened here moves above 2 at once,
+// and an output the call opened is written at explicit offsets, so that a
+// line printed in the moment before the move is overwritten, and cut off
+// should it reach past the image.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -5,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "file_io.h"
 
@@ -13,6 +23,102 @@ namespace {
 
 // writev takes at most IOV_MAX spans; a smaller batch keeps the stack small.
 constexpr std::size_t kIovBatch = 64;
+// Symbolic links followed to create an output behind a dangling one (the
+// kernel's own limit for a path).
+constexpr int kMaxLinkHops = 40;
+// The output's open flags. O_NONBLOCK makes the open of a named pipe without
+// a reader fail at once (ENXIO) instead of waiting for one.
+constexpr int kOutputFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// `fd` moved to a number above 2 (close-on-exec kept); -1 with errno set if
+// that fails, and `fd` is closed then.
+int above_stdio(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) {
+    return fd;
+  }
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
+// Clears O_NONBLOCK, which only kept a named pipe from blocking the open:
+// reads and writes wait as usual. Regular files never block, so a failure
+// here costs nothing but a pipe's writes failing when it is full.
+void make_blocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) {
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
+}
+
+bool copy_path(const char* from, char (&to)[PATH_MAX]) {
+  const std::size_t length = std::strlen(from);
+  if (length >= sizeof to) {
+    return false;
+  }
+  std::memcpy(to, from, length + 1);
+  return true;
+}
+
+// Replaces `path`, a symbolic link, with the path of what it names: `target`
+// itself when absolute, else `target` in the link's folder.
+bool follow_link(char (&path)[PATH_MAX], const char* target) {
+  if (target[0] == '/') {
+    return copy_path(target, path);
+  }
+  const char* slash = std::strrchr(path, '/');
+  const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+  const std::size_t length = std::strlen(target);
+  if (folder + length >= sizeof path) {
+    return false;
+  }
+  std::memcpy(path + folder, target, length + 1);
+  return true;
+}
+
+// Creates the missing output `path` exclusively, so that it is known to be
+// this call's and can be removed again. A dangling symbolic link is followed
+// to the file it names, as shell redirection does; `made` receives the path
+// of the file created. Sets `created` unless someone else created the file
+// meanwhile, which is then opened as it is.
+int create_output(const char* path, bool& created, char (&made)[PATH_MAX]) {
+  if (!copy_path(path, made)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    const int fd = above_stdio(::open(made, kOutputFlags | O_CREAT | O_EXCL, 0666));
+    if (fd >= 0 || errno != EEXIST) {
+      created = fd >= 0;
+      return fd;
+    }
+    // The name exists although it could not be opened: a link to nothing,
+    // or a file made by someone else since.
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(made, target, sizeof target - 1);
+    if (length < 0) {
+      return above_stdio(::open(made, kOutputFlags));
+    }
+    target[length] = '\0';
+    if (!follow_link(made, target)) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+  }
+  errno = ELOOP;
+  return -1;
+}
+
+// Opens the output: an existing file as it is, a missing one created.
+int open_or_create(const char* path, bool& created, char (&made)[PATH_MAX]) {
+  const int fd = above_stdio(::open(path, kOutputFlags));
+  if (fd >= 0 || errno != ENOENT) {
+    return fd;
+  }
+  return create_output(path, created, made);
+}
 
 }  // namespace
 
@@ -20,9 +126,8 @@ Outcome open_input(NativePath path, FileHandle& handle) {
   if (path == nullptr) {
     return failed(Failure::input_path_invalid);
   }
-  // O_NONBLOCK keeps a FIFO from blocking the open; it means nothing for the
-  // regular files that are read afterwards.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // O_NONBLOCK keeps a named pipe without a writer from blocking the open.
+  const int fd = above_stdio(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd < 0) {
     return failed(Failure::input_open, errno);
   }
@@ -36,10 +141,7 @@ Outcome open_input(NativePath path, FileHandle& handle) {
     ::close(fd);
     return failed(Failure::input_is_directory, EISDIR);
   }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) {
-    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  }
+  make_blocking(fd);
   handle = fd;
   return Outcome{};
 }
@@ -49,29 +151,21 @@ Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
     return failed(Failure::output_path_invalid);
   }
   // Opened without O_TRUNC: the input may be this very file under another
-  // name, and emptying it before the comparison would destroy it. A file
-  // that did not exist is created exclusively, so that it is known to be
-  // ours and can be removed again if the open is refused after all.
-  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  // name, and emptying it before the comparison would destroy it.
   bool created = false;
-  int fd = ::open(path, kFlags);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path, kFlags | O_CREAT | O_EXCL, 0666);
-    created = fd >= 0;
-    if (fd < 0 && errno == EEXIST) {
-      fd = ::open(path, kFlags);  // someone else created it meanwhile
-    }
-  }
+  char made[PATH_MAX];
+  const int fd = open_or_create(path, created, made);
   if (fd < 0) {
-    return failed(Failure::output_open, errno);
+    return failed(errno == ENXIO ? Failure::output_no_reader : Failure::output_open, errno);
   }
   const auto refuse = [&](Failure failure, int error) {
     ::close(fd);
     if (created) {
-      ::unlink(path);
+      ::unlink(made);
     }
     return bmpresizer::failed(failure, error);
   };
+  make_blocking(fd);
   struct stat out_info {};
   struct stat in_info {};
   if (::fstat(fd, &out_info) != 0 || ::fstat(input, &in_info) != 0) {
@@ -117,7 +211,24 @@ bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t 
   return true;
 }
 
-bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error) {
+OutputSink sequential_sink(FileHandle handle) {
+  OutputSink sink;
+  sink.handle = handle;
+  return sink;
+}
+
+bool positional_sink(FileHandle handle, OutputSink& sink, int& error) {
+  sink = sequential_sink(handle);
+  struct stat info {};
+  if (::fstat(handle, &info) != 0) {
+    error = errno;
+    return false;
+  }
+  sink.positional = S_ISREG(info.st_mode);
+  return true;
+}
+
+bool write_spans(OutputSink& sink, const ByteSpan* spans, std::size_t count, int& error) {
   struct iovec iov[kIovBatch];
   std::size_t next = 0;     // first span not yet handed to the system
   std::size_t skipped = 0;  // bytes of spans[next] already written
@@ -135,7 +246,9 @@ bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, in
       iov[n].iov_base = const_cast<std::uint8_t*>(spans[i].data + done);
       iov[n].iov_len = spans[i].size - done;
     }
-    ssize_t wrote = ::writev(handle, iov, static_cast<int>(n));
+    const ssize_t wrote = sink.positional ? ::pwritev(sink.handle, iov, static_cast<int>(n),
+                                                      static_cast<off_t>(sink.offset))
+                                          : ::writev(sink.handle, iov, static_cast<int>(n));
     if (wrote < 0) {
       if (errno == EINTR) {
         continue;
@@ -147,20 +260,36 @@ bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, in
       error = EIO;
       return false;
     }
+    sink.offset += static_cast<std::uint64_t>(wrote);
     // Advance past what was written; a short write resumes mid-span.
-    auto left = static_cast<std::size_t>(wrote);
-    while (left > 0) {
+    for (auto left = static_cast<std::size_t>(wrote); left > 0;) {
       const std::size_t rest = spans[next].size - skipped;
-      if (left < rest) {
-        skipped += left;
-        left = 0;
-      } else {
-        left -= rest;
-        skipped = 0;
+      const std::size_t step = left < rest ? left : rest;
+      skipped += step;
+      left -= step;
+      if (skipped == spans[next].size) {
         ++next;
+        skipped = 0;
       }
     }
   }
+}
+
+bool finish_sink(const OutputSink& sink, int& error) {
+  if (!sink.positional) {
+    return true;
+  }
+  // Anything written past the image through a shared descriptor number goes;
+  // the file position is left after the image, as sequential writes leave it.
+  struct stat info {};
+  if (::fstat(sink.handle, &info) != 0 ||
+      (static_cast<std::uint64_t>(info.st_size) > sink.offset &&
+       ::ftruncate(sink.handle, static_cast<off_t>(sink.offset)) != 0) ||
+      ::lseek(sink.handle, static_cast<off_t>(sink.offset), SEEK_SET) < 0) {
+    error = errno;
+    return false;
+  }
+  return true;
 }
 
 bool describe_input(FileHandle handle, InputInfo& info, int& error) {

@@ -22,17 +22,18 @@ HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle file_of(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 int last_error() { return static_cast<int>(GetLastError()); }
 
-bool same_file(HANDLE a, HANDLE b, bool& same, int& error) {
+// Whether two handles are the same file. Devices (NUL, CON) and pipes have
+// no file information: such a handle is no file on a volume, so it cannot
+// be the same as any other.
+bool same_file(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION a_info{};
   BY_HANDLE_FILE_INFORMATION b_info{};
   if (!GetFileInformationByHandle(a, &a_info) || !GetFileInformationByHandle(b, &b_info)) {
-    error = last_error();
     return false;
   }
-  same = a_info.dwVolumeSerialNumber == b_info.dwVolumeSerialNumber &&
+  return a_info.dwVolumeSerialNumber == b_info.dwVolumeSerialNumber &&
          a_info.nFileIndexHigh == b_info.nFileIndexHigh &&
          a_info.nFileIndexLow == b_info.nFileIndexLow;
-  return true;
 }
 
 }  // namespace
@@ -79,12 +80,7 @@ Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
     }
     return failed(failure, error);
   };
-  bool same = false;
-  int error = 0;
-  if (!same_file(file, handle_of(input), same, error)) {
-    return refuse(Failure::output_open, error);
-  }
-  if (same) {
+  if (same_file(file, handle_of(input))) {
     return refuse(Failure::output_is_input, 0);
   }
   // Devices such as NUL have no end to set.
@@ -131,7 +127,19 @@ bool read_at(FileHandle handle, std::uint64_t offset, void* buffer, std::size_t 
   return true;
 }
 
-bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error) {
+OutputSink sequential_sink(FileHandle handle) {
+  OutputSink sink;
+  sink.handle = handle;
+  return sink;
+}
+
+bool positional_sink(FileHandle handle, OutputSink& sink, int&) {
+  sink = sequential_sink(handle);
+  return true;
+}
+
+bool write_spans(OutputSink& sink, const ByteSpan* spans, std::size_t count, int& error) {
+  const FileHandle handle = sink.handle;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* data = spans[i].data;
     std::size_t left = spans[i].size;
@@ -148,10 +156,13 @@ bool write_spans(FileHandle handle, const ByteSpan* spans, std::size_t count, in
       }
       data += wrote;
       left -= wrote;
+      sink.offset += wrote;
     }
   }
   return true;
 }
+
+bool finish_sink(const OutputSink&, int&) { return true; }
 
 bool describe_input(FileHandle handle, InputInfo& info, int& error) {
   info = InputInfo{};

@@ -23,9 +23,8 @@ const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
 // Runs that continue the previous one are merged.
 class SpanWriter {
  public:
-  SpanWriter(FileHandle output, const Progress* progress, std::uint64_t written,
-             std::uint64_t total)
-      : output_(output), progress_(progress), written_(written), total_(total) {}
+  SpanWriter(OutputSink& output, const Progress* progress, std::uint64_t total)
+      : output_(output), progress_(progress), total_(total) {}
 
   bool add(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -35,7 +34,6 @@ class SpanWriter {
       ByteSpan& last = spans_[count_ - 1];
       if (last.data + last.size == data) {
         last.size += size;
-        pending_ += size;
         return true;
       }
     }
@@ -43,7 +41,6 @@ class SpanWriter {
       return false;
     }
     spans_[count_++] = ByteSpan{data, size};
-    pending_ += size;
     return true;
   }
 
@@ -55,11 +52,9 @@ class SpanWriter {
     if (!write_spans(output_, spans_, count_, error_)) {
       return false;
     }
-    written_ += pending_;
     count_ = 0;
-    pending_ = 0;
     if (progress_ != nullptr && progress_->report != nullptr) {
-      progress_->report(progress_->context, written_, total_);
+      progress_->report(progress_->context, output_.offset, total_);
     }
     return true;
   }
@@ -67,13 +62,11 @@ class SpanWriter {
   int error() const { return error_; }
 
  private:
-  FileHandle output_;
+  OutputSink& output_;
   const Progress* progress_;
-  std::uint64_t written_;
   std::uint64_t total_;
   ByteSpan spans_[kMaxSpans] = {};
   std::size_t count_ = 0;
-  std::uint64_t pending_ = 0;
   int error_ = 0;
 };
 
@@ -216,7 +209,7 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
 
 }  // namespace
 
-Outcome replicate_rows(FileHandle input, FileHandle output, const InputLayout& input_layout,
+Outcome replicate_rows(FileHandle input, OutputSink& output, const InputLayout& input_layout,
                        const OutputLayout& output_layout, const Progress* progress,
                        WorkBuffer work) {
   // Zero width or height: the output is its headers (rows of zero pixels have
@@ -228,7 +221,7 @@ Outcome replicate_rows(FileHandle input, FileHandle output, const InputLayout& i
   if (work.data == nullptr || work.size < kMinWorkBytes) {
     work = WorkBuffer{own, sizeof own};
   }
-  SpanWriter writer(output, progress, kHeaderBytes, output_layout.file_bytes);
+  SpanWriter writer(output, progress, output_layout.file_bytes);
   if (output_layout.row_bytes <= work.size) {
     return replicate_batched(input, writer, input_layout, output_layout, work);
   }

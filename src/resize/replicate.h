@@ -7,11 +7,12 @@
 
 #include "bmp_header.h"
 #include "bmpresizer_core.h"
+#include "file_io.h"
 
 namespace bmpresizer {
 
-// Writes the enlarged pixel rows of `output_layout` to `output`, which is
-// positioned just after the written headers, reading the stored rows of
+// Writes the enlarged pixel rows of `output_layout` to `output`, after the
+// written headers, reading the stored rows of
 // `input_layout` from `input` at byte 54 onwards. Every pixel is repeated
 // factor times across, every stored row factor times down, in stored order;
 // each output row ends in zero padding. The input's padding bytes and
@@ -22,7 +23,7 @@ namespace bmpresizer {
 // enlargement fits the buffer is read once and written factor times; a longer
 // row is read again for each repetition, piece by piece. Fails with
 // read_failed, input_shrank or write_failed; `progress` may be null.
-Outcome replicate_rows(FileHandle input, FileHandle output, const InputLayout& input_layout,
+Outcome replicate_rows(FileHandle input, OutputSink& output, const InputLayout& input_layout,
                        const OutputLayout& output_layout, const Progress* progress,
                        WorkBuffer work);
 

@@ -1,4 +1,4 @@
-// The resize job on two open files.
+#include "resize.h"
 #include "bmp_header.h"
 #include "bmpresizer_core.h"
 #include "file_io.h"
@@ -6,12 +6,16 @@
 
 namespace bmpresizer {
 
-Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t factor,
-                          const Progress* progress, WorkBuffer work) {
+Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
+                    const Progress* progress, WorkBuffer work) {
   int error = 0;
   InputInfo info;
   if (!describe_input(input, info, error)) {
     return failed(Failure::read_failed, error);
+  }
+  // A pipe or a device cannot be read twice, and holds no image.
+  if (!info.regular) {
+    return failed(Failure::input_not_regular);
   }
   std::uint8_t header[kHeaderBytes] = {};
   std::size_t header_bytes = 0;
@@ -39,9 +43,18 @@ Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t fact
   if (!replicated.ok()) {
     return replicated;
   }
+  if (!finish_sink(output, error)) {
+    return failed(Failure::write_failed, error);
+  }
   Outcome done;
   done.output_bytes = out.file_bytes;
   return done;
+}
+
+Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t factor,
+                          const Progress* progress, WorkBuffer work) {
+  OutputSink sink = sequential_sink(output);
+  return resize_into(input, sink, factor, progress, work);
 }
 
 }  // namespace bmpresizer

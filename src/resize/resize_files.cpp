@@ -2,6 +2,7 @@
 // in which order, what is emptied and what is closed first.
 #include "bmpresizer_core.h"
 #include "file_io.h"
+#include "resize.h"
 
 namespace bmpresizer {
 
@@ -19,7 +20,14 @@ Outcome resize_files(NativePath input_path, NativePath output_path, std::int32_t
     return opened_output;
   }
 
-  const Outcome outcome = resize_open_files(input, output, factor, progress);
+  // The output is written at explicit offsets: its descriptor may briefly
+  // have been 0, 1 or 2 of a host that closed them, and anything printed
+  // there meanwhile went to its shared position.
+  OutputSink sink;
+  int error = 0;
+  Outcome outcome = positional_sink(output, sink, error)
+                        ? resize_into(input, sink, factor, progress, WorkBuffer{})
+                        : failed(Failure::write_failed, error);
   if (outcome.wrote_nothing()) {
     // The emptied output stays behind.
     close_file(output);

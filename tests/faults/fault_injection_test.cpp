@@ -5,7 +5,10 @@
 // before any pixel is read or written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <ostream>
 
 #include <cerrno>
@@ -90,8 +93,11 @@ TEST_P(EveryCallFails, WithTheDocumentedCode) {
                     code == BMPRESIZER_IO_ERROR)
             << where;
         break;
-      case Call::fcntl:  // clearing O_NONBLOCK is a courtesy for regular files
+      case Call::fcntl:  // O_NONBLOCK and O_APPEND mean nothing to a new regular file
         EXPECT_EQ(code, BMPRESIZER_SUCCESS) << where;
+        break;
+      case Call::lseek:  // before the writes, it only decides how to write
+        EXPECT_TRUE(code == BMPRESIZER_SUCCESS || code == BMPRESIZER_IO_ERROR) << where;
         break;
       case Call::ftruncate:
         EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_OUTPUT) << where;
@@ -115,11 +121,124 @@ TEST_P(EveryCallFails, WithTheDocumentedCode) {
   }
 }
 
+// Every read and write of a successful run, interrupted before it moves a
+// byte (EINTR) or cut short: at one byte, inside a span, one byte before its
+// end. The call must resume where the system stopped and still be exact.
+TEST_P(EveryCallFails, ShortAndInterruptedTransfersStillGiveTheExactImage) {
+  const Scenario& s = GetParam();
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(s.width, s.height, 98);
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  bmptest::write_file(in, input);
+  faults::arm({});
+  ASSERT_EQ(bmpresizer::resize_files(in.c_str(), out.c_str(), s.factor).failure,
+            bmpresizer::Failure::none);
+  const std::vector<Call> calls = faults::disarm();
+  const struct Cut {
+    const char* name;
+    std::size_t (*to)(std::size_t asked);
+  } cuts[] = {
+      {"EINTR", [](std::size_t) { return std::size_t{0}; }},
+      {"one byte", [](std::size_t) { return std::size_t{1}; }},
+      {"inside a span", [](std::size_t asked) { return asked / 2 + 1; }},
+      {"one byte short", [](std::size_t asked) { return asked > 1 ? asked - 1 : asked; }},
+  };
+  int transfers = 0;
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    if (calls[n - 1] != Call::pread && calls[n - 1] != Call::writev &&
+        calls[n - 1] != Call::pwritev) {
+      continue;
+    }
+    ++transfers;
+    for (const Cut& cut : cuts) {
+      std::remove(out.c_str());
+      faults::Plan plan;
+      plan.cut_at = static_cast<int>(n);
+      plan.cut_to = cut.to;
+      faults::arm(plan);
+      const bmpresizer::Outcome outcome =
+          bmpresizer::resize_files(in.c_str(), out.c_str(), s.factor);
+      faults::disarm();
+      const std::string where = std::string(s.name) + ": call " + std::to_string(n) + " (" +
+                                faults::name(calls[n - 1]) + ") " + cut.name;
+      EXPECT_EQ(outcome.failure, bmpresizer::Failure::none) << where;
+      EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(out), s.factor), "") << where;
+    }
+  }
+  EXPECT_GE(transfers, 3) << "the run must read and write";
+}
+
 INSTANTIATE_TEST_SUITE_P(Runs, EveryCallFails,
                          ::testing::Values(Scenario{"batched rows, new output", 300, 20, 2, false},
                                            Scenario{"long rows, existing output", 7100, 2, 3, true},
                                            Scenario{"factor 1, top-down, existing output", 5, -4, 1,
                                                     true}));
+
+// A host that has closed its standard descriptors: the call's files get
+// those numbers, and what another thread prints meanwhile must not end up in
+// the output. A child process closes 0, 1 and 2, and before each file call
+// in turn prints a line to all three, as another thread of the host might;
+// the output must still be exact (to its length: a 1 x 1 image is shorter
+// than the line), and no file of the call may be left on 0, 1 or 2.
+TEST(RealFaults, ClosedStandardDescriptorsNeverReachTheOutput) {
+  bmptest::TempDir dir;
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  const Bytes input = bmptest::make_random_bmp(1, 1, 4);
+  bmptest::write_file(in, input);
+  faults::arm({});
+  ASSERT_EQ(bmpresizer::resize_files(in.c_str(), out.c_str(), 1).failure,
+            bmpresizer::Failure::none);
+  const std::size_t calls = faults::disarm().size();
+  for (std::size_t n = 1; n <= calls; ++n) {
+    std::remove(out.c_str());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(0);
+      close(1);
+      close(2);
+      faults::Plan plan;
+      plan.hook_at = static_cast<int>(n);
+      plan.hook = [] {
+        const std::string line(100, 'x');
+        for (int fd = 0; fd <= 2; ++fd) {
+          static_cast<void>(write(fd, line.data(), line.size()));
+        }
+      };
+      faults::arm(plan);
+      const bool ok = bmpresizer::resize_files(in.c_str(), out.c_str(), 1).ok();
+      faults::disarm();
+      const bool stdio_closed =
+          fcntl(0, F_GETFD) < 0 && fcntl(1, F_GETFD) < 0 && fcntl(2, F_GETFD) < 0;
+      const bool exact = bmptest::check_enlargement(input, bmptest::read_file(out), 1).empty();
+      _exit(ok ? (stdio_closed ? (exact ? 0 : 3) : 2) : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "a line printed before call " << n
+        << ": 1 the call failed, 2 a file stayed on 0-2, 3 the output is not exact";
+  }
+}
+
+// The number of the call that reads the input's rows for the second time in
+// a run of `in` into `out` at factor 2: well into the rows.
+int second_row_read(const std::string& in, const std::string& out) {
+  faults::arm({});
+  bmpresizer::resize_files(in.c_str(), out.c_str(), 2);
+  const std::vector<Call> calls = faults::disarm();
+  int reads = 0;
+  for (std::size_t n = 0; n < calls.size(); ++n) {
+    reads += calls[n] == Call::pread ? 1 : 0;
+    if (reads == 3) {  // the header, then two reads of rows
+      return static_cast<int>(n + 1);
+    }
+  }
+  return 0;
+}
 
 // An input cut short while its rows are being read: the call notices the
 // short read instead of writing a damaged image.
@@ -129,7 +248,8 @@ TEST(RealFaults, InputTruncatedDuringTheCall) {
   const std::string out = dir.file("out.bmp");
   bmptest::write_file(in, bmptest::make_random_bmp(2000, 40, 5));
   faults::Plan plan;
-  plan.hook_at = 12;  // well into the rows
+  plan.hook_at = second_row_read(in, out);
+  ASSERT_GT(plan.hook_at, 0);
   plan.hook = [&] { ASSERT_EQ(truncate(in.c_str(), 1000), 0); };
   faults::arm(plan);
   const bmpresizer::Outcome outcome = bmpresizer::resize_files(in.c_str(), out.c_str(), 2);
@@ -147,7 +267,8 @@ TEST(RealFaults, InputRemovedDuringTheCall) {
   const Bytes input = bmptest::make_random_bmp(2000, 40, 6);
   bmptest::write_file(in, input);
   faults::Plan plan;
-  plan.hook_at = 12;
+  plan.hook_at = second_row_read(in, out);
+  ASSERT_GT(plan.hook_at, 0);
   plan.hook = [&] { ASSERT_EQ(unlink(in.c_str()), 0); };
   faults::arm(plan);
   const int code = bmpresizer::result_code(bmpresizer::resize_files(in.c_str(), out.c_str(), 2));

@@ -18,6 +18,8 @@ int __real_fcntl64(int fd, int command, ...);
 int __real_ftruncate64(int fd, off64_t length);
 ssize_t __real_pread64(int fd, void* buffer, size_t size, off64_t offset);
 ssize_t __real_writev(int fd, const struct iovec* iov, int count);
+ssize_t __real_pwritev64(int fd, const struct iovec* iov, int count, off64_t offset);
+off64_t __real_lseek64(int fd, off64_t offset, int whence);
 int __real_close(int fd);
 int __real_truncate64(const char* path, off64_t length);
 int __real_unlink(const char* path);
@@ -32,7 +34,8 @@ Plan plan;
 std::vector<Call> record;
 
 // Counts the call; true when it is the one to fail (errno is then set).
-bool should_fail(Call call) {
+// For a read or write that is to be cut short, sets `cut_to`.
+bool should_fail(Call call, std::function<std::size_t(std::size_t)>* cut_to = nullptr) {
   std::function<void()> hook;
   {
     const std::lock_guard<std::mutex> lock(mutex);
@@ -48,11 +51,34 @@ bool should_fail(Call call) {
     if (number == plan.hook_at) {
       hook = plan.hook;
     }
+    if (number == plan.cut_at && cut_to != nullptr) {
+      *cut_to = plan.cut_to;
+    }
   }
   if (hook) {
     hook();
   }
   return false;
+}
+
+// The first `count` spans of `iov` cut to `bytes` bytes in all, into `cut`;
+// returns how many spans that leaves.
+int cut_spans(const struct iovec* iov, int count, std::size_t bytes, struct iovec (&cut)[64]) {
+  int n = 0;
+  for (; n < count && n < 64 && bytes > 0; ++n) {
+    cut[n] = iov[n];
+    cut[n].iov_len = iov[n].iov_len < bytes ? iov[n].iov_len : bytes;
+    bytes -= cut[n].iov_len;
+  }
+  return n;
+}
+
+std::size_t total_of(const struct iovec* iov, int count) {
+  std::size_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    total += iov[i].iov_len;
+  }
+  return total;
 }
 
 }  // namespace
@@ -71,6 +97,10 @@ const char* name(Call call) {
       return "pread";
     case Call::writev:
       return "writev";
+    case Call::pwritev:
+      return "pwritev";
+    case Call::lseek:
+      return "lseek";
     case Call::close:
       return "close";
     case Call::truncate:
@@ -110,7 +140,9 @@ int open_descriptors() {
 }  // namespace faults
 
 using faults::Call;
+using faults::cut_spans;
 using faults::should_fail;
+using faults::total_of;
 
 extern "C" {
 
@@ -142,11 +174,56 @@ int __wrap_ftruncate64(int fd, off64_t length) {
 }
 
 ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off64_t offset) {
-  return should_fail(Call::pread) ? -1 : __real_pread64(fd, buffer, size, offset);
+  std::function<std::size_t(std::size_t)> cut_to;
+  if (should_fail(Call::pread, &cut_to)) {
+    return -1;
+  }
+  if (cut_to) {
+    size = cut_to(size);
+    if (size == 0) {
+      errno = EINTR;
+      return -1;
+    }
+  }
+  return __real_pread64(fd, buffer, size, offset);
 }
 
 ssize_t __wrap_writev(int fd, const struct iovec* iov, int count) {
-  return should_fail(Call::writev) ? -1 : __real_writev(fd, iov, count);
+  std::function<std::size_t(std::size_t)> cut_to;
+  if (should_fail(Call::writev, &cut_to)) {
+    return -1;
+  }
+  if (cut_to) {
+    struct iovec cut[64];
+    const std::size_t bytes = cut_to(total_of(iov, count));
+    if (bytes == 0) {
+      errno = EINTR;
+      return -1;
+    }
+    return __real_writev(fd, cut, cut_spans(iov, count, bytes, cut));
+  }
+  return __real_writev(fd, iov, count);
+}
+
+ssize_t __wrap_pwritev64(int fd, const struct iovec* iov, int count, off64_t offset) {
+  std::function<std::size_t(std::size_t)> cut_to;
+  if (should_fail(Call::pwritev, &cut_to)) {
+    return -1;
+  }
+  if (cut_to) {
+    struct iovec cut[64];
+    const std::size_t bytes = cut_to(total_of(iov, count));
+    if (bytes == 0) {
+      errno = EINTR;
+      return -1;
+    }
+    return __real_pwritev64(fd, cut, cut_spans(iov, count, bytes, cut), offset);
+  }
+  return __real_pwritev64(fd, iov, count, offset);
+}
+
+off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
+  return should_fail(Call::lseek) ? -1 : __real_lseek64(fd, offset, whence);
 }
 
 int __wrap_close(int fd) {

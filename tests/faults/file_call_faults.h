@@ -1,6 +1,8 @@
 // Failing file calls on demand, for tests linked with -Wl,--wrap=<call> for
-// each call below (the *64 names where there is one): while armed, every wrapped call is counted
-// and recorded, and the one numbered `fail_at` fails with `fail_errno` instead of running.
+// each call below (the *64 names where there is one): while armed, every
+// wrapped call is counted and recorded; the one numbered `fail_at` fails with
+// `fail_errno` instead of running, and a read or write numbered `cut_at`
+// transfers fewer bytes than asked (or none, failing with EINTR).
 #ifndef BMPRESIZER_TESTS_FILE_CALL_FAULTS_H
 #define BMPRESIZER_TESTS_FILE_CALL_FAULTS_H
 
@@ -10,7 +12,19 @@
 
 namespace faults {
 
-enum class Call { open, fstat, fcntl, ftruncate, pread, writev, close, truncate, unlink };
+enum class Call {
+  open,
+  fstat,
+  fcntl,
+  ftruncate,
+  pread,
+  writev,
+  pwritev,
+  lseek,
+  close,
+  truncate,
+  unlink
+};
 
 const char* name(Call call);
 
@@ -20,6 +34,10 @@ struct Plan {
   // Runs before the call numbered `hook_at`, which then goes ahead.
   int hook_at = 0;
   std::function<void()> hook;
+  // The read or write numbered `cut_at` moves only `cut_to(asked)` bytes;
+  // 0 makes it fail with EINTR before moving any.
+  int cut_at = 0;
+  std::function<std::size_t(std::size_t asked)> cut_to;
 };
 
 // Arms the wrappers with `plan` and clears the record.

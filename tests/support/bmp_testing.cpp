@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -189,6 +190,32 @@ std::string StdoutCapture::finish() {
   return std::string(bytes.begin(), bytes.end());
 }
 #else
+std::thread read_pipe(const std::string& path,
+                      std::function<bool(const std::uint8_t* chunk, std::size_t size)> consume) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error("cannot open " + path);
+  }
+  return std::thread([fd, consume] {
+    std::vector<std::uint8_t> chunk(1 << 16);
+    bool started = false;
+    for (;;) {
+      const ssize_t got = read(fd, chunk.data(), chunk.size());
+      if (got > 0) {
+        started = true;
+        if (!consume(chunk.data(), static_cast<std::size_t>(got))) {
+          break;
+        }
+      } else if (got == 0 && started) {
+        break;  // the writer is done
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nothing yet
+      }
+    }
+    close(fd);
+  });
+}
+
 StdoutCapture::StdoutCapture() {
   std::fflush(stdout);
   char pattern[] = "/tmp/bmpresizer-stdout-XXXXXX";

@@ -4,8 +4,11 @@
 #ifndef BMPRESIZER_TESTS_BMP_TESTING_H
 #define BMPRESIZER_TESTS_BMP_TESTING_H
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bmptest {
@@ -67,6 +70,14 @@ Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t see
 // bmporacle::check_enlargement on whole files: "" when `output` is `input`
 // enlarged `factor` times, else the first difference.
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor);
+
+#ifndef _WIN32
+// A reader of the named pipe `path`, opened before this returns (so that a
+// writer's open finds it), that hands each chunk to `consume` until the
+// writer closes or `consume` returns false; then it closes its end.
+std::thread read_pipe(const std::string& path,
+                      std::function<bool(const std::uint8_t* chunk, std::size_t size)> consume);
+#endif
 
 // Captures what is written to standard output (file descriptor 1) while it
 // lives.

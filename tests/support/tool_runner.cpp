@@ -23,12 +23,17 @@ std::string quoted(const std::string& arg) {
 
 }  // namespace
 
-ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args) {
+ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
+                 const std::string& redirections) {
   std::string command = BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
   for (const std::string& arg : args) {
     command += " " + quoted(arg);
   }
-  command += " >" + quoted(dir.file("stdout")) + " 2>" + quoted(dir.file("stderr")) + " </dev/null";
+  write_file(dir.file("stdout"), {});
+  write_file(dir.file("stderr"), {});
+  command += redirections.empty() ? " >" + quoted(dir.file("stdout")) + " 2>" +
+                                        quoted(dir.file("stderr")) + " </dev/null"
+                                  : " " + redirections;
   const int raw = std::system(command.c_str());
   const Bytes out = read_file(dir.file("stdout"));
   const Bytes err = read_file(dir.file("stderr"));

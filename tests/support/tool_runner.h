@@ -16,9 +16,11 @@ struct ToolRun {
 };
 
 // Runs the tool (BMPRESIZE_TOOL, through BMPRESIZE_TOOL_RUNNER when it was
-// built for another architecture) with `args`, no standard input, and its
-// output captured in files of `dir`.
-ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args);
+// built for another architecture) with `args` through the shell, with
+// `redirections` when given, else with no standard input and its output
+// captured in files of `dir`.
+ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
+                 const std::string& redirections = "");
 
 }  // namespace bmptest
 

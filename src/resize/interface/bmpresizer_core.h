@@ -136,9 +136,10 @@ Outcome close_file(FileHandle handle);
 void truncate_to_empty(FileHandle handle);
 void truncate_to_empty(NativePath path);
 
-// Enlarges the BMP in the open `input` by `factor` into the open, empty
-// `output`, which is positioned at its start. Checks the input's headers and
-// size first (not_bmp ... pixels_truncated), then the size of the
+// Enlarges the BMP in the open `input` by `factor` into the open `output`,
+// written in sequence from its current position (a pipe, or a file the caller
+// emptied). Checks the input's kind, headers and size first
+// (input_not_regular ... pixels_truncated), then the size of the
 // enlargement (factor_below_one ... file_too_large); nothing is written
 // unless both pass. Read and write errors end it with read_failed,
 // input_shrank or write_failed. Opens, closes and empties nothing. On
@@ -149,7 +150,9 @@ Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t fact
 // Enlarges the BMP file `input` by `factor` into the file `output`, with the
 // library's handling of the files: the input is opened first, and if that
 // fails nothing else is touched; then the output (see open_output), which is
-// emptied; if that fails, the input is closed. A refused input or
+// emptied; if that fails, the input is closed. A regular output is written
+// at explicit offsets and left exactly as long as the image, whatever else
+// was written through its descriptor. A refused input or
 // enlargement leaves the output empty and closes the output, then the input;
 // an I/O failure (a failing close included) empties the output as far as
 // possible; success closes the input, then the output.
