@@ -54,33 +54,6 @@ bool parse_jobs(const std::string& text, std::size_t& jobs) {
   return true;
 }
 
-enum class Match { no, yes, missing_value };
-
-// Whether args[i] is the option `short_name` or `long_name` with a value, as
-// "-f 3", "-f3", "--factor 3" or "--factor=3". A value in the next argument
-// is taken whatever it looks like (so "-f -2" works) and `i` moves past it.
-Match option_value(const std::vector<std::string>& args, std::size_t& i, const char* short_name,
-                   const std::string& long_name, std::string& value) {
-  const std::string& arg = args[i];
-  if (arg == short_name || arg == long_name) {
-    if (i + 1 >= args.size()) {
-      return Match::missing_value;
-    }
-    value = args[++i];
-    return Match::yes;
-  }
-  if (arg[1] != '-' && arg.compare(0, 2, short_name) == 0) {
-    value = arg.substr(2);
-    return Match::yes;
-  }
-  if (arg.compare(0, long_name.size(), long_name) == 0 && arg.size() > long_name.size() &&
-      arg[long_name.size()] == '=') {
-    value = arg.substr(long_name.size() + 1);
-    return Match::yes;
-  }
-  return Match::no;
-}
-
 Arguments usage_error(const std::string& problem) {
   Arguments wrong;
   wrong.action = Action::usage_error;
@@ -106,6 +79,13 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
   }
   if (files.empty()) {
     return usage_error("no FILE given");
+  }
+  for (const std::string& file : files) {
+    if (file == "-") {
+      return usage_error(
+          "- (standard input or output) works only as INPUT or OUTPUT of "
+          "\"bmpresize INPUT OUTPUT FACTOR\", not as a FILE");
+    }
   }
   if (std::string problem; !parse_factor(batch.factor, parsed.factor, problem)) {
     return usage_error(problem);
@@ -136,34 +116,86 @@ Arguments single_arguments(Arguments parsed, const std::vector<std::string>& pos
   return parsed;
 }
 
-// Takes the option args[i] (which starts with a dash); false with `problem`
-// set when it is wrong.
-bool take_option(const std::vector<std::string>& args, std::size_t& i, Arguments& parsed,
-                 BatchOptions& batch, std::string& problem) {
+// Stores the value of -f, -o or -j.
+void take_value(char option, const std::string& value, BatchOptions& batch) {
+  batch.given = true;
+  switch (option) {
+    case 'f':
+      batch.factor = value;
+      batch.has_factor = true;
+      break;
+    case 'o':
+      batch.output_dir = value;
+      batch.has_output_dir = true;
+      break;
+    default:
+      batch.jobs = value;
+      batch.has_jobs = true;
+      break;
+  }
+}
+
+// A long option, "--name" or "--name=value"; the value may also be the next
+// argument, which `i` then moves past.
+bool take_long_option(const std::vector<std::string>& args, std::size_t& i, Arguments& parsed,
+                      BatchOptions& batch, std::string& problem) {
   const std::string& arg = args[i];
-  std::string value;
-  Match match = Match::no;
-  if (arg == "-q" || arg == "--quiet") {
+  const std::size_t equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  static const struct {
+    const char* name;
+    char option;
+  } kValued[] = {{"--factor", 'f'}, {"--output-dir", 'o'}, {"--jobs", 'j'}};
+  for (const auto& valued : kValued) {
+    if (name == valued.name) {
+      if (equals == std::string::npos && i + 1 >= args.size()) {
+        problem = "option " + arg + " needs a value";
+        return false;
+      }
+      take_value(valued.option, equals == std::string::npos ? args[++i] : arg.substr(equals + 1),
+                 batch);
+      return true;
+    }
+  }
+  if (arg == "--quiet") {
     parsed.quiet = true;
-  } else if (arg == "-v" || arg == "--verbose") {
+  } else if (arg == "--verbose") {
     parsed.verbose = true;
-  } else if ((match = option_value(args, i, "-f", "--factor", value)) == Match::yes) {
-    batch.factor = value;
-    batch.has_factor = batch.given = true;
-  } else if (match == Match::no &&
-             (match = option_value(args, i, "-o", "--output-dir", value)) == Match::yes) {
-    batch.output_dir = value;
-    batch.has_output_dir = batch.given = true;
-  } else if (match == Match::no &&
-             (match = option_value(args, i, "-j", "--jobs", value)) == Match::yes) {
-    batch.jobs = value;
-    batch.has_jobs = batch.given = true;
-  } else if (match == Match::missing_value) {
-    problem = "option " + arg + " needs a value";
-    return false;
+  } else if (arg == "--help") {
+    parsed.action = Action::help;
+  } else if (arg == "--version") {
+    parsed.action = Action::version;
   } else {
     problem = "unknown option " + arg;
     return false;
+  }
+  return true;
+}
+
+// Short options, alone or bundled as in other tools: "-q", "-qv", "-f3",
+// "-vf 3", "-j2". A value ends the bundle: the rest of the argument, or the
+// next argument, whatever it looks like (so "-f -2" works).
+bool take_short_options(const std::vector<std::string>& args, std::size_t& i, Arguments& parsed,
+                        BatchOptions& batch, std::string& problem) {
+  const std::string& arg = args[i];
+  for (std::size_t at = 1; at < arg.size(); ++at) {
+    const char option = arg[at];
+    if (option == 'q' || option == 'v' || option == 'h') {
+      parsed.quiet = parsed.quiet || option == 'q';
+      parsed.verbose = parsed.verbose || option == 'v';
+      parsed.action = option == 'h' ? Action::help : parsed.action;
+      continue;
+    }
+    if (option != 'f' && option != 'o' && option != 'j') {
+      problem = std::string("unknown option -") + option;
+      return false;
+    }
+    if (at + 1 == arg.size() && i + 1 >= args.size()) {
+      problem = std::string("option -") + option + " needs a value";
+      return false;
+    }
+    take_value(option, at + 1 < arg.size() ? arg.substr(at + 1) : args[++i], batch);
+    return true;
   }
   return true;
 }
@@ -177,21 +209,24 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
   bool options_done = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    // "-" names standard input or output; "-3" is a (negative) number.
     const bool is_option =
         !options_done && arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+    std::string problem;
     if (!is_option) {
       positional.push_back(arg);
     } else if (arg == "--") {
       options_done = true;
-    } else if (arg == "-h" || arg == "--help") {
-      parsed.action = Action::help;
-      return parsed;
-    } else if (arg == "--version") {
-      parsed.action = Action::version;
-      return parsed;
-    } else if (std::string problem; !take_option(args, i, parsed, batch, problem)) {
+    } else if (arg[1] == '-' ? !take_long_option(args, i, parsed, batch, problem)
+                             : !take_short_options(args, i, parsed, batch, problem)) {
       return usage_error(problem);
     }
+    if (parsed.action == Action::help || parsed.action == Action::version) {
+      return parsed;
+    }
+  }
+  if (parsed.quiet && parsed.verbose) {
+    return usage_error("-q and -v cannot be used together: choose one");
   }
   if (batch.given) {
     return batch_arguments(parsed, batch, std::move(positional));

@@ -1,8 +1,5 @@
 #include "batch.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -11,6 +8,7 @@
 #include <thread>
 
 #include "bmpresizer_core.h"
+#include "enlarge.h"
 #include "platform.h"
 #include "progress.h"
 #include "report.h"
@@ -20,14 +18,18 @@ namespace {
 
 using bmpresizer::Outcome;
 
-// The last path component of `path`, ignoring trailing slashes, as basename(1)
-// has it ("a/b.bmp" -> "b.bmp", "a/dir/" -> "dir").
+// Each worker's buffer for enlarged rows: a megabyte makes writes as large
+// as dd's, allocated once per worker.
+constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
+
+// The last path component of `path`, ignoring trailing separators, as
+// basename(1) has it ("a/b.bmp" -> "b.bmp", "a/dir/" -> "dir").
 std::string base_name(const std::string& path) {
   std::size_t end = path.size();
-  while (end > 1 && path[end - 1] == '/') {
+  while (end > 1 && std::string(kPathSeparators).find(path[end - 1]) != std::string::npos) {
     --end;
   }
-  const std::size_t slash = path.rfind('/', end - (end > 0 ? 1 : 0));
+  const std::size_t slash = path.find_last_of(kPathSeparators, end - (end > 0 ? 1 : 0));
   if (slash == std::string::npos || end <= 1) {
     return path.substr(0, end);
   }
@@ -52,10 +54,11 @@ struct JobResult {
 // name an earlier FILE already has, and a FILE whose output is another FILE
 // of the run (through a link), which writing it would destroy.
 std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::string& dir) {
-  const std::string folder = dir.back() == '/' ? dir : dir + "/";
+  const bool ends_in_separator = std::string(kPathSeparators).find(dir.back()) != std::string::npos;
+  const std::string folder = ends_in_separator ? dir : dir + "/";
   std::vector<Job> jobs(files.size());
   std::map<std::string, std::size_t> first_with_name;
-  std::map<std::pair<dev_t, ino_t>, std::size_t> input_index;
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> input_index;
   for (std::size_t i = 0; i < files.size(); ++i) {
     Job& job = jobs[i];
     job.input = files[i];
@@ -67,21 +70,18 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
                     jobs[first.first->second].input + "; both would be written to " + job.output +
                     ", so it was skipped\n";
     }
-    struct stat info {};
-    if (stat(files[i].c_str(), &info) == 0) {
-      input_index.emplace(std::make_pair(info.st_dev, info.st_ino), i);
-      if (S_ISREG(info.st_mode)) {
-        job.input_size = static_cast<std::uint64_t>(info.st_size);
-      }
+    const FileFacts facts = facts_of(files[i]);
+    if (facts.error == 0) {
+      input_index.emplace(std::make_pair(facts.volume, facts.file), i);
+      job.input_size = facts.size;
     }
   }
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    Job& job = jobs[i];
-    struct stat info {};
-    if (!job.refusal.empty() || stat(job.output.c_str(), &info) != 0) {
+  for (Job& job : jobs) {
+    const FileFacts facts = facts_of(job.output);
+    if (!job.refusal.empty() || facts.error != 0) {
       continue;
     }
-    const auto other = input_index.find(std::make_pair(info.st_dev, info.st_ino));
+    const auto other = input_index.find(std::make_pair(facts.volume, facts.file));
     // The output being its own input is the core's to refuse.
     if (other != input_index.end() && jobs[other->second].input != job.input) {
       job.refusal = "bmpresize: " + job.output + ": is the same file as the input " +
@@ -122,7 +122,8 @@ int summarise(const BatchSettings& settings, const std::vector<JobResult>& resul
 
 // Enlarges one FILE, or reports why it was refused.
 JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& console,
-                  BatchConsole::Slot& slot, const bmpresizer::Progress& progress) {
+                  BatchConsole::Slot& slot, const bmpresizer::Progress& progress,
+                  bmpresizer::WorkBuffer work) {
   JobResult result;
   console.begin_file(slot, job.input_size);
   if (!job.refusal.empty()) {
@@ -132,8 +133,7 @@ JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& c
     return result;
   }
   const double start = seconds_now();
-  const Outcome outcome =
-      bmpresizer::resize_files(job.input.c_str(), job.output.c_str(), settings.factor, &progress);
+  const Outcome outcome = enlarge_file(job.input, job.output, settings.factor, &progress, work);
   console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
   if (!outcome.ok()) {
     result.status = bmpresizer::result_code(outcome);
@@ -169,8 +169,10 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
     bmpresizer::Progress progress;
     progress.report = &BatchConsole::report;
     progress.context = &slot;
+    std::vector<std::uint8_t> buffer(kWorkBytes);
+    const bmpresizer::WorkBuffer rows{buffer.data(), buffer.size()};
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
-      results[i] = run_job(settings, jobs[i], console, slot, progress);
+      results[i] = run_job(settings, jobs[i], console, slot, progress, rows);
     }
   };
 

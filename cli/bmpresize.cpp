@@ -6,18 +6,14 @@
 // Exit status: 0 on success, 2 for a usage error, otherwise the library's
 // result code (3 input, 4 output, 5 unsupported input, 6 too large, 7 I/O);
 // with FILE..., that of the first FILE that failed, in argument order.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "batch.h"
 #include "bmpresizer_core.h"
+#include "enlarge.h"
 #include "platform.h"
 #include "progress.h"
 #include "report.h"
@@ -27,6 +23,8 @@ namespace {
 using bmpresize::Arguments;
 
 constexpr int kExitUsage = 2;
+// The buffer for enlarged rows: a megabyte makes writes as large as dd's.
+constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
 
 const char kUsage[] =
     "usage: bmpresize [-q | -v] INPUT OUTPUT FACTOR\n"
@@ -42,6 +40,10 @@ const char kHelp[] =
     "\n"
     "Accepted input: 24 bits per pixel, uncompressed, with the 40-byte header and\n"
     "no colour table (pixel data at byte 54), bottom-up or top-down.\n"
+    "\n"
+    "INPUT - reads standard input and OUTPUT - writes standard output (a file\n"
+    "named - is ./-). An existing OUTPUT is replaced only once the enlargement is\n"
+    "complete: a failure or Ctrl-C leaves it as it was, and no partial file.\n"
     "\n"
     "Options:\n"
     "  -f, --factor FACTOR      enlarge each FILE by FACTOR\n"
@@ -66,11 +68,12 @@ const char kHelp[] =
     "     of the same name comes first)\n"
     "  5  the input is not a 24-bit uncompressed BMP, or it is truncated\n"
     "  6  the enlarged image cannot be a BMP (factor below 1, over 4 GiB, ...)\n"
-    "  7  a read or write failed (disk full, I/O error); the output is emptied\n"
+    "  7  a read or write failed (disk full, I/O error)\n"
     "With FILE..., the status is that of the first FILE that failed, in argument order.\n";
 
 int usage_error(const std::string& problem) {
-  std::fprintf(stderr, "bmpresize: %s\n%s", problem.c_str(), kUsage);
+  bmpresize::print_error("bmpresize: " + problem +
+                         "\nTry 'bmpresize --help' for more information.\n");
   return kExitUsage;
 }
 
@@ -80,30 +83,32 @@ int enlarge(const Arguments& args) {
   bmpresizer::Progress progress;
   progress.report = &bmpresize::ProgressBar::report;
   progress.context = &bar;
+  std::vector<std::uint8_t> buffer(kWorkBytes);
   const double start = bmpresize::seconds_now();
   const bmpresizer::Outcome outcome =
-      bmpresizer::resize_files(args.input.c_str(), args.output.c_str(), args.factor, &progress);
+      bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
+                              bmpresizer::WorkBuffer{buffer.data(), buffer.size()});
   bar.finish();
   if (!outcome.ok()) {
-    std::fputs(bmpresize::failure_line(args.input, args.output, outcome).c_str(), stderr);
+    bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));
     return bmpresizer::result_code(outcome);
   }
   if (args.verbose) {
-    std::fputs(bmpresize::success_line(args.input, args.output, args.factor, outcome.output_bytes,
-                                       bmpresize::seconds_now() - start)
-                   .c_str(),
-               stderr);
+    bmpresize::print_error(bmpresize::success_line(args.input, args.output, args.factor,
+                                                   outcome.output_bytes,
+                                                   bmpresize::seconds_now() - start));
   }
   return 0;
 }
 
 // -f FACTOR -o DIR FILE...: DIR must be an existing folder.
 int enlarge_batch(const Arguments& args) {
-  struct stat dir_info {};
-  if (stat(args.output_dir.c_str(), &dir_info) != 0) {
-    return usage_error("output folder " + args.output_dir + ": " + std::strerror(errno));
+  const bmpresize::FileFacts dir = bmpresize::facts_of(args.output_dir);
+  if (dir.error != 0) {
+    return usage_error("output folder " + args.output_dir + ": " +
+                       bmpresize::error_text(dir.error));
   }
-  if (!S_ISDIR(dir_info.st_mode)) {
+  if (!dir.directory) {
     return usage_error("output folder " + args.output_dir + ": not a folder");
   }
   bmpresize::BatchSettings settings;
@@ -115,26 +120,34 @@ int enlarge_batch(const Arguments& args) {
   return bmpresize::run_batch(settings, args.files);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  bmpresize::prepare_process();
-  const Arguments args =
-      bmpresize::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+int run(const std::vector<std::string>& words) {
+  const Arguments args = bmpresize::parse_arguments(words);
   switch (args.action) {
     case bmpresize::Action::help:
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
+      bmpresize::print_output(std::string(kUsage) + kHelp);
       return 0;
     case bmpresize::Action::version:
-      std::printf("bmpresize %s\n", BMPRESIZE_VERSION);
+      bmpresize::print_output("bmpresize " BMPRESIZE_VERSION "\n");
       return 0;
     case bmpresize::Action::usage_error:
       return usage_error(args.problem);
     case bmpresize::Action::enlarge_batch:
+      bmpresize::clean_up_on_interruption();
       return enlarge_batch(args);
     case bmpresize::Action::enlarge:
+      bmpresize::clean_up_on_interruption();
       return enlarge(args);
   }
   return kExitUsage;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+#else
+int main(int argc, char** argv) {
+#endif
+  bmpresize::prepare_process();
+  return run(bmpresize::utf8_arguments(argc, argv));
 }

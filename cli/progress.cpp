@@ -2,12 +2,8 @@
 
 #include <cstdio>
 
+#include "platform.h"
 #include "report.h"
-
-#ifndef _WIN32
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace bmpresize {
 namespace {
@@ -65,16 +61,6 @@ std::string render_progress(const ProgressFields& fields, int columns) {
   }
 }
 
-int terminal_columns() {
-#ifndef _WIN32
-  struct winsize size {};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-    return size.ws_col;
-  }
-#endif
-  return 80;
-}
-
 bool Throttle::due(double now) {
   if (now - start_ < kQuietSeconds ||
       now - last_.load(std::memory_order_relaxed) < kRedrawSeconds) {
@@ -104,16 +90,16 @@ void ProgressBar::update(std::uint64_t written, std::uint64_t total) {
   if (fields.bytes_per_second > 0) {
     fields.seconds_left = static_cast<double>(total - written) / fields.bytes_per_second;
   }
-  std::fputs((kClearLine + render_progress(fields, terminal_columns())).c_str(), stderr);
-  std::fflush(stderr);
+  print_error(kClearLine + render_progress(fields, terminal_columns()));
   drawn_ = true;
+  set_progress_line_shown(true);
 }
 
 void ProgressBar::finish() {
   if (drawn_) {
-    std::fputs(kClearLine, stderr);
-    std::fflush(stderr);
+    print_error(kClearLine);
     drawn_ = false;
+    set_progress_line_shown(false);
   }
 }
 
@@ -154,15 +140,17 @@ void BatchConsole::end_file(Slot& slot, std::uint64_t output_bytes) {
 
 void BatchConsole::print(const std::string& line) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  std::fputs(((drawn_ ? kClearLine : "") + line).c_str(), stderr);
+  print_error((drawn_ ? kClearLine : "") + line);
   drawn_ = false;
+  set_progress_line_shown(false);
 }
 
 void BatchConsole::finish() {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (drawn_) {
-    std::fputs(kClearLine, stderr);
+    print_error(kClearLine);
     drawn_ = false;
+    set_progress_line_shown(false);
   }
 }
 
@@ -176,8 +164,9 @@ void BatchConsole::update() {
     return;
   }
   const std::string line = render_progress(fields(throttle_.elapsed(now)), terminal_columns());
-  std::fputs((kClearLine + line).c_str(), stderr);
+  print_error(kClearLine + line);
   drawn_ = true;
+  set_progress_line_shown(true);
 }
 
 // The share of the work done is weighed by input sizes, which grow with the

@@ -26,9 +26,6 @@ struct ProgressFields {
 // the bar shortens first, then the time left, the rate and the amount go.
 std::string render_progress(const ProgressFields& fields, int columns);
 
-// The width of the terminal on standard error (80 when it cannot be told).
-int terminal_columns();
-
 // When a line may be drawn: not before a run has lasted long enough for it
 // to help, then at most ten times a second.
 class Throttle {

@@ -1,8 +1,9 @@
 #include "report.h"
 
+#include "platform.h"
+
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 
 namespace bmpresize {
@@ -11,7 +12,57 @@ namespace {
 using bmpresizer::Failure;
 using bmpresizer::Outcome;
 
-const char kResave[] = "re-save it as a plain 24-bit BMP";
+// The kind of a well-known image file that is not a BMP, from its first two
+// bytes (read little-endian), or null.
+const char* other_image_kind(std::uint64_t first_bytes) {
+  switch (first_bytes) {
+    case 0x5089:  // 89 50: "\x89PNG"
+      return "PNG";
+    case 0xD8FF:  // FF D8: a JPEG start-of-image marker
+      return "JPEG";
+    case 0x4947:  // 47 49: "GIF8"
+      return "GIF";
+    default:
+      return nullptr;
+  }
+}
+
+// `word` as one word for the shell: quoted where it needs quoting, and
+// never taken for an option.
+std::string shell_word(const std::string& word) {
+  const std::string prefix = !word.empty() && word[0] == '-' && word != "-" ? "./" : "";
+#ifdef _WIN32
+  if (word.find_first_of(" \t&()[]{}^=;!'+,`~%") == std::string::npos && !word.empty()) {
+    return prefix + word;
+  }
+  return "\"" + prefix + word + "\"";
+#else
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_@%+=:,./-") == std::string::npos) {
+    return prefix + word;
+  }
+  std::string quoted = "'" + prefix;
+  for (char c : word) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+#endif
+}
+
+// A command that turns `input` into a BMP this tool accepts, beside it.
+std::string conversion_command(const std::string& input) {
+  const std::size_t name = input.find_last_of(kPathSeparators);
+  const std::size_t dot = input.rfind('.');
+  const bool has_extension = dot != std::string::npos && (name == std::string::npos || dot > name);
+  const std::string converted =
+      (input == "-" ? std::string("converted")
+                    : input.substr(0, has_extension ? dot : input.size())) +
+      "-24bit.bmp";
+  const std::string in = shell_word(input);
+  const std::string out = shell_word(converted);
+  return "convert it first: gm convert " + in + " -type TrueColor BMP3:" + out +
+         " (or ImageMagick: convert " + in + " -type truecolor BMP3:" + out + ")";
+}
 
 const char* info_header_name(std::uint64_t size) {
   switch (size) {
@@ -47,7 +98,7 @@ std::string signed32(std::uint64_t bits) {
 }
 
 std::string system_error(const char* what, int error) {
-  return std::string(what) + ": " + std::strerror(error);
+  return std::string(what) + ": " + error_text(error);
 }
 
 // Which file a failure is about.
@@ -56,10 +107,13 @@ enum class Subject { input, output };
 // The reason part of a failure's line.
 using Reason = std::string (*)(const Outcome&);
 
-struct Explanation {
+// The fields in the order a table entry reads best; a few bytes of padding in
+// a table of two dozen entries cost nothing.
+struct Explanation {  // NOLINT(clang-analyzer-optin.performance.Padding)
   Failure failure;
   Subject subject;
   Reason reason;
+  bool convertible = false;  // another kind of image, which a general tool can convert
 };
 
 // One entry for every failure, in the order of Failure.
@@ -85,7 +139,12 @@ constexpr Explanation kExplanations[] = {
        return std::string("not a regular file (a pipe or a device); the input must be a file");
      }},
     {Failure::not_bmp, Subject::input,
-     [](const Outcome&) { return std::string("not a BMP file (it does not start with \"BM\")"); }},
+     [](const Outcome& o) {
+       const char* kind = other_image_kind(o.have);
+       return kind != nullptr ? std::string("a ") + kind + " image, not a BMP"
+                              : std::string("not a BMP file (it does not start with \"BM\")");
+     },
+     true},
     {Failure::header_truncated, Subject::input,
      [](const Outcome& o) {
        return "file is truncated: " + number(o.have) + " bytes, a BMP header needs " +
@@ -94,22 +153,26 @@ constexpr Explanation kExplanations[] = {
     {Failure::info_header_size, Subject::input,
      [](const Outcome& o) {
        return number(o.have) + "-byte" + info_header_name(o.have) +
-              " header; only the 40-byte header is supported: " + kResave;
-     }},
+              " header; only the 40-byte header is supported";
+     },
+     true},
     {Failure::bit_count, Subject::input,
      [](const Outcome& o) {
        return number(o.have) + " bits per pixel; only 24-bit uncompressed BMP is supported";
-     }},
+     },
+     true},
     {Failure::compression, Subject::input,
      [](const Outcome& o) {
        return std::string("compressed (") + compression_name(o.have) +
-              "); only 24-bit uncompressed BMP is supported: " + kResave;
-     }},
+              "); only 24-bit uncompressed BMP is supported";
+     },
+     true},
     {Failure::pixel_offset, Subject::input,
      [](const Outcome& o) {
        return "pixel data starts at byte " + number(o.have) +
-              " (a colour table or a gap comes first); only byte 54 is supported: " + kResave;
-     }},
+              " (a colour table or a gap comes first); only byte 54 is supported";
+     },
+     true},
     {Failure::negative_width, Subject::input,
      [](const Outcome& o) {
        return "negative width (" + signed32(o.have) + "); the header is damaged";
@@ -147,13 +210,9 @@ constexpr Explanation kExplanations[] = {
     {Failure::input_shrank, Subject::input,
      [](const Outcome&) { return std::string("the file became shorter while it was being read"); }},
     {Failure::write_failed, Subject::output,
-     [](const Outcome& o) {
-       return system_error("write error", o.error) + "; the output was emptied";
-     }},
+     [](const Outcome& o) { return system_error("write error", o.error); }},
     {Failure::close_failed, Subject::output,
-     [](const Outcome& o) {
-       return system_error("could not finish writing", o.error) + "; the output was emptied";
-     }},
+     [](const Outcome& o) { return system_error("could not finish writing", o.error); }},
 };
 
 }  // namespace
@@ -190,7 +249,11 @@ std::string failure_line(const std::string& input, const std::string& output,
   for (const Explanation& explanation : kExplanations) {
     if (explanation.failure == outcome.failure) {
       const std::string& file = explanation.subject == Subject::input ? input : output;
-      return "bmpresize: " + file + ": " + explanation.reason(outcome) + "\n";
+      const bool convertible =
+          explanation.convertible &&
+          (outcome.failure != Failure::not_bmp || other_image_kind(outcome.have) != nullptr);
+      return "bmpresize: " + file + ": " + explanation.reason(outcome) +
+             (convertible ? "; " + conversion_command(input) : std::string()) + "\n";
     }
   }
   return "";

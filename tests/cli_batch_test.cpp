@@ -137,6 +137,8 @@ TEST_F(Batch, OptionSpellings) {
       {"--factor=2", "--output-dir=" + dir_.file("out") + "/", a},
       {"-o", dir_.file("out"), a, "-f", "2"},
       {"-f", "2", "-o", dir_.file("out"), "--", a},
+      {"-qf2", "-o", dir_.file("out"), a},
+      {"-qj", "2", "-f2", "-o" + dir_.file("out"), a},
   };
   for (const auto& args : cases) {
     std::remove(out("a.bmp").c_str());
@@ -201,7 +203,11 @@ TEST_F(Batch, MixedSuccessAndFailure) {
   const std::string missing_line =
       "bmpresize: " + missing + ": cannot open: No such file or directory";
   const std::string pal8_line =
-      "bmpresize: " + pal8 + ": 8 bits per pixel; only 24-bit uncompressed BMP is supported";
+      "bmpresize: " + pal8 +
+      ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; convert it first: gm "
+      "convert " +
+      pal8 + " -type TrueColor BMP3:" + in("pal8-24bit.bmp") + " (or ImageMagick: convert " + pal8 +
+      " -type truecolor BMP3:" + in("pal8-24bit.bmp") + ")";
 
   const struct Case {
     std::vector<std::string> options;
@@ -256,6 +262,9 @@ TEST_F(Batch, MixedSuccessAndFailure) {
       EXPECT_EQ(bmptest::check_enlargement(images_[i], bmptest::read_file(out(name)), 2), "")
           << name;
     }
+    // A refused FILE leaves no file at all in the folder.
+    EXPECT_FALSE(bmptest::file_exists(out("pal8.bmp")));
+    EXPECT_FALSE(bmptest::file_exists(out("missing.bmp")));
   }
 }
 
@@ -366,6 +375,7 @@ TEST_F(Batch, UsageErrors) {
       {"-f", "", "-o", o, a},
       {"-f", "2", "-o", o, a, "-j"},
       {"-f", "2", "-o", o, a, "-x"},
+      {"-f", "2", "-o", o, "-"},  // standard input is not a FILE
   };
   for (const auto& args : cases) {
     const ToolRun run = run_tool(dir_, args);
@@ -374,7 +384,8 @@ TEST_F(Batch, UsageErrors) {
       label += " " + arg;
     }
     EXPECT_EQ(run.status, 2) << label;
-    EXPECT_NE(run.err.find("usage: bmpresize"), std::string::npos) << label << ": " << run.err;
+    EXPECT_NE(run.err.find("\nTry 'bmpresize --help'"), std::string::npos)
+        << label << ": " << run.err;
     EXPECT_FALSE(bmptest::file_exists(out("a.bmp"))) << label;
     EXPECT_FALSE(bmptest::file_exists(none)) << label;
   }

@@ -1,11 +1,16 @@
 // The bmpresize tool: arguments, exit status and the one line it prints.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bmp_testing.h"
@@ -54,6 +59,9 @@ TEST_F(Tool, UsageErrors) {
       {in, out, "two"},
       {in, out, ""},
       {"-z", in, out, "2"},
+      {"-q", "-v", in, out, "2"},
+      {"-qv", in, out, "2"},
+      {"-vx", in, out, "2"},
       // Beyond the library's int: never clamped to a factor that fits.
       {in, out, "4294967298"},
       {in, out, "2147483648"},
@@ -62,7 +70,10 @@ TEST_F(Tool, UsageErrors) {
   for (const auto& args : cases) {
     const ToolRun run = run_tool(dir_, args);
     EXPECT_EQ(run.status, 2) << args.size() << " arguments";
-    EXPECT_NE(run.err.find("usage: bmpresize"), std::string::npos) << run.err;
+    // One line that says what is wrong, and where to read more.
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_NE(run.err.find("\nTry 'bmpresize --help' for more information.\n"), std::string::npos)
+        << run.err;
     if (args.size() == 3 && args[2].size() > 9) {
       EXPECT_NE(run.err.find("factor " + args[2] + " is out of range"), std::string::npos)
           << run.err;
@@ -150,12 +161,20 @@ TEST_F(Tool, ExplainsEachFailure) {
       {{in, in, "2"}, 4, in + ": output is the same file as the input"},
       {{dir_.file("pal8.bmp"), out, "2"},
        5,
-       dir_.file("pal8.bmp") + ": 8 bits per pixel; only 24-bit uncompressed BMP is supported"},
+       dir_.file("pal8.bmp") +
+           ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; convert it first: gm "
+           "convert " +
+           dir_.file("pal8.bmp") + " -type TrueColor BMP3:" + dir_.file("pal8-24bit.bmp") +
+           " (or ImageMagick: convert " + dir_.file("pal8.bmp") +
+           " -type truecolor BMP3:" + dir_.file("pal8-24bit.bmp") + ")"},
       {{dir_.file("v5.bmp"), out, "2"},
        5,
        dir_.file("v5.bmp") +
-           ": 124-byte (V5) header; only the 40-byte header is supported: re-save it as a plain "
-           "24-bit BMP"},
+           ": 124-byte (V5) header; only the 40-byte header is supported; convert it first: gm "
+           "convert " +
+           dir_.file("v5.bmp") + " -type TrueColor BMP3:" + dir_.file("v5-24bit.bmp") +
+           " (or ImageMagick: convert " + dir_.file("v5.bmp") +
+           " -type truecolor BMP3:" + dir_.file("v5-24bit.bmp") + ")"},
       // 7 x 5: rows of 24 bytes; the last needs only 21: 54 + 96 + 21 = 171.
       {{dir_.file("cut.bmp"), out, "2"},
        5,
@@ -167,15 +186,176 @@ TEST_F(Tool, ExplainsEachFailure) {
       {{dir_.file("narrow.bmp"), out, "40000"},
        6,
        out + ": the enlarged image would be 13.4 GiB; BMP files cannot exceed 4 GiB"},
-      {{in, "/dev/full", "2"},
-       7,
-       "/dev/full: write error: No space left on device; the output was emptied"},
+      {{in, "/dev/full", "2"}, 7, "/dev/full: write error: No space left on device"},
   };
   for (const Case& c : cases) {
     const ToolRun run = run_tool(dir_, c.args);
     EXPECT_EQ(run.status, c.status) << c.line;
     EXPECT_EQ(run.err, "bmpresize: " + c.line + "\n");
     EXPECT_EQ(run.out, "") << "the library's console line is not the tool's";
+  }
+}
+
+// The names in `dir`, sorted: what a run left behind, temporary files
+// included (but not the files that capture the tool's output).
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "stdout" && name != "stderr") {
+      names.push_back(name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A failing run leaves an existing output exactly as it was, and no file of
+// its own: for a refused input, an impossible factor, a missing input and a
+// factor that is not even a number.
+TEST_F(Tool, NeverDestroysAnExistingOutput) {
+  bmptest::BmpFields v5;
+  v5.width = 1;
+  v5.height = 1;
+  v5.info_size = 124;
+  v5.pixel_offset = 138;
+  bmptest::write_file(dir_.file("v5.bmp"), bmptest::make_bmp(v5, Bytes(88, 0)));
+  const std::string keep = dir_.file("keep.bmp");
+  const std::vector<std::vector<std::string>> cases = {
+      {dir_.file("v5.bmp"), keep, "2"},        {dir_.file("in.bmp"), keep, "0"},
+      {dir_.file("missing.bmp"), keep, "2"},   {dir_.file("in.bmp"), keep, "4294967298"},
+      {dir_.file("in.bmp"), "/dev/full", "2"},
+  };
+  const Bytes old{'k', 'e', 'e', 'p'};
+  for (const auto& args : cases) {
+    bmptest::write_file(keep, old);
+    const std::vector<std::string> before = names_in(dir_.path());
+    const ToolRun run = run_tool(dir_, args);
+    EXPECT_NE(run.status, 0) << args[0] << " " << args[2];
+    EXPECT_EQ(bmptest::read_file(keep), old) << args[0] << " " << args[2];
+    EXPECT_EQ(names_in(dir_.path()), before) << args[0] << " " << args[2];
+  }
+}
+
+// Interrupted in the middle of a large output, by Ctrl-C or a termination
+// signal, the tool removes its temporary file, leaves the existing output as
+// it was and ends as the signal would.
+TEST_F(Tool, InterruptionLeavesNothingBehind) {
+  bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(1000, 1000, 6));
+  const std::string out = dir_.file("out.bmp");
+  const Bytes old{'o', 'l', 'd'};
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    bmptest::write_file(out, old);
+    const std::vector<std::string> before = names_in(dir_.path());
+    // 108 MB: long enough to be caught writing.
+    const pid_t child = bmptest::start_tool({"-q", dir_.file("big.bmp"), out, "6"});
+    ASSERT_GT(child, 0);
+    // Wait for the temporary file to appear, then interrupt.
+    for (int tries = 0; tries < 5000 && names_in(dir_.path()) == before; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(names_in(dir_.path()), before) << "no temporary file appeared";
+    kill(child, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << signal_number;
+    EXPECT_EQ(bmptest::read_file(out), old) << signal_number;
+    EXPECT_EQ(names_in(dir_.path()), before) << signal_number;
+  }
+}
+
+// The output's file: a symbolic link has its target replaced (the link
+// stays), a new file gets the mode of the umask, a replaced one keeps its
+// own, and a link to the input is still the input.
+TEST_F(Tool, ReplacesTheLinksTargetAndKeepsModes) {
+  ASSERT_EQ(symlink("target.bmp", dir_.file("link.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("in.bmp", dir_.file("in-link.bmp").c_str()), 0);
+  const std::string target = dir_.file("target.bmp");
+  ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("link.bmp"), "2"}, "", "umask 027;");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(std::filesystem::symlink_status(dir_.file("link.bmp")).type(),
+            std::filesystem::file_type::symlink);
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(target), 2), "");
+  struct stat info {};
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u) << "a new file: 0666 under umask 027";
+
+  ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("link.bmp"), "3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0604u) << "a replaced file keeps its mode";
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(target), 3), "");
+
+  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("in-link.bmp"), "2"});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(bmptest::read_file(dir_.file("in.bmp")), image_);
+}
+
+// "-" is standard input as INPUT and standard output as OUTPUT, in
+// pipelines and with redirected files; a file named "-" is "./-". With "-"
+// as FILE, the batch form refuses (see the batch tests).
+TEST_F(Tool, DashIsStandardInputAndOutput) {
+  const std::string in = "'" + dir_.file("in.bmp") + "'";
+  const std::string out = "'" + dir_.file("out.bmp") + "'";
+  bmptest::write_file(dir_.file("-"), image_);
+  const struct Case {
+    std::vector<std::string> args;
+    std::string before, after;
+    int factor;
+  } cases[] = {
+      {{dir_.file("in.bmp"), "-", "3"}, "", "2>/dev/null | cat >" + out, 3},
+      {{"-", dir_.file("out.bmp"), "2"}, "", "<" + in, 2},
+      {{"-", "-", "4"}, "cat " + in + " |", "2>/dev/null | cat >" + out, 4},
+      {{"./-", dir_.file("out.bmp"), "5"}, "cd '" + dir_.path() + "' &&", "", 5},
+  };
+  for (const Case& c : cases) {
+    std::remove(dir_.file("out.bmp").c_str());
+    const ToolRun run = run_tool(dir_, c.args, c.after, c.before);
+    EXPECT_EQ(run.status, 0) << c.before << " " << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(
+        bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), c.factor), "")
+        << c.before << " " << c.args[0] << " " << c.args[1];
+  }
+  // A refused input on standard input writes nothing to standard output.
+  bmptest::write_file(dir_.file("out.bmp"), Bytes{'x'});
+  const ToolRun refused = run_tool(dir_, {"-", "-", "2"}, "</dev/null >" + out + " 2>/dev/null");
+  EXPECT_EQ(refused.status, 5);
+  EXPECT_EQ(bmptest::read_file(dir_.file("out.bmp")), Bytes{});
+}
+
+// Every refusal of another kind of image ends with a command that converts
+// it, with the user's own file name quoted for the shell; typed as it
+// stands, the command works (checked when GraphicsMagick is installed).
+TEST_F(Tool, ConversionHintsWorkWhenTyped) {
+  const bool have_gm = std::system("gm version >/dev/null 2>&1") == 0;
+  const std::string name = "my 'photo' 1";
+  for (const char* kind : {"bmpsuite/g/pal8os2.bmp", "bmpsuite/g/rgb24pal.bmp",
+                           "bmpsuite/g/rgb32bf.bmp", "bmpsuite/g/pal4rle.bmp",
+                           "bmpsuite/g/pal8v5.bmp", "bmpsuite/g/rgb16-565.bmp", "tiny.png"}) {
+    const std::string input =
+        dir_.file(name + (std::string(kind).find(".png") != std::string::npos ? ".png" : ".bmp"));
+    bmptest::write_file(input, bmptest::read_file(bmptest::data_dir() + "/" + kind));
+    const ToolRun run = run_tool(dir_, {input, dir_.file("out.bmp"), "2"});
+    EXPECT_EQ(run.status, 5) << kind;
+    const std::string quoted_in =
+        "'" + dir_.path() + "/my '\\''photo'\\'' 1." + input.substr(input.size() - 3) + "'";
+    const std::string quoted_out = "'" + dir_.path() + "/my '\\''photo'\\'' 1-24bit.bmp'";
+    const std::string gm = "gm convert " + quoted_in + " -type TrueColor BMP3:" + quoted_out;
+    const std::string want = "; convert it first: " + gm + " (or ImageMagick: convert " +
+                             quoted_in + " -type truecolor BMP3:" + quoted_out + ")\n";
+    ASSERT_GE(run.err.size(), want.size()) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.size() - want.size()), want) << kind;
+    if (have_gm) {
+      ASSERT_EQ(std::system(gm.c_str()), 0) << gm;
+      const ToolRun converted =
+          run_tool(dir_, {dir_.path() + "/" + name + "-24bit.bmp", dir_.file("out.bmp"), "2"});
+      EXPECT_EQ(converted.status, 0) << kind << ": " << converted.err;
+    }
+    std::remove(input.c_str());
+  }
+  if (!have_gm) {
+    GTEST_SKIP() << "GraphicsMagick (gm) is not installed: the commands were not run";
   }
 }
 

@@ -1,6 +1,8 @@
 #include "tool_runner.h"
 
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -24,8 +26,8 @@ std::string quoted(const std::string& arg) {
 }  // namespace
 
 ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
-                 const std::string& redirections) {
-  std::string command = BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
+                 const std::string& redirections, const std::string& before) {
+  std::string command = before + " " + BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
   for (const std::string& arg : args) {
     command += " " + quoted(arg);
   }
@@ -39,6 +41,20 @@ ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
   const Bytes err = read_file(dir.file("stderr"));
   return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
                  std::string(err.begin(), err.end())};
+}
+
+int start_tool(const std::vector<std::string>& args) {
+  std::string command = "exec " BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
+  for (const std::string& arg : args) {
+    command += " " + quoted(arg);
+  }
+  command += " </dev/null >/dev/null 2>/dev/null";
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t child = -1;
+  if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    return -1;
+  }
+  return child;
 }
 
 }  // namespace bmptest

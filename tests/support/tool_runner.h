@@ -18,9 +18,15 @@ struct ToolRun {
 // Runs the tool (BMPRESIZE_TOOL, through BMPRESIZE_TOOL_RUNNER when it was
 // built for another architecture) with `args` through the shell, with
 // `redirections` when given, else with no standard input and its output
-// captured in files of `dir`.
+// captured in files of `dir` (stderr is always captured unless redirected).
+// `before` is shell text put before the tool's name ("umask 027;", "cat x |").
 ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
-                 const std::string& redirections = "");
+                 const std::string& redirections = "", const std::string& before = "");
+
+// Starts the tool with `args` in the background (standard input and output
+// on the null device) and returns its process id; the process is the tool's
+// (or its emulator's), so a signal sent to it reaches the tool.
+int start_tool(const std::vector<std::string>& args);
 
 }  // namespace bmptest
 

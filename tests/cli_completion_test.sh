@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The bash completion of bmpresize: what each partly typed word completes to.
+#   cli_completion_test.sh COMPLETION_SCRIPT
+set -u
+source "$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" && mkdir photos big && touch a.bmp b.bmp
+failed=0
+expect() {  # expect "words typed" "completions wanted"
+  read -r -a COMP_WORDS <<<"$1"
+  [[ $1 == *" " ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  _bmpresize
+  local have
+  have=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
+  if [[ $have != "$2 " ]]; then
+    echo "FAILED: '$1' completes to '$have', want '$2 '"
+    failed=1
+  fi
+}
+expect "bmpresize --f" "--factor"
+expect "bmpresize --v" "--verbose --version"
+expect "bmpresize -o " "big photos"
+expect "bmpresize -f 3 -o p" "photos"
+expect "bmpresize -j " ""
+expect "bmpresize a" "a.bmp"
+expect "bmpresize -q " "a.bmp b.bmp big photos"
+[[ $(complete -p bmpresize) == *"-F _bmpresize"* ]] || { echo "FAILED: not registered"; failed=1; }
+[ "$failed" -eq 0 ] && echo "completion: all passed"
+exit "$failed"
