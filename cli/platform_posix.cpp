@@ -188,17 +188,20 @@ bool create_temporary(const std::string& beside, std::uint32_t mode, FileHandle&
   const std::string base = slash == std::string::npos ? beside : beside.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
     path = folder_of(beside) + "." + base + ".bmpresize-" + unique_suffix();
+    // Registered before it exists: an interruption from the moment the file
+    // appears removes it.
+    remember_temporary(path);
     // 0666 under the umask: the mode a new output gets; a replaced one keeps
     // its own.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0 && errno == EEXIST) {
-      continue;
-    }
     if (fd < 0) {
+      forget_temporary(path);
+      if (errno == EEXIST) {
+        continue;
+      }
       error = errno;
       return false;
     }
-    remember_temporary(path);
     if (mode != 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
       error = errno;
       ::close(fd);
