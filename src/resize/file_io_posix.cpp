@@ -303,9 +303,19 @@ bool describe_input(FileHandle handle, InputInfo& info, int& error) {
   return true;
 }
 
-void truncate_to_empty(FileHandle handle) { static_cast<void>(::ftruncate(handle, 0)); }
+// Best effort: the call has already failed, and there is nothing more to do
+// when emptying fails too.
+void truncate_to_empty(FileHandle handle) {
+  if (::ftruncate(handle, 0) != 0) {
+    return;
+  }
+}
 
-void truncate_to_empty(NativePath path) { static_cast<void>(::truncate(path, 0)); }
+void truncate_to_empty(NativePath path) {
+  if (::truncate(path, 0) != 0) {
+    return;
+  }
+}
 
 Outcome close_file(FileHandle handle) {
   // The descriptor is released even when close reports an error, so it is

@@ -1,8 +1,15 @@
 #include "tool_runner.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <filesystem>
+#else
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -13,6 +20,84 @@
 #endif
 
 namespace bmptest {
+
+#ifdef _WIN32
+namespace {
+
+// One argument as the C runtime splits a command line: quoted, with the
+// backslashes before a quote doubled.
+std::wstring windows_quoted(const std::wstring& arg) {
+  std::wstring q = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    q += c;
+  }
+  q.append(2 * backslashes, L'\\');
+  return q + L"\"";
+}
+
+HANDLE inheritable_file(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(std::filesystem::u8path(path).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, 0, nullptr);
+}
+
+// The system's message for `error`, as the tool shows it: without the
+// closing full stop and line break.
+std::string system_message(DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 text, sizeof text, nullptr);
+  std::string message = text;
+  while (!message.empty() && std::string("\r\n .").find(message.back()) != std::string::npos) {
+    message.pop_back();
+  }
+  return message;
+}
+
+}  // namespace
+
+std::string missing_file_text() { return system_message(ERROR_FILE_NOT_FOUND); }
+std::string missing_folder_text() { return system_message(ERROR_PATH_NOT_FOUND); }
+
+ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args, const std::string&,
+                 const std::string&) {
+  std::wstring command = windows_quoted(std::filesystem::u8path(BMPRESIZE_TOOL).wstring());
+  for (const std::string& arg : args) {
+    command += L" " + windows_quoted(std::filesystem::u8path(arg).wstring());
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING);
+  startup.hStdOutput = inheritable_file(dir.file("stdout"), GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = inheritable_file(dir.file("stderr"), GENERIC_WRITE, CREATE_ALWAYS);
+  PROCESS_INFORMATION process{};
+  DWORD status = static_cast<DWORD>(-1);
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(startup.hStdInput);
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
+  const Bytes out = read_file(dir.file("stdout"));
+  const Bytes err = read_file(dir.file("stderr"));
+  return ToolRun{static_cast<int>(status), std::string(out.begin(), out.end()),
+                 std::string(err.begin(), err.end())};
+}
+
+}  // namespace bmptest
+#else
 namespace {
 
 std::string quoted(const std::string& arg) {
@@ -43,6 +128,9 @@ ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
                  std::string(err.begin(), err.end())};
 }
 
+std::string missing_file_text() { return "No such file or directory"; }
+std::string missing_folder_text() { return "No such file or directory"; }
+
 int start_tool(const std::vector<std::string>& args) {
   std::string command = "exec " BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
   for (const std::string& arg : args) {
@@ -58,3 +146,4 @@ int start_tool(const std::vector<std::string>& args) {
 }
 
 }  // namespace bmptest
+#endif

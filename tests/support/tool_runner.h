@@ -20,13 +20,22 @@ struct ToolRun {
 // `redirections` when given, else with no standard input and its output
 // captured in files of `dir` (stderr is always captured unless redirected).
 // `before` is shell text put before the tool's name ("umask 027;", "cat x |").
+// On Windows the tool is started directly, without a shell, and
+// `redirections` and `before` are not used.
 ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
                  const std::string& redirections = "", const std::string& before = "");
 
+// What the system says of a missing file, and of a path through a missing
+// folder, in the tool's messages.
+std::string missing_file_text();
+std::string missing_folder_text();
+
+#ifndef _WIN32
 // Starts the tool with `args` in the background (standard input and output
 // on the null device) and returns its process id; the process is the tool's
 // (or its emulator's), so a signal sent to it reaches the tool.
 int start_tool(const std::vector<std::string>& args);
+#endif
 
 }  // namespace bmptest
 
