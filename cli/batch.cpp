@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -169,8 +170,9 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
     bmpresizer::Progress progress;
     progress.report = &BatchConsole::report;
     progress.context = &slot;
-    std::vector<std::uint8_t> buffer(kWorkBytes);
-    const bmpresizer::WorkBuffer rows{buffer.data(), buffer.size()};
+    // Not value-initialised: the rows overwrite whatever a page holds.
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kWorkBytes]);
+    const bmpresizer::WorkBuffer rows{buffer.get(), kWorkBytes};
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
       results[i] = run_job(settings, jobs[i], console, slot, progress, rows);
     }

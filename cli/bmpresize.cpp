@@ -7,6 +7,7 @@
 // result code (3 input, 4 output, 5 unsupported input, 6 too large, 7 I/O);
 // with FILE..., that of the first FILE that failed, in argument order.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,11 +84,12 @@ int enlarge(const Arguments& args) {
   bmpresizer::Progress progress;
   progress.report = &bmpresize::ProgressBar::report;
   progress.context = &bar;
-  std::vector<std::uint8_t> buffer(kWorkBytes);
+  // Not value-initialised: the rows overwrite whatever a page holds.
+  const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kWorkBytes]);
   const double start = bmpresize::seconds_now();
   const bmpresizer::Outcome outcome =
       bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
-                              bmpresizer::WorkBuffer{buffer.data(), buffer.size()});
+                              bmpresizer::WorkBuffer{buffer.get(), kWorkBytes});
   bar.finish();
   if (!outcome.ok()) {
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));

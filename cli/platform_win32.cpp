@@ -39,8 +39,8 @@ std::wstring wide(const std::string& utf8) {
   if (utf8.empty()) {
     return std::wstring();
   }
-  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+  const int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring text(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), units);
   return text;
@@ -233,11 +233,13 @@ bool create_temporary(const std::string& beside, std::uint32_t, FileHandle& hand
   const std::size_t slash = beside.find_last_of(kPathSeparators);
   const std::string base = slash == std::string::npos ? beside : beside.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring name = wide(folder_of(beside) + "." + base + ".bmpresize-") + unique_suffix();
+    const std::wstring name =
+        wide(folder_of(beside) + "." + base + ".bmpresize-") + unique_suffix();
     remember_temporary(name);
     // Deletable while open, so that an interruption can remove it.
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       error = last_error();
       forget_temporary(path);
@@ -257,11 +259,10 @@ bool replace_with(const std::string& temporary, const std::string& target, int& 
   const std::wstring from = wide(temporary);
   const std::wstring to = wide(target);
   // ReplaceFileW keeps the replaced file's attributes and permissions.
-  const bool replaced =
-      GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES
-          ? ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                         nullptr, nullptr) != 0
-          : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  const bool replaced = GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES
+                            ? ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                            : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   if (!replaced) {
     error = last_error();
     return false;

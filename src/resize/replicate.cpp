@@ -209,19 +209,22 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
 
 }  // namespace
 
-Outcome replicate_rows(FileHandle input, OutputSink& output, const InputLayout& input_layout,
-                       const OutputLayout& output_layout, const Progress* progress,
-                       WorkBuffer work) {
+Outcome replicate_rows(FileHandle input, OutputSink& output, ByteSpan headers,
+                       const InputLayout& input_layout, const OutputLayout& output_layout,
+                       const Progress* progress, WorkBuffer work) {
+  SpanWriter writer(output, progress, output_layout.file_bytes);
+  if (!writer.add(headers.data, headers.size)) {
+    return write_failure(writer);
+  }
   // Zero width or height: the output is its headers (rows of zero pixels have
   // zero padding too).
   if (input_layout.width == 0 || input_layout.rows == 0) {
-    return Outcome{};
+    return writer.flush() ? Outcome{} : write_failure(writer);
   }
   std::uint8_t own[kDefaultWorkBytes];
   if (work.data == nullptr || work.size < kMinWorkBytes) {
     work = WorkBuffer{own, sizeof own};
   }
-  SpanWriter writer(output, progress, output_layout.file_bytes);
   if (output_layout.row_bytes <= work.size) {
     return replicate_batched(input, writer, input_layout, output_layout, work);
   }

@@ -11,9 +11,10 @@
 
 namespace bmpresizer {
 
-// Writes the enlarged pixel rows of `output_layout` to `output`, after the
-// written headers, reading the stored rows of
-// `input_layout` from `input` at byte 54 onwards. Every pixel is repeated
+// Writes `headers`, then the enlarged pixel rows of `output_layout`, to
+// `output`, reading the stored rows of `input_layout` from `input` at byte 54
+// onwards. (The headers go out with the first rows: one write fewer, and
+// the ones that follow carry whole rows.) Every pixel is repeated
 // factor times across, every stored row factor times down, in stored order;
 // each output row ends in zero padding. The input's padding bytes and
 // anything after its last row are never read.
@@ -23,9 +24,9 @@ namespace bmpresizer {
 // enlargement fits the buffer is read once and written factor times; a longer
 // row is read again for each repetition, piece by piece. Fails with
 // read_failed, input_shrank or write_failed; `progress` may be null.
-Outcome replicate_rows(FileHandle input, OutputSink& output, const InputLayout& input_layout,
-                       const OutputLayout& output_layout, const Progress* progress,
-                       WorkBuffer work);
+Outcome replicate_rows(FileHandle input, OutputSink& output, ByteSpan headers,
+                       const InputLayout& input_layout, const OutputLayout& output_layout,
+                       const Progress* progress, WorkBuffer work);
 
 }  // namespace bmpresizer
 

@@ -35,11 +35,8 @@ Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
     return derived;
   }
 
-  const ByteSpan header_span{out_header, kHeaderBytes};
-  if (!write_spans(output, &header_span, 1, error)) {
-    return failed(Failure::write_failed, error);
-  }
-  Outcome replicated = replicate_rows(input, output, in, out, progress, work);
+  const ByteSpan headers{out_header, kHeaderBytes};
+  Outcome replicated = replicate_rows(input, output, headers, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;
   }
