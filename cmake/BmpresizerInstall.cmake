@@ -21,16 +21,15 @@ install(TARGETS bmpresizer EXPORT bmpresizerTargets
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
 # The application framework's stand-in, which the library registers with
 # when loaded. Consumers never link it, so it is not part of the CMake
-# package; on Windows only its DLL is installed, without an import library.
+# package, and on Windows its import library is not installed (with a
+# RUNTIME destination alone, install() leaves the ARCHIVE out).
 if(TARGET app_framework)
-  if(WIN32)
-    # Windows finds a DLL's DLLs beside it.
-    install(FILES "$<TARGET_FILE:app_framework>"
-      DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
-  else()
-    install(TARGETS app_framework
-      LIBRARY DESTINATION "${BMPRESIZER_PRIVATE_LIBDIR}" COMPONENT runtime)
+  install(TARGETS app_framework
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime
+    LIBRARY DESTINATION "${BMPRESIZER_PRIVATE_LIBDIR}" COMPONENT runtime)
+  if(NOT WIN32)
     # Found from wherever the installed tree is, without the loader's path.
+    # (Windows finds a DLL's DLLs beside it, in bin/.)
     set_target_properties(bmpresizer PROPERTIES INSTALL_RPATH "$ORIGIN/bmpresizer")
   endif()
 endif()
