@@ -90,6 +90,9 @@ check "the enlarged sample is $((width * 2)) x $((height * 2)), $((54 + row * he
 
 check "find_package consumer configures" \
   cmake -S "$source/examples" -B "$work/find_package" "${prefix_hint[@]}" -DCMAKE_BUILD_TYPE=Release
+# (Not another copy, say one under /usr/local, which CMake would try first.)
+check "find_package found this copy" \
+  grep -qx "bmpresizer_DIR:PATH=$libdir/cmake/bmpresizer" "$work/find_package/CMakeCache.txt"
 check "find_package consumer builds" cmake --build "$work/find_package"
 check "find_package consumer links and runs" \
   "$work/find_package/link_host" "$sample" "$work/find_package.bmp" 2
@@ -105,6 +108,8 @@ check "find_package(bmpresizer 2.0) is refused" \
 if command -v pkg-config >/dev/null 2>&1; then
   export PKG_CONFIG_PATH=$pc_path
   check "pkg-config knows version $version" bash -c "test \"\$(pkg-config --modversion bmpresizer)\" = $version"
+  check "pkg-config finds this copy" \
+    bash -c "test \"\$(realpath -m \"\$(pkg-config --variable=libdir bmpresizer)\")\" = '$libdir'"
   check "pkg-config consumer builds" build_with_pkg_config
   check "pkg-config consumer runs" "$work/pkg_config_host" "$sample" "$work/pkg_config.bmp" 3
 else
