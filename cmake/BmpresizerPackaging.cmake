@@ -72,7 +72,9 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${debian}/triggers"
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libbmpresizer-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
+if(BUILD_SHARED_LIBS)
+  set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
+endif()
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
   "library to enlarge BMP images by a whole-number factor - development files
 ${about_resizing}
@@ -104,8 +106,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     DEPENDS "${debian}/changelog"
     COMMENT "Compressing the Debian changelog" VERBATIM)
   add_custom_target(bmpresizer_debian_changelog ALL DEPENDS "${changelog}.gz")
-  set(packages runtime ${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME}
-               development ${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME})
+  # (A static build has no run-time package: everything is in -dev.)
+  set(packages development ${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME})
+  if(BUILD_SHARED_LIBS)
+    list(APPEND packages runtime ${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME})
+  endif()
   if(TARGET bmpresize)
     list(APPEND packages tool ${CPACK_DEBIAN_TOOL_PACKAGE_NAME})
   endif()
