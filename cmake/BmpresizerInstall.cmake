@@ -1,37 +1,70 @@
 # Installs the library, its header, the tool, the manual page, a CMake
 # package (find_package(bmpresizer) gives bmpresizer::bmpresizer) and a
-# pkg-config file, following GNUInstallDirs.
+# pkg-config file, following GNUInstallDirs. Every rule belongs to one of
+# three components, which are also the Debian packages:
+#   runtime      the shared library and the framework stand-in it loads
+#   development  the header, the link-time files, the CMake package and the
+#                pkg-config file
+#   tool         the bmpresize program and its manual page
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(BMPRESIZER_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/bmpresizer")
+# The library's private folder on ELF systems: the framework stand-in's
+# generic, unversioned name has no place in a folder the loader searches.
+set(BMPRESIZER_PRIVATE_LIBDIR "${CMAKE_INSTALL_LIBDIR}/bmpresizer")
 
 install(TARGETS bmpresizer EXPORT bmpresizerTargets
-  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT runtime
+    NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
 # The application framework's stand-in, which the library registers with
-# when loaded, beside it; the library finds it there from wherever it is.
+# when loaded. Consumers never link it, so it is not part of the CMake
+# package, and on Windows its import library is not installed (with a
+# RUNTIME destination alone, install() leaves the ARCHIVE out).
 if(TARGET app_framework)
   install(TARGETS app_framework
-    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-endif()
-if(NOT WIN32)
-  set_target_properties(bmpresizer PROPERTIES INSTALL_RPATH "$ORIGIN")
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime
+    LIBRARY DESTINATION "${BMPRESIZER_PRIVATE_LIBDIR}" COMPONENT runtime)
+  if(NOT WIN32)
+    # Found from wherever the installed tree is, without the loader's path.
+    # (Windows finds a DLL's DLLs beside it, in bin/.)
+    set_target_properties(bmpresizer PROPERTIES INSTALL_RPATH "$ORIGIN/bmpresizer")
+  endif()
 endif()
 install(FILES "${PROJECT_BINARY_DIR}/include/bmpresizer.h"
-  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
-if(TARGET bmpresize)
-  install(TARGETS bmpresize RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT development)
+if(WIN32 AND BUILD_SHARED_LIBS)
+  # The module definition that pins the DLL's one export, for toolchains
+  # that make their own import library from it.
+  install(FILES "${PROJECT_SOURCE_DIR}/src/module/bmpresizer.def"
+    DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
 endif()
+
 if(TARGET bmpresize)
-  install(FILES "${PROJECT_BINARY_DIR}/doc/bmpresize.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(TARGETS bmpresize RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT tool)
+  if(NOT WIN32)
+    set(man_page "${PROJECT_BINARY_DIR}/doc/bmpresize.1")
+    find_program(BMPRESIZER_GZIP gzip)
+    if(BMPRESIZER_GZIP)
+      # Compressed as distributions ship manual pages: at the highest level,
+      # without a name or time stamp, so that the same page gives the same
+      # bytes.
+      add_custom_command(OUTPUT "${man_page}.gz"
+        COMMAND "${BMPRESIZER_GZIP}" -9nkf "${man_page}"
+        DEPENDS "${man_page}"
+        COMMENT "Compressing the manual page" VERBATIM)
+      add_custom_target(bmpresize_manual_page ALL DEPENDS "${man_page}.gz")
+      set(man_page "${man_page}.gz")
+    endif()
+    install(FILES "${man_page}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT tool)
+  endif()
 endif()
 
 install(EXPORT bmpresizerTargets
   NAMESPACE bmpresizer::
-  DESTINATION "${BMPRESIZER_CMAKE_DIR}")
+  DESTINATION "${BMPRESIZER_CMAKE_DIR}" COMPONENT development)
 configure_package_config_file(
   "${PROJECT_SOURCE_DIR}/cmake/bmpresizerConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/bmpresizerConfig.cmake"
@@ -43,7 +76,7 @@ write_basic_package_version_file(
 install(FILES
   "${PROJECT_BINARY_DIR}/bmpresizerConfig.cmake"
   "${PROJECT_BINARY_DIR}/bmpresizerConfigVersion.cmake"
-  DESTINATION "${BMPRESIZER_CMAKE_DIR}")
+  DESTINATION "${BMPRESIZER_CMAKE_DIR}" COMPONENT development)
 
 # The pkg-config file finds the prefix from its own place, so the installed
 # tree can be moved.
@@ -53,4 +86,12 @@ string(REGEX REPLACE "/$" "" BMPRESIZER_PC_TO_PREFIX "${BMPRESIZER_PC_TO_PREFIX}
 configure_file("${PROJECT_SOURCE_DIR}/cmake/bmpresizer.pc.in"
   "${PROJECT_BINARY_DIR}/bmpresizer.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/bmpresizer.pc"
-  DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+  DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT development)
+
+# A Windows archive is read by people, not a package manager: the README and
+# the licence go at its top.
+if(WIN32)
+  install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION . COMPONENT runtime)
+  install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt
+    COMPONENT runtime)
+endif()

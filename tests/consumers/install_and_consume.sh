@@ -1,15 +1,28 @@
 #!/usr/bin/env bash
-# Installs a built tree into a fresh prefix, checks what landed there, and
-# builds and runs the example hosts against it twice: through
-# find_package(bmpresizer) and through pkg-config.
+# Installs a built tree into a fresh prefix, checks what landed there, runs
+# the installed tool, and builds and runs the example hosts against the
+# installed library twice: through find_package(bmpresizer) and through
+# pkg-config.
 #
 #   install_and_consume.sh BUILD_DIR SOURCE_DIR WORK_DIR VERSION
+#   install_and_consume.sh --installed SOURCE_DIR WORK_DIR VERSION
+#
+# The second form checks the copy that the Debian packages installed under
+# /usr instead, and builds the consumers as a user would there: with no
+# paths given, so that the loader's cache, the multiarch folders and the
+# default search paths of CMake and pkg-config are tested too.
 set -uo pipefail
-build=$1 source=$2 work=$3 version=$4
+installed=0
+if [ "${1:-}" = --installed ]; then
+  installed=1
+  shift
+  build='' source=$1 work=$2 version=$3
+else
+  build=$1 source=$2 work=$3 version=$4
+fi
 major=${version%%.*}
 rm -rf "$work"
 mkdir -p "$work"
-prefix=$work/prefix
 passed=0 failed=0
 check() {  # check "what" command...
   local what=$1
@@ -24,42 +37,80 @@ check() {  # check "what" command...
   fi
 }
 
-check "cmake --install into a new prefix" cmake --install "$build" --prefix "$prefix"
-(cd "$prefix" && find . -type f -o -type l | sort) >"$work/tree.txt"
-sed 's/^/    /' "$work/tree.txt"
+if [ "$installed" -eq 1 ]; then
+  prefix=/usr
+else
+  prefix=$work/prefix
+  check "cmake --install into a new prefix" cmake --install "$build" --prefix "$prefix"
+  (cd "$prefix" && find . -type f -o -type l | sort) >"$work/tree.txt"
+  sed 's/^/    /' "$work/tree.txt"
+fi
 
-library=$(find "$prefix" -name 'libbmpresizer.so.*.*.*.*' | head -n 1)
+library=$(find "$prefix"/lib* -maxdepth 2 -name "libbmpresizer.so.$version" 2>/dev/null | head -n 1)
 libdir=$(dirname "${library:-$prefix/lib/none}")
 check "the library is version $version" test -f "$libdir/libbmpresizer.so.$version"
 check "the library's SONAME is libbmpresizer.so.$major" \
   bash -c "objdump -p '$libdir/libbmpresizer.so.$version' | grep -q 'SONAME *libbmpresizer.so.$major\$'"
 check "the development and SONAME links" test -L "$libdir/libbmpresizer.so" -a -L "$libdir/libbmpresizer.so.$major"
+# The framework stand-in's generic name stays out of the loader's folders.
+check "the framework stand-in is in the library's private folder, not beside it" \
+  test -f "$libdir/bmpresizer/libapp_framework.so" -a ! -e "$libdir/libapp_framework.so"
+check "the library finds the framework stand-in through its run path" bash -c \
+  "env -u LD_LIBRARY_PATH ldd '$libdir/libbmpresizer.so.$major' |
+     grep -q '^[[:space:]]*libapp_framework.so => $libdir/bmpresizer/libapp_framework.so '"
 check "the header" test -f "$prefix/include/bmpresizer.h"
-check "the tool runs" bash -c "'$prefix/bin/bmpresize' --version | grep -qx 'bmpresize $version'"
 check "the CMake package" test -f "$libdir/cmake/bmpresizer/bmpresizerConfigVersion.cmake"
 check "the pkg-config file" test -f "$libdir/pkgconfig/bmpresizer.pc"
+check "the manual page" test -f "$prefix/share/man/man1/bmpresize.1.gz"
+
+# What the consumers are told about where the library is: nothing for the
+# system's copy.
+if [ "$installed" -eq 1 ]; then
+  prefix_hint=() pc_path='' rpath=() loaded=libbmpresizer.so.$major
+else
+  prefix_hint=(-DCMAKE_PREFIX_PATH="$prefix") pc_path=$libdir/pkgconfig
+  rpath=("-Wl,-rpath,$libdir") loaded=$libdir/libbmpresizer.so.$major
+fi
+refused() { ! "$@"; }
+# The flags from pkg-config are words to split.
+# shellcheck disable=SC2046
+build_with_pkg_config() {
+  cc "$source/examples/link_host.c" $(pkg-config --cflags --libs bmpresizer) "${rpath[@]}" \
+    -o "$work/pkg_config_host"
+}
 
 sample=$source/samples/sample.bmp
+check "the tool runs" bash -c "'$prefix/bin/bmpresize' --version | grep -qx 'bmpresize $version'"
+check "the tool enlarges the sample" "$prefix/bin/bmpresize" "$sample" "$work/tool.bmp" 2
+# 24 bits a pixel, rows padded to four bytes, after 54 bytes of headers.
+read -r width height < <(od -An -tu4 -j18 -N8 "$sample")
+row=$(((width * 2 * 3 + 3) / 4 * 4))
+check "the enlarged sample is $((width * 2)) x $((height * 2)), $((54 + row * height * 2)) bytes" \
+  test "$(stat -c %s "$work/tool.bmp" 2>/dev/null)" = $((54 + row * height * 2))
+
 check "find_package consumer configures" \
-  cmake -S "$source/examples" -B "$work/find_package" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release
+  cmake -S "$source/examples" -B "$work/find_package" "${prefix_hint[@]}" -DCMAKE_BUILD_TYPE=Release
+# (Not another copy, say one under /usr/local, which CMake would try first.)
+check "find_package found this copy" \
+  grep -qx "bmpresizer_DIR:PATH=$libdir/cmake/bmpresizer" "$work/find_package/CMakeCache.txt"
 check "find_package consumer builds" cmake --build "$work/find_package"
 check "find_package consumer links and runs" \
   "$work/find_package/link_host" "$sample" "$work/find_package.bmp" 2
+check "the library and the tool make the same image" cmp "$work/find_package.bmp" "$work/tool.bmp"
 check "find_package consumer loads at run time" \
-  "$work/find_package/load_at_run_time" "$libdir/libbmpresizer.so.$major" "$sample" "$work/loaded.bmp"
+  "$work/find_package/load_at_run_time" "$loaded" "$sample" "$work/loaded.bmp"
 mkdir -p "$work/too_new"
 printf 'cmake_minimum_required(VERSION 3.20)\nproject(too_new C)\nfind_package(bmpresizer 2.0 REQUIRED)\n' \
   >"$work/too_new/CMakeLists.txt"
-check "find_package(bmpresizer 2.0) is refused" bash -c \
-  "! cmake -S '$work/too_new' -B '$work/too_new/build' -DCMAKE_PREFIX_PATH='$prefix'"
+check "find_package(bmpresizer 2.0) is refused" \
+  refused cmake -S "$work/too_new" -B "$work/too_new/build" "${prefix_hint[@]}"
 
 if command -v pkg-config >/dev/null 2>&1; then
-  export PKG_CONFIG_PATH=$libdir/pkgconfig
+  export PKG_CONFIG_PATH=$pc_path
   check "pkg-config knows version $version" bash -c "test \"\$(pkg-config --modversion bmpresizer)\" = $version"
-  check "pkg-config consumer builds" bash -c \
-    "cc '$source/examples/link_host.c' \$(pkg-config --cflags --libs bmpresizer) \
-       -Wl,-rpath,'$libdir' -o '$work/pkg_config_host'"
+  check "pkg-config finds this copy" \
+    bash -c "test \"\$(realpath -m \"\$(pkg-config --variable=libdir bmpresizer)\")\" = '$libdir'"
+  check "pkg-config consumer builds" build_with_pkg_config
   check "pkg-config consumer runs" "$work/pkg_config_host" "$sample" "$work/pkg_config.bmp" 3
 else
   echo "skipped: pkg-config is not installed"

@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# Builds the packages and checks them as their users will meet them.
+#
+#   scripts/test-packages.sh [deb] [windows]      (both when none is named)
+#
+# deb: a release build for /usr with Debian's hardening flags in
+#   BUILD_DIR (default build-packages); `cpack -G DEB` makes libbmpresizer1,
+#   libbmpresizer-dev and bmpresize; lintian must find no error and no
+#   warning but the two accepted below. Then, as root, apt installs the
+#   three, the installed tool enlarges the sample and consumers build
+#   against the installed library (tests/consumers/install_and_consume.sh
+#   --installed); apt purges them again and the machine's package list must
+#   be as before. Needs root, apt, dpkg-dev and lintian, and none of the
+#   three packages installed beforehand.
+# windows: for each MinGW-w64 toolchain file in cmake/toolchains/ (or those
+#   in WINDOWS_TOOLCHAINS, space-separated), a release build in
+#   BUILD_DIR-windows-NAME and `cpack -G ZIP`; checks the archive's name,
+#   its list of files and the processor its binaries are for.
+set -uo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.." || exit 2
+root=$PWD
+build=${BUILD_DIR:-build-packages}
+case $build in /*) ;; *) build=$root/$build ;; esac
+parts=("$@")
+[ ${#parts[@]} -gt 0 ] || parts=(deb windows)
+version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt | head -n 1)
+major=${version%%.*}
+generator=()
+if command -v ninja >/dev/null 2>&1; then
+  generator=(-G Ninja)
+fi
+
+passed=0 failed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+check() {  # check "what" command...
+  local what=$1
+  shift
+  if "$@" >"$log" 2>&1; then
+    passed=$((passed + 1))
+    echo "ok: $what"
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $what"
+    sed 's/^/    /' "$log"
+  fi
+}
+fail() {  # fail "why": a step the rest depends on went wrong
+  failed=$((failed + 1))
+  echo "FAILED: $1"
+}
+step() { echo "== $1 ($((SECONDS - start)) s)"; }
+start=$SECONDS
+
+deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize)
+installed_by_us=0
+purge() {
+  apt-get purge -y -qq -o DPkg::Lock::Timeout=600 "${deb_packages[@]}" >/dev/null
+}
+owned_by() {  # owned_by PACKAGE PATH: dpkg lists PATH as a file of PACKAGE
+  [ "$(dpkg -S "$2" 2>/dev/null)" = "$1: $2" ]
+}
+
+test_deb() {
+  step "Debian packages: build"
+  if [ "$(id -u)" -ne 0 ]; then
+    fail "installing the packages needs root"
+    return
+  fi
+  local package
+  for package in "${deb_packages[@]}"; do
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q ' installed$'; then
+      fail "$package is installed already; remove it first (this test leaves the machine as it found it)"
+      return
+    fi
+  done
+  # Debian's flags, as a package build gets them: hardening, and the build
+  # folder's name kept out of the binaries. No -Werror: fortified C library
+  # declarations bring warnings of their own.
+  local cflags cxxflags ldflags
+  cflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) \
+$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CFLAGS)"
+  cxxflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) \
+$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
+  ldflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
+  if ! cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX=/usr -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF \
+      -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
+      -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" >"$log" 2>&1 ||
+     ! cmake --build "$build" --parallel 2 >>"$log" 2>&1; then
+    cat "$log"
+    fail "the release build for the packages"
+    return
+  fi
+  rm -rf "$build/packages"
+  if ! (cd "$build" && cpack -G DEB) >"$log" 2>&1; then
+    cat "$log"
+    fail "cpack -G DEB"
+    return
+  fi
+
+  local arch debs
+  arch=$(dpkg --print-architecture)
+  debs=("$build"/packages/*.deb)
+  check "cpack made exactly the three packages, version $version-1" \
+    test "$(cd "$build/packages" && echo *.deb)" = \
+         "bmpresize_$version-1_$arch.deb libbmpresizer-dev_$version-1_$arch.deb libbmpresizer${major}_$version-1_$arch.deb"
+  check "the changelog's newest entry is this version" \
+    test "$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)" = "$version-1"
+  local deb
+  for deb in "${debs[@]}"; do
+    echo "-- ${deb##*/}"
+    dpkg-deb -f "$deb" Depends | sed 's/^/   Depends: /'
+    dpkg-deb -c "$deb" | awk '{ print "   " $1, $6, $7, $8 }'
+  done
+
+  step "Debian packages: lintian"
+  # Accepted warnings: these packages are not uploaded to Debian, so there
+  # is no bug to close; CPack writes a postinst and a postrm that call
+  # ldconfig for any library in /usr/lib, beside the trigger we ship.
+  lintian --display-info --pedantic "${debs[@]}" 2>/dev/null | tee "$build/lintian.txt"
+  check "lintian: no error, no warning but the accepted ones" bash -c \
+    "! grep -E '^[EW]: ' '$build/lintian.txt' |
+       grep -vE ': (initial-upload-closes-no-bugs|maintscript-calls-ldconfig) '"
+
+  step "Debian packages: install, use, purge"
+  local triplet before after
+  triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  before=$(dpkg-query -W -f='${Package}:${Architecture} ${Version} ${Status}\n' | sort)
+  # apt reads local packages as root when its own user may not.
+  if ! apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${debs[@]}" \
+      >"$log" 2>&1; then
+    cat "$log"
+    fail "apt-get install ./*.deb"
+    purge
+    return
+  fi
+  installed_by_us=1
+  trap 'rm -f "$log"; [ "$installed_by_us" -eq 0 ] || purge' EXIT
+  local lib=/usr/lib/$triplet
+  check "package contents: libbmpresizer$major has the library and the framework stand-in" \
+    bash -c "$(declare -f owned_by); owned_by libbmpresizer$major $lib/libbmpresizer.so.$version &&
+      owned_by libbmpresizer$major $lib/libbmpresizer.so.$major &&
+      owned_by libbmpresizer$major $lib/bmpresizer/libapp_framework.so"
+  check "package contents: libbmpresizer-dev has the header, the link, the CMake and pkg-config files" \
+    bash -c "$(declare -f owned_by); owned_by libbmpresizer-dev /usr/include/bmpresizer.h &&
+      owned_by libbmpresizer-dev $lib/libbmpresizer.so &&
+      owned_by libbmpresizer-dev $lib/cmake/bmpresizer/bmpresizerConfig.cmake &&
+      owned_by libbmpresizer-dev $lib/pkgconfig/bmpresizer.pc"
+  check "package contents: bmpresize has the tool and its manual page" \
+    bash -c "$(declare -f owned_by); owned_by bmpresize /usr/bin/bmpresize &&
+      owned_by bmpresize /usr/share/man/man1/bmpresize.1.gz"
+  # (It may name the folder through /lib, which merged /usr links to usr/lib.)
+  check "the library is in the loader's cache" \
+    bash -c "ldconfig -p | grep -qE 'libbmpresizer.so.$major .*=> (/usr)?/lib/$triplet/libbmpresizer.so.$major\$'"
+  check "bmpresize --version, found on the PATH" \
+    bash -c "bmpresize --version | grep -qx 'bmpresize $version'"
+  echo "-- tests/consumers/install_and_consume.sh --installed"
+  if bash tests/consumers/install_and_consume.sh --installed "$root" "$build/consume" "$version" |
+      sed 's/^/   /'; then
+    passed=$((passed + 1))
+    echo "ok: the installed tool, and consumers of the installed library"
+  else
+    fail "the installed tool, and consumers of the installed library"
+  fi
+
+  purge
+  installed_by_us=0
+  after=$(dpkg-query -W -f='${Package}:${Architecture} ${Version} ${Status}\n' | sort)
+  check "apt-get purge leaves the machine's packages as they were" \
+    diff <(echo "$before") <(echo "$after")
+  check "apt-get purge leaves no file and no cache entry" \
+    bash -c "test ! -e $lib/bmpresizer -a ! -e $lib/libbmpresizer.so.$major -a ! -e /usr/share/doc/bmpresize &&
+      ! ldconfig -p | grep -q libbmpresizer"
+}
+
+test_windows() {
+  local toolchains toolchain name dir zip names=()
+  read -r -a toolchains <<<"${WINDOWS_TOOLCHAINS:-$(echo cmake/toolchains/mingw-w64-*.cmake)}"
+  for toolchain in "${toolchains[@]}"; do
+    name=${toolchain##*/}
+    name=${name%.cmake}
+    name=${name#mingw-w64-}
+    dir=$build-windows-$name
+    step "Windows archive: $name"
+    if ! cmake -S . -B "$dir" -G Ninja --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF >"$log" 2>&1 ||
+       ! cmake --build "$dir" --parallel 2 >>"$log" 2>&1; then
+      cat "$log"
+      fail "the $name build"
+      continue
+    fi
+    rm -rf "$dir/packages"
+    if ! (cd "$dir" && cpack -G ZIP) >"$log" 2>&1; then
+      cat "$log"
+      fail "cpack -G ZIP for $name"
+      continue
+    fi
+    zip=$(echo "$dir"/packages/*.zip)
+    echo "-- ${zip##*/}"
+    unzip -l "$zip" | sed 's/^/   /'
+    names+=("${zip##*/}")
+    local top=${zip##*/}
+    top=${top%.zip}
+    check "$name: one archive, bmpresizer-$version-windows-*.zip" \
+      bash -c "[[ '${zip##*/}' == bmpresizer-$version-windows-*.zip && -f '$zip' ]]"
+    # What a Windows user unpacks: the DLLs side by side, what links with
+    # them, and the tool where it is built.
+    local want=(README.md LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
+      include/bmpresizer.h lib/libBMPResizer.dll.a lib/bmpresizer.def
+      lib/cmake/bmpresizer/bmpresizerConfig.cmake lib/cmake/bmpresizer/bmpresizerConfigVersion.cmake
+      lib/cmake/bmpresizer/bmpresizerTargets.cmake lib/cmake/bmpresizer/bmpresizerTargets-release.cmake
+      lib/pkgconfig/bmpresizer.pc)
+    if grep -q '^BMPRESIZER_BUILD_TOOL:BOOL=ON$' "$dir/CMakeCache.txt"; then
+      want+=(bin/bmpresize.exe)
+    fi
+    check "$name: the archive holds exactly the expected files" \
+      diff <(printf "$top/%s\n" "${want[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort)
+    local format
+    case $name in
+      x86_64) format='PE32+ executable (DLL) (console) x86-64' ;;
+      i686) format='PE32 executable (DLL) (console) Intel 80386' ;;
+      *) format= ;;
+    esac
+    if [ -n "$format" ]; then
+      rm -rf "$dir/unzipped"
+      unzip -q "$zip" -d "$dir/unzipped"
+      check "$name: both DLLs are $format" bash -c \
+        "file -b '$dir/unzipped/$top/bin/BMPResizer.dll' | grep -qF '$format' &&
+         file -b '$dir/unzipped/$top/bin/app_framework.dll' | grep -qF '$format'"
+    fi
+  done
+  if [ ${#names[@]} -gt 1 ]; then
+    check "the archives' names tell the architectures apart" \
+      test "$(printf '%s\n' "${names[@]}" | sort -u | wc -l)" -eq ${#names[@]}
+  fi
+}
+
+for part in "${parts[@]}"; do
+  case $part in
+    deb) test_deb ;;
+    windows) test_windows ;;
+    *) echo "unknown part: $part (deb, windows)" >&2; exit 2 ;;
+  esac
+done
+step "done"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
