@@ -117,10 +117,10 @@ static long enlarged_size(const char* path, long factor) {
   if (got != sizeof header) {
     return -1;
   }
-  const long width =
-      (long)(int)(header[18] | header[19] << 8 | header[20] << 16 | (unsigned)header[21] << 24);
-  long height =
-      (long)(int)(header[22] | header[23] << 8 | header[24] << 16 | (unsigned)header[25] << 24);
+  const long width = (long)(int)((unsigned)header[18] | (unsigned)header[19] << 8 |
+                                 (unsigned)header[20] << 16 | (unsigned)header[21] << 24);
+  long height = (long)(int)((unsigned)header[22] | (unsigned)header[23] << 8 |
+                            (unsigned)header[24] << 16 | (unsigned)header[25] << 24);
   height = height < 0 ? -height : height;
   return 54 + (24 * width * factor + 31) / 32 * 4 * height * factor;
 }
