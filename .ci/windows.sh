@@ -1,28 +1,50 @@
 #!/usr/bin/env bash
-# Builds the Windows DLL, its framework stand-in and the test suite with
-# MinGW-w64 (x86-64, POSIX threads), then runs the suite under 64-bit Wine
-# through CTest. Installs nothing: it needs the Debian packages
-#   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-#   wine64 python3-pefile
+# Builds the Windows DLL, its framework stand-in, the example hosts and the
+# test suite with MinGW-w64 (POSIX threads) for one architecture, then runs
+# the suite under Wine through CTest:
+#   .ci/windows.sh [x86_64|i686] [CMAKE-ARGUMENTS...]
+# x86_64 (the default) runs under 64-bit Wine (wine64), i686 under 32-bit
+# Wine (wine); the build folder is build-win-ARCH. Installs nothing: it
+# needs the Debian packages
+#   x86_64: g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+#   i686:   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386
+#           (after dpkg --add-architecture i386)
+#   both:   mingw-w64-tools wine python3-pefile
 # Extra arguments go to the CMake configure step; CTEST_ARGS to CTest.
-#   BUILD_DIR=build-win .ci/windows.sh
-#   CTEST_ARGS="-R lifecycle -V" .ci/windows.sh
+#   BUILD_DIR=build-win .ci/windows.sh i686
+#   CTEST_ARGS="-R lifecycle -V" .ci/windows.sh i686
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD_DIR:-build-win}
+arch=x86_64
+case ${1:-} in
+  x86_64 | i686) arch=$1; shift ;;
+  -* | "") ;;
+  *) echo "usage: .ci/windows.sh [x86_64|i686] [CMAKE-ARGUMENTS...]" >&2; exit 2 ;;
+esac
+build=${BUILD_DIR:-build-win-$arch}
 case $build in /*) ;; *) build=$PWD/$build ;; esac
 
-cmake -S . -B "$build" -G Ninja --toolchain cmake/toolchains/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBMPRESIZER_WERROR=ON \
-  -DBMPRESIZER_BUILD_TOOL=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF -DBMPRESIZER_INSTALL=OFF "$@"
+cmake -S . -B "$build" -G Ninja --toolchain "cmake/toolchains/mingw-w64-$arch.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DBMPRESIZER_WERROR=ON "$@"
 cmake --build "$build" -j 2
+
+# The Wine loader that the toolchain file found, and through which CTest
+# starts every test program.
+wine=$(sed -n 's/^BMPRESIZER_WINE:FILEPATH=//p' "$build/CMakeCache.txt")
+case $wine in
+  "" | *NOTFOUND) echo "windows.sh: no Wine for $arch; see the packages above" >&2; exit 1 ;;
+esac
 
 # A Wine of our own inside the build folder, without a display; non-ASCII
 # file names need a UTF-8 locale. No Mono or Gecko: nothing here uses them.
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
-wine=/usr/lib/wine/wine64
+if [ "$arch" = i686 ]; then
+  # A 32-bit prefix: quicker to create than a 64-bit one, which would also
+  # hold the 32-bit system beside its own.
+  export WINEARCH=win32
+fi
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"

@@ -12,6 +12,11 @@
  * are guarded by one lock. The current module state is not: it is touched
  * only while the platform loader holds its own lock, during a module's load
  * and unload, and by the host before it loads anything.
+ *
+ * On Windows the five operations for extension modules (from
+ * afw_current_module_state to afw_term_extension_module) are exported by
+ * ordinal only, and the import library imports them by ordinal; the
+ * helpers for hosts and tests keep their names (app_framework.def).
  */
 #ifndef APP_FRAMEWORK_H
 #define APP_FRAMEWORK_H

@@ -1,7 +1,8 @@
 // The module's attach and detach on Windows, where the loader calls the DLL's
 // entry point.
 //
-// The entry point is ours (linked with -e BmpResizerDllStartup), not the C
+// The entry point is ours (bmpresizer_add_dll_entry links the DLL with
+// -e BmpResizerDllStartup, decorated as __stdcall on 32-bit x86), not the C
 // runtime's DllMainCRTStartup: the framework's pre-initialisation hook must
 // run before the runtime initialises anything (the runtime's own start-up,
 // then the static constructors), and the runtime offers no earlier call. So

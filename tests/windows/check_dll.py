@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the resources of the built BMPResizer.dll from outside, with pefile.
+"""Checks the built BMPResizer.dll from outside, with pefile, as the loader and
+a host see it.
 
-    check_dll_resources.py BMPResizer.dll VERSION      (VERSION: the project's, 1.0.0.1)
+    check_dll.py BMPResizer.dll app_framework.dll VERSION PROCESSOR
+        (VERSION: the project's, 1.0.0.1; PROCESSOR: x86_64 or i686)
 
-Every resource is in US English (0x0409); the version record, the string
-table entry and the type library's header hold exactly the values below.
-Prints one line per check; exits 1 if any failed, 77 if pefile is missing.
+The DLL is built for PROCESSOR and has an entry point for the loader to call.
+It exports one function, by the undecorated name BMPResizer. It imports
+exactly five functions from the framework's DLL, each by ordinal, and those
+are the framework's exports that have no name. Every resource is in US
+English (0x0409); the version record, the string table entry and the type
+library's header hold exactly the values below. Prints one line per check;
+exits 1 if any failed, 77 if pefile is missing.
 """
 import struct
 import sys
@@ -15,6 +21,15 @@ try:
 except ImportError:
     print("pefile is not installed (Debian: python3-pefile)")
     sys.exit(77)
+
+MACHINES = {"x86_64": "IMAGE_FILE_MACHINE_AMD64", "amd64": "IMAGE_FILE_MACHINE_AMD64",
+            "i686": "IMAGE_FILE_MACHINE_I386", "i386": "IMAGE_FILE_MACHINE_I386",
+            "x86": "IMAGE_FILE_MACHINE_I386"}
+
+# The framework exports its five operations for extension modules by ordinal
+# only, and these helpers for hosts and tests by name.
+FRAMEWORK_OPERATIONS = 5
+FRAMEWORK_HELPERS = {"afw_extension_libraries", "afw_fail_next_init", "afw_fail_next_allocation"}
 
 LANG_EN_US = (0x09, 0x01)  # primary language, sublanguage: 0x0409
 
@@ -66,13 +81,47 @@ def find(pe, type_id=None, type_name=None):
     return {}
 
 
-def main(path, version):
+def exports(pe):
+    """[(ordinal, name or None)] of a PE file's export table."""
+    table = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    return [(e.ordinal, e.name.decode() if e.name else None) for e in table.symbols] if table else []
+
+
+def check_loader_view(pe, framework, processor):
+    machine = MACHINES.get(processor.lower())
+    check(machine is not None and pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE[machine],
+          "built for %s (%s; have machine 0x%X)" % (processor, machine, pe.FILE_HEADER.Machine))
+    entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
+    section = pe.get_section_by_rva(entry) if entry else None
+    check(section is not None and section.Characteristics & 0x20000000,  # IMAGE_SCN_MEM_EXECUTE
+          "the entry point is set, in code (AddressOfEntryPoint 0x%X)" % entry)
+
+    names = [name for _, name in exports(pe)]
+    check(names == ["BMPResizer"], "one export, by the undecorated name BMPResizer (have %s)" % names)
+
+    imports = [i for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+               if d.dll.decode().lower() == "app_framework.dll" for i in d.imports]
+    by_name = [i.name.decode() for i in imports if not i.import_by_ordinal]
+    check(not by_name, "nothing is imported from app_framework.dll by name (have %s)" % by_name)
+    ordinals = sorted(i.ordinal for i in imports if i.import_by_ordinal)
+    check(len(set(ordinals)) == FRAMEWORK_OPERATIONS == len(imports),
+          "five functions are imported from app_framework.dll, by ordinal (have %s)" % ordinals)
+    nameless = sorted(ordinal for ordinal, name in exports(framework) if name is None)
+    check(ordinals == nameless,
+          "they are the framework's exports without a name (ordinals %s)" % nameless)
+    named = {name for _, name in exports(framework) if name is not None}
+    check(named == FRAMEWORK_HELPERS, "the framework exports only its helpers by name (have %s)"
+          % sorted(named))
+
+
+def main(path, framework_path, version, processor):
     numbers = [int(n) for n in version.split(".")]
     ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
     FIXED.update(FileVersionMS=ms, FileVersionLS=ls, ProductVersionMS=ms, ProductVersionLS=ls)
     text = ", ".join(str(n) for n in numbers)
     STRINGS.update(FileVersion=text, ProductVersion=text)
     pe = pefile.PE(path)
+    check_loader_view(pe, pefile.PE(framework_path), processor)
 
     # Languages: each resource once, in US English.
     for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
@@ -144,6 +193,6 @@ def main(path, version):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: check_dll_resources.py DLL VERSION")
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    if len(sys.argv) != 5:
+        sys.exit("usage: check_dll.py DLL FRAMEWORK_DLL VERSION PROCESSOR")
+    sys.exit(main(*sys.argv[1:]))
