@@ -21,8 +21,13 @@ std::string time_left(double seconds) {
   return text;
 }
 
+// The whole units of `total` that `done` covers. The nudge keeps a share
+// such as 0.31 of 100 at 31 where the arithmetic is done in 80 bits (x87)
+// and lands a hair below.
+int whole_part(double done, int total) { return static_cast<int>(done * total + 1e-9); }
+
 std::string bar_of(double done, int width) {
-  const int filled = static_cast<int>(done * width);
+  const int filled = whole_part(done, width);
   return "[" + std::string(static_cast<std::size_t>(filled), '#') +
          std::string(static_cast<std::size_t>(width - filled), '-') + "]";
 }
@@ -32,7 +37,7 @@ std::string bar_of(double done, int width) {
 std::string render_progress(const ProgressFields& fields, int columns) {
   const double done = fields.done < 0 ? 0 : fields.done > 1 ? 1 : fields.done;
   char percent[8];
-  std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(done * 100));
+  std::snprintf(percent, sizeof percent, " %3d%%", whole_part(done, 100));
   std::vector<std::string> extras;  // in the order they are dropped, last first
   extras.push_back("  " + fields.amount);
   if (fields.bytes_per_second > 0) {
