@@ -134,7 +134,9 @@ JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& c
     return result;
   }
   const double start = seconds_now();
-  const Outcome outcome = enlarge_file(job.input, job.output, settings.factor, &progress, work);
+  // The workers already keep the processors busy: one thread per file.
+  const Outcome outcome =
+      enlarge_file(job.input, job.output, settings.factor, &progress, work, false);
   console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
   if (!outcome.ok()) {
     result.status = bmpresizer::result_code(outcome);

@@ -89,7 +89,7 @@ int enlarge(const Arguments& args) {
   const double start = bmpresize::seconds_now();
   const bmpresizer::Outcome outcome =
       bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
-                              bmpresizer::WorkBuffer{buffer.get(), kWorkBytes});
+                              bmpresizer::WorkBuffer{buffer.get(), kWorkBytes}, true);
   bar.finish();
   if (!outcome.ok()) {
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));

@@ -22,10 +22,12 @@ extern const char kStandardStream[];
 // replaced; a new output gets the mode a new file gets, a replaced one keeps
 // its mode; an output that is the input itself is refused (output_is_input).
 // A standard input that is not a regular file is first copied into an
-// unnamed temporary file.
+// unnamed temporary file. With `split`, a large image going to a file is
+// enlarged by two threads, each writing half of the rows (while one reads
+// and enlarges, the other writes), each with half of `work`.
 bmpresizer::Outcome enlarge_file(const std::string& input, const std::string& output,
                                  std::int32_t factor, const bmpresizer::Progress* progress,
-                                 bmpresizer::WorkBuffer work);
+                                 bmpresizer::WorkBuffer work, bool split);
 
 }  // namespace bmpresize
 

@@ -107,8 +107,10 @@ bool same_open_file(FileHandle a, FileHandle b);
 FileHandle standard_input();
 FileHandle standard_output();
 
-// Whether `handle` is a regular file (one the core can read twice).
+// Whether `handle` is a regular file (one the core can read twice), and its
+// length (0 for anything else).
 bool is_regular_file(FileHandle handle);
+std::uint64_t size_of(FileHandle handle);
 
 // Copies everything from `from` (a pipe) into a new unnamed temporary file,
 // through `buffer`, and opens that for reading; the file disappears when

@@ -89,7 +89,8 @@ std::string unique_suffix() {
   static std::atomic<unsigned> counter{0};
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   char text[64];
-  std::snprintf(text, sizeof text, "%ld-%llx-%u", static_cast<long>(::getpid()),
+  static const long process = static_cast<long>(::getpid());
+  std::snprintf(text, sizeof text, "%ld-%llx-%u", process,
                 static_cast<unsigned long long>(ticks), counter.fetch_add(1));
   return text;
 }
@@ -275,6 +276,13 @@ FileHandle standard_output() { return STDOUT_FILENO; }
 bool is_regular_file(FileHandle handle) {
   struct stat info {};
   return ::fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::uint64_t size_of(FileHandle handle) {
+  struct stat info {};
+  return ::fstat(handle, &info) == 0 && S_ISREG(info.st_mode)
+             ? static_cast<std::uint64_t>(info.st_size)
+             : 0;
 }
 
 bool spool_to_temporary(FileHandle from, bmpresizer::WorkBuffer buffer, FileHandle& copy,

@@ -325,6 +325,13 @@ bool is_regular_file(FileHandle handle) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::uint64_t size_of(FileHandle handle) {
+  LARGE_INTEGER size{};
+  return is_regular_file(handle) && GetFileSizeEx(handle_of(handle), &size) && size.QuadPart > 0
+             ? static_cast<std::uint64_t>(size.QuadPart)
+             : 0;
+}
+
 bool spool_to_temporary(FileHandle from, bmpresizer::WorkBuffer buffer, FileHandle& copy,
                         int& error) {
   wchar_t folder[MAX_PATH + 1];

@@ -42,6 +42,16 @@ TEST_F(Tool, SucceedsSilently) {
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 3), "");
 }
 
+// An input of several megabytes is enlarged by two threads, half of the rows
+// each: the file is the same as from one.
+TEST_F(Tool, EnlargesALargeImageExactly) {
+  const Bytes large = bmptest::make_random_bmp(1203, -1201, 17);  // 4.3 MB
+  bmptest::write_file(dir_.file("large.bmp"), large);
+  const ToolRun run = run_tool(dir_, {dir_.file("large.bmp"), dir_.file("out.bmp"), "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(bmptest::check_enlargement(large, bmptest::read_file(dir_.file("out.bmp")), 2), "");
+}
+
 TEST_F(Tool, VerboseSaysWhatItDid) {
   const ToolRun run = run_tool(dir_, {"-v", dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
   EXPECT_EQ(run.status, 0);

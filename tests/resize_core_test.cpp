@@ -108,4 +108,44 @@ TEST(ResizeOpenFiles, SaysWhatItFoundInARefusedFile) {
   EXPECT_EQ(outcome.want, 54u + 99u * 300u + 300u);  // the last row's padding may be missing
 }
 
+// An enlargement in parts, as threads of one caller write it: each part
+// writes its own rows at their place, whatever the order the parts run in,
+// and together they make the exact image; the parts' progress adds up to
+// the file.
+TEST(ResizeOpenFiles, PartsMakeTheWholeImage) {
+  const struct Shape {
+    std::int32_t width, height;
+    int factor;
+    std::uint32_t parts;
+  } shapes[] = {
+      {301, 17, 3, 2}, {5, 1, 2, 2},     // one row: the first part has none
+      {0, 10, 2, 2},   {10, 0, 4, 2},    // no pixels at all
+      {9, -7, 2, 3},   {7000, 3, 3, 2},  // top-down; rows longer than the buffer
+  };
+  for (const Shape& shape : shapes) {
+    bmptest::TempDir dir;
+    const Bytes input = bmptest::make_random_bmp(shape.width, shape.height, 21);
+    bmptest::write_file(dir.file("in.bmp"), input);
+    const FileHandle in = open_for_reading(dir.file("in.bmp"));
+    const FileHandle out = open_for_writing(dir.file("out.bmp"));
+    std::uint64_t total = 0;
+    for (std::uint32_t index = shape.parts; index-- > 0;) {
+      Reports reports;
+      bmpresizer::Progress progress;
+      progress.report = &record;
+      progress.context = &reports;
+      const bmpresizer::Outcome outcome = bmpresizer::resize_open_files(
+          in, out, shape.factor, &progress, {}, bmpresizer::Part{index, shape.parts});
+      EXPECT_TRUE(outcome.ok()) << shape.width << "x" << shape.height << " part " << index;
+      total += reports.total;
+    }
+    close_handle(in);
+    close_handle(out);
+    const Bytes output = bmptest::read_file(dir.file("out.bmp"));
+    EXPECT_EQ(bmptest::check_enlargement(input, output, shape.factor), "")
+        << shape.width << "x" << shape.height << " in " << shape.parts << " parts";
+    EXPECT_EQ(total, output.size()) << shape.width << "x" << shape.height;
+  }
+}
+
 }  // namespace

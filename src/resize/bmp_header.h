@@ -18,11 +18,12 @@ namespace bmpresizer {
 
 // The shape of the pixel data of an accepted input.
 struct InputLayout {
-  std::uint32_t width = 0;      // W, pixels per row (biWidth, never negative)
-  std::uint32_t rows = 0;       // |H|, stored rows
-  bool top_down = false;        // biHeight < 0
-  std::uint32_t pad_bytes = 0;  // W & 3: zero bytes closing each stored row
-  std::uint64_t row_bytes = 0;  // 3W + pad: stride between stored rows
+  std::uint32_t width = 0;                    // W, pixels per row (biWidth, never negative)
+  std::uint32_t rows = 0;                     // |H|, stored rows
+  bool top_down = false;                      // biHeight < 0
+  std::uint32_t pad_bytes = 0;                // W & 3: zero bytes closing each stored row
+  std::uint64_t row_bytes = 0;                // 3W + pad: stride between stored rows
+  std::uint64_t first_row_at = kHeaderBytes;  // file offset of the first row to read
 };
 
 // Checks the input headers `header` (of which `header_bytes` bytes could be

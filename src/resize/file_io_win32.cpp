@@ -133,6 +133,9 @@ OutputSink sequential_sink(FileHandle handle) {
   return sink;
 }
 
+// A HANDLE is never shared with the C runtime's descriptors 0-2: the
+// library's output needs no protection from stray writes, and is written in
+// sequence.
 bool positional_sink(FileHandle handle, OutputSink& sink, int&) {
   sink = sequential_sink(handle);
   return true;
@@ -146,7 +149,12 @@ bool write_spans(OutputSink& sink, const ByteSpan* spans, std::size_t count, int
     while (left > 0) {
       const DWORD want = left < kMaxTransfer ? static_cast<DWORD>(left) : kMaxTransfer;
       DWORD wrote = 0;
-      if (!WriteFile(handle_of(handle), data, want, &wrote, nullptr)) {
+      // A positional sink names its offset; otherwise the file's position.
+      OVERLAPPED position{};
+      position.Offset = static_cast<DWORD>(sink.offset & 0xFFFFFFFFu);
+      position.OffsetHigh = static_cast<DWORD>(sink.offset >> 32);
+      if (!WriteFile(handle_of(handle), data, want, &wrote,
+                     sink.positional ? &position : nullptr)) {
         error = last_error();
         return false;
       }

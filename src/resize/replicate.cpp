@@ -23,8 +23,9 @@ const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
 // Runs that continue the previous one are merged.
 class SpanWriter {
  public:
+  // Reports progress as the bytes this writer wrote, of `total`.
   SpanWriter(OutputSink& output, const Progress* progress, std::uint64_t total)
-      : output_(output), progress_(progress), total_(total) {}
+      : output_(output), progress_(progress), start_(output.offset), total_(total) {}
 
   bool add(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -54,7 +55,7 @@ class SpanWriter {
     }
     count_ = 0;
     if (progress_ != nullptr && progress_->report != nullptr) {
-      progress_->report(progress_->context, output_.offset, total_);
+      progress_->report(progress_->context, output_.offset - start_, total_);
     }
     return true;
   }
@@ -64,6 +65,7 @@ class SpanWriter {
  private:
   OutputSink& output_;
   const Progress* progress_;
+  std::uint64_t start_;
   std::uint64_t total_;
   ByteSpan spans_[kMaxSpans] = {};
   std::size_t count_ = 0;
@@ -103,7 +105,7 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
   const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
   const std::size_t rows_per_batch = work.size / slot_bytes;
 
-  std::uint64_t offset = kHeaderBytes;
+  std::uint64_t offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows;) {
     const std::uint32_t left = in.rows - row;
     const auto batch = static_cast<std::uint32_t>(left < rows_per_batch ? left : rows_per_batch);
@@ -182,7 +184,7 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
                             const OutputLayout& out, WorkBuffer work) {
   const std::size_t run_bytes = kBytesPerPixel * out.factor;
   const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
-  std::uint64_t row_offset = kHeaderBytes;
+  std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
     for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
       for (std::uint32_t x = 0; x < in.width;) {
@@ -212,7 +214,9 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
 Outcome replicate_rows(FileHandle input, OutputSink& output, ByteSpan headers,
                        const InputLayout& input_layout, const OutputLayout& output_layout,
                        const Progress* progress, WorkBuffer work) {
-  SpanWriter writer(output, progress, output_layout.file_bytes);
+  const std::uint64_t total = headers.size + std::uint64_t{input_layout.rows} *
+                                                 output_layout.factor * output_layout.row_bytes;
+  SpanWriter writer(output, progress, total);
   if (!writer.add(headers.data, headers.size)) {
     return write_failure(writer);
   }

@@ -11,9 +11,10 @@
 
 namespace bmpresizer {
 
-// Writes `headers`, then the enlarged pixel rows of `output_layout`, to
-// `output`, reading the stored rows of `input_layout` from `input` at byte 54
-// onwards. (The headers go out with the first rows: one write fewer, and
+// Writes `headers` (which may be empty), then the enlarged pixel rows of
+// `output_layout`, to `output`, reading the stored rows of `input_layout`
+// from `input`, from its first_row_at onwards. Progress counts the bytes
+// this call writes. (The headers go out with the first rows: one write fewer, and
 // the ones that follow carry whole rows.) Every pixel is repeated
 // factor times across, every stored row factor times down, in stored order;
 // each output row ends in zero padding. The input's padding bytes and

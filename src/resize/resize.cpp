@@ -6,8 +6,22 @@
 
 namespace bmpresizer {
 
+namespace {
+
+// Narrows `in` to part `part` of its rows; returns where that part's
+// enlargement starts in the output.
+std::uint64_t narrow_to_part(InputLayout& in, const OutputLayout& out, Part part) {
+  const std::uint64_t first = std::uint64_t{in.rows} * part.index / part.count;
+  const std::uint64_t end = std::uint64_t{in.rows} * (part.index + 1) / part.count;
+  in.first_row_at = kHeaderBytes + first * in.row_bytes;
+  in.rows = static_cast<std::uint32_t>(end - first);
+  return kHeaderBytes + first * out.factor * out.row_bytes;
+}
+
+}  // namespace
+
 Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
-                    const Progress* progress, WorkBuffer work) {
+                    const Progress* progress, WorkBuffer work, Part part) {
   int error = 0;
   InputInfo info;
   if (!describe_input(input, info, error)) {
@@ -35,12 +49,18 @@ Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
     return derived;
   }
 
-  const ByteSpan headers{out_header, kHeaderBytes};
+  ByteSpan headers{out_header, kHeaderBytes};
+  if (part.count > 1) {
+    const std::uint64_t start = narrow_to_part(in, out, part);
+    output.positional = true;
+    output.offset = part.index == 0 ? 0 : start;
+    headers.size = part.index == 0 ? kHeaderBytes : 0;
+  }
   Outcome replicated = replicate_rows(input, output, headers, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;
   }
-  if (!finish_sink(output, error)) {
+  if (part.count == 1 && !finish_sink(output, error)) {
     return failed(Failure::write_failed, error);
   }
   Outcome done;
@@ -49,9 +69,9 @@ Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
 }
 
 Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t factor,
-                          const Progress* progress, WorkBuffer work) {
+                          const Progress* progress, WorkBuffer work, Part part) {
   OutputSink sink = sequential_sink(output);
-  return resize_into(input, sink, factor, progress, work);
+  return resize_into(input, sink, factor, progress, work, part.count == 0 ? Part{} : part);
 }
 
 }  // namespace bmpresizer

@@ -11,9 +11,10 @@
 namespace bmpresizer {
 
 // resize_open_files, writing through `output`; a positional sink is left
-// exactly as long as the image.
+// exactly as long as the image. A part of several writes through a
+// positional sink from its own place and leaves the length alone.
 Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
-                    const Progress* progress, WorkBuffer work);
+                    const Progress* progress, WorkBuffer work, Part part);
 
 }  // namespace bmpresizer
 

@@ -26,7 +26,7 @@ Outcome resize_files(NativePath input_path, NativePath output_path, std::int32_t
   OutputSink sink;
   int error = 0;
   Outcome outcome = positional_sink(output, sink, error)
-                        ? resize_into(input, sink, factor, progress, WorkBuffer{})
+                        ? resize_into(input, sink, factor, progress, WorkBuffer{}, Part{})
                         : failed(Failure::write_failed, error);
   if (outcome.wrote_nothing()) {
     // The emptied output stays behind.

@@ -115,6 +115,13 @@ constexpr std::size_t kDefaultWorkBytes = std::size_t{62} * 1024;
 // Smaller caller buffers are not used: they would only add system calls.
 constexpr std::size_t kMinWorkBytes = kDefaultWorkBytes;
 
+// One of `count` parts of an enlargement, by stored rows, for a caller that
+// writes one regular file with several threads at once.
+struct Part {
+  std::uint32_t index = 0;
+  std::uint32_t count = 1;
+};
+
 // Opens `path` for reading. Fails with input_is_directory for a folder and
 // input_open otherwise (`outcome.error` set). A pipe or device opens (without
 // waiting for a writer) and is refused by resize_open_files.
@@ -144,8 +151,12 @@ void truncate_to_empty(NativePath path);
 // unless both pass. Read and write errors end it with read_failed,
 // input_shrank or write_failed. Opens, closes and empties nothing. On
 // success `output_bytes` is the length of the output.
+//
+// With `part` one of several, the call writes only its share of the rows, at
+// their place in `output` (explicit offsets: a regular file, new and empty),
+// part 0 the headers too; progress then counts this part's bytes.
 Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t factor,
-                          const Progress* progress = nullptr, WorkBuffer work = {});
+                          const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {});
 
 // Enlarges the BMP file `input` by `factor` into the file `output`, with the
 // library's handling of the files: the input is opened first, and if that
