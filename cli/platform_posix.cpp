@@ -90,8 +90,8 @@ std::string unique_suffix() {
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   char text[64];
   static const long process = static_cast<long>(::getpid());
-  std::snprintf(text, sizeof text, "%ld-%llx-%u", process,
-                static_cast<unsigned long long>(ticks), counter.fetch_add(1));
+  std::snprintf(text, sizeof text, "%ld-%llx-%u", process, static_cast<unsigned long long>(ticks),
+                counter.fetch_add(1));
   return text;
 }
 

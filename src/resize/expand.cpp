@@ -81,8 +81,10 @@ void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pi
     return;
   }
   std::uint32_t i = 0;
-  if ((factor == 2 || factor == 3) && have_shuffles()) {
-    i = expand_shuffled(dest, source, pixels, factor);
+  if (factor == 2 && have_shuffles()) {
+    i = shuffle_times2(dest, source, pixels);
+  } else if (factor == 3 && have_shuffles()) {
+    i = shuffle_times3(dest, source, pixels);
   }
   const std::uint32_t wide_end = pixels > kExactTailPixels ? pixels - kExactTailPixels : 0;
   if (i < wide_end) {

@@ -15,12 +15,12 @@ constexpr std::uint32_t kShuffleReach = 6;
 // Whether this processor runs the shuffle kernels.
 bool have_shuffles();
 
-// Enlarges the leading pixels of a row for factor 2 or 3, four at a time,
-// writing exactly their enlarged bytes; the same overlap rule as expand_row
-// holds. Returns how many pixels it did (0 for other factors): all but the
-// last few, which it leaves to the caller.
-std::uint32_t expand_shuffled(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
-                              std::uint32_t factor);
+// Enlarge the leading pixels of a row 2 or 3 times, four at a time, writing
+// exactly their enlarged bytes; the same overlap rule as expand_row holds.
+// Return how many pixels they did: all but the last few, which they leave to
+// the caller (0 where there is no shuffle).
+std::uint32_t shuffle_times2(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels);
+std::uint32_t shuffle_times3(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels);
 
 }  // namespace bmpresizer
 

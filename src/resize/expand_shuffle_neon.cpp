@@ -9,9 +9,8 @@
 #include "expand_shuffle_tables.h"
 
 namespace bmpresizer {
-namespace {
 
-std::uint32_t times2(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels) {
+std::uint32_t shuffle_times2(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels) {
   const uint8x16_t low = vld1q_u8(kTimes2);
   const uint8x8_t high = vld1_u8(kTimes2 + 16);
   std::uint32_t i = 0;
@@ -24,7 +23,7 @@ std::uint32_t times2(std::uint8_t* dest, const std::uint8_t* source, std::uint32
   return i;
 }
 
-std::uint32_t times3(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels) {
+std::uint32_t shuffle_times3(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels) {
   const uint8x16_t first = vld1q_u8(kTimes3);
   const uint8x16_t second = vld1q_u8(kTimes3 + 16);
   const uint8x16_t third = vld1q_u8(kTimes3 + 32);
@@ -40,20 +39,6 @@ std::uint32_t times3(std::uint8_t* dest, const std::uint8_t* source, std::uint32
   return i;
 }
 
-}  // namespace
-
 bool have_shuffles() { return true; }
-
-std::uint32_t expand_shuffled(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
-                              std::uint32_t factor) {
-  switch (factor) {
-    case 2:
-      return times2(dest, source, pixels);
-    case 3:
-      return times3(dest, source, pixels);
-    default:
-      return 0;
-  }
-}
 
 }  // namespace bmpresizer

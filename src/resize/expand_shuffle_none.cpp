@@ -6,8 +6,8 @@ namespace bmpresizer {
 
 bool have_shuffles() { return false; }
 
-std::uint32_t expand_shuffled(std::uint8_t*, const std::uint8_t*, std::uint32_t, std::uint32_t) {
-  return 0;
-}
+std::uint32_t shuffle_times2(std::uint8_t*, const std::uint8_t*, std::uint32_t) { return 0; }
+
+std::uint32_t shuffle_times3(std::uint8_t*, const std::uint8_t*, std::uint32_t) { return 0; }
 
 }  // namespace bmpresizer

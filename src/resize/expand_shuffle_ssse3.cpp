@@ -9,11 +9,10 @@
 #include "expand_shuffle_tables.h"
 
 namespace bmpresizer {
-namespace {
 
-__attribute__((target("ssse3"))) std::uint32_t times2(std::uint8_t* dest,
-                                                      const std::uint8_t* source,
-                                                      std::uint32_t pixels) {
+__attribute__((target("ssse3"))) std::uint32_t shuffle_times2(std::uint8_t* dest,
+                                                              const std::uint8_t* source,
+                                                              std::uint32_t pixels) {
   const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes2));
   const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes2 + 16));
   std::uint32_t i = 0;
@@ -27,9 +26,9 @@ __attribute__((target("ssse3"))) std::uint32_t times2(std::uint8_t* dest,
   return i;
 }
 
-__attribute__((target("ssse3"))) std::uint32_t times3(std::uint8_t* dest,
-                                                      const std::uint8_t* source,
-                                                      std::uint32_t pixels) {
+__attribute__((target("ssse3"))) std::uint32_t shuffle_times3(std::uint8_t* dest,
+                                                              const std::uint8_t* source,
+                                                              std::uint32_t pixels) {
   const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes3));
   const __m128i second = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes3 + 16));
   const __m128i third = _mm_load_si128(reinterpret_cast<const __m128i*>(kTimes3 + 32));
@@ -46,25 +45,11 @@ __attribute__((target("ssse3"))) std::uint32_t times3(std::uint8_t* dest,
   return i;
 }
 
-}  // namespace
-
 bool have_shuffles() {
   // The builtin itself converts a bool inside; nothing to change here.
   // NOLINTNEXTLINE(readability-implicit-bool-conversion)
   static const bool supported = __builtin_cpu_supports("ssse3") != 0;
   return supported;
-}
-
-std::uint32_t expand_shuffled(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
-                              std::uint32_t factor) {
-  switch (factor) {
-    case 2:
-      return times2(dest, source, pixels);
-    case 3:
-      return times3(dest, source, pixels);
-    default:
-      return 0;
-  }
 }
 
 }  // namespace bmpresizer

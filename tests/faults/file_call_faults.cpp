@@ -83,6 +83,28 @@ std::size_t total_of(const struct iovec* iov, int count) {
 
 }  // namespace
 
+// A gathered write as `call` makes it through `write`: failed, cut short,
+// interrupted or passed on, as armed.
+template <typename Write>
+ssize_t gathered_write(Call call, const struct iovec* iov, int count, Write write) {
+  std::function<std::size_t(std::size_t)> cut_to;
+  if (should_fail(call, &cut_to)) {
+    return -1;
+  }
+  if (!cut_to) {
+    return write(iov, count);
+  }
+  struct iovec cut[64];
+  const std::size_t bytes = cut_to(total_of(iov, count));
+  if (bytes == 0) {
+    errno = EINTR;
+    return -1;
+  }
+  return write(cut, cut_spans(iov, count, bytes, cut));
+}
+
+namespace {}  // namespace
+
 const char* name(Call call) {
   switch (call) {
     case Call::open:
@@ -140,9 +162,7 @@ int open_descriptors() {
 }  // namespace faults
 
 using faults::Call;
-using faults::cut_spans;
 using faults::should_fail;
-using faults::total_of;
 
 extern "C" {
 
@@ -189,37 +209,16 @@ ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off64_t offset) {
 }
 
 ssize_t __wrap_writev(int fd, const struct iovec* iov, int count) {
-  std::function<std::size_t(std::size_t)> cut_to;
-  if (should_fail(Call::writev, &cut_to)) {
-    return -1;
-  }
-  if (cut_to) {
-    struct iovec cut[64];
-    const std::size_t bytes = cut_to(total_of(iov, count));
-    if (bytes == 0) {
-      errno = EINTR;
-      return -1;
-    }
-    return __real_writev(fd, cut, cut_spans(iov, count, bytes, cut));
-  }
-  return __real_writev(fd, iov, count);
+  return faults::gathered_write(Call::writev, iov, count, [fd](const struct iovec* spans, int n) {
+    return __real_writev(fd, spans, n);
+  });
 }
 
 ssize_t __wrap_pwritev64(int fd, const struct iovec* iov, int count, off64_t offset) {
-  std::function<std::size_t(std::size_t)> cut_to;
-  if (should_fail(Call::pwritev, &cut_to)) {
-    return -1;
-  }
-  if (cut_to) {
-    struct iovec cut[64];
-    const std::size_t bytes = cut_to(total_of(iov, count));
-    if (bytes == 0) {
-      errno = EINTR;
-      return -1;
-    }
-    return __real_pwritev64(fd, cut, cut_spans(iov, count, bytes, cut), offset);
-  }
-  return __real_pwritev64(fd, iov, count, offset);
+  return faults::gathered_write(Call::pwritev, iov, count,
+                                [fd, offset](const struct iovec* spans, int n) {
+                                  return __real_pwritev64(fd, spans, n, offset);
+                                });
 }
 
 off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
