@@ -12,8 +12,9 @@
 #   --installed); apt purges them again and the machine's package list must
 #   be as before. Needs root, apt, dpkg-dev and lintian, and none of the
 #   three packages installed beforehand.
-# windows: for each MinGW-w64 toolchain file in cmake/toolchains/ (or those
-#   in WINDOWS_TOOLCHAINS, space-separated), a release build in
+# windows: for each MinGW-w64 architecture's toolchain file in
+#   cmake/toolchains/ (or those in WINDOWS_TOOLCHAINS, space-separated; the
+#   part the architectures share is no architecture), a release build in
 #   BUILD_DIR-windows-NAME and `cpack -G ZIP`; checks the archive's name,
 #   its list of files and the processor its binaries are for.
 set -uo pipefail
@@ -179,6 +180,7 @@ test_windows() {
   local toolchains toolchain name dir zip names=()
   read -r -a toolchains <<<"${WINDOWS_TOOLCHAINS:-$(echo cmake/toolchains/mingw-w64-*.cmake)}"
   for toolchain in "${toolchains[@]}"; do
+    [[ $toolchain == *-common.cmake ]] && continue
     name=${toolchain##*/}
     name=${name%.cmake}
     name=${name#mingw-w64-}
