@@ -30,6 +30,16 @@ class Tool : public ::testing::Test {
     image_ = bmptest::make_random_bmp(7, -5, 3);
     bmptest::write_file(dir_.file("in.bmp"), image_);
   }
+  // v5.bmp: a 1 x 1 image with the 124-byte V5 header, which is refused.
+  void write_v5_bmp() {
+    bmptest::BmpFields v5;
+    v5.width = 1;
+    v5.height = 1;
+    v5.info_size = 124;
+    v5.pixel_offset = 138;
+    bmptest::write_file(dir_.file("v5.bmp"), bmptest::make_bmp(v5, Bytes(88, 0)));
+  }
+
   bmptest::TempDir dir_;
   Bytes image_;
 };
@@ -144,12 +154,7 @@ TEST_F(Tool, HelpAndVersion) {
 
 // Each failure: its exit status and the line that says what is wrong.
 TEST_F(Tool, ExplainsEachFailure) {
-  bmptest::BmpFields v5;
-  v5.width = 1;
-  v5.height = 1;
-  v5.info_size = 124;
-  v5.pixel_offset = 138;
-  bmptest::write_file(dir_.file("v5.bmp"), bmptest::make_bmp(v5, Bytes(88, 0)));
+  write_v5_bmp();
   bmptest::BmpFields pal8;
   pal8.width = 4;
   pal8.height = 1;
@@ -231,12 +236,7 @@ std::vector<std::string> names_in(const std::string& dir) {
 // its own: for a refused input, an impossible factor, a missing input and a
 // factor that is not even a number.
 TEST_F(Tool, NeverDestroysAnExistingOutput) {
-  bmptest::BmpFields v5;
-  v5.width = 1;
-  v5.height = 1;
-  v5.info_size = 124;
-  v5.pixel_offset = 138;
-  bmptest::write_file(dir_.file("v5.bmp"), bmptest::make_bmp(v5, Bytes(88, 0)));
+  write_v5_bmp();
   const std::string keep = dir_.file("keep.bmp");
   const std::vector<std::vector<std::string>> cases = {
       {dir_.file("v5.bmp"), keep, "2"},        {dir_.file("in.bmp"), keep, "0"},

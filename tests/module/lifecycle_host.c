@@ -80,15 +80,21 @@ static size_t listed(const AfwExtensionModule** first) {
   return count;
 }
 
-/* A file's size, or -1. */
-static long file_size(const char* path) {
+/* `path` (UTF-8 on Windows) opened for binary reading, or NULL. */
+static FILE* open_for_reading(const char* path) {
 #ifdef _WIN32
   wchar_t* wide = widen(path);
   FILE* file = wide != NULL ? _wfopen(wide, L"rb") : NULL;
   free(wide);
+  return file;
 #else
-  FILE* file = fopen(path, "rb");
+  return fopen(path, "rb");
 #endif
+}
+
+/* A file's size, or -1. */
+static long file_size(const char* path) {
+  FILE* file = open_for_reading(path);
   long size = -1;
   if (file != NULL && fseek(file, 0, SEEK_END) == 0) {
     size = ftell(file);
@@ -103,13 +109,7 @@ static long file_size(const char* path) {
  * rule that rows are rounded up to whole 32-bit words; -1 when unreadable. */
 static long enlarged_size(const char* path, long factor) {
   unsigned char header[54];
-#ifdef _WIN32
-  wchar_t* wide = widen(path);
-  FILE* file = wide != NULL ? _wfopen(wide, L"rb") : NULL;
-  free(wide);
-#else
-  FILE* file = fopen(path, "rb");
-#endif
+  FILE* file = open_for_reading(path);
   const size_t got = file != NULL ? fread(header, 1, sizeof header, file) : 0;
   if (file != NULL) {
     fclose(file);
