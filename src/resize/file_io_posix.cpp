@@ -277,6 +277,22 @@ bool write_spans(OutputSink& sink, const ByteSpan* spans, std::size_t count, int
   }
 }
 
+void reserve_space(const OutputSink& sink, std::uint64_t bytes) {
+#if defined(__linux__) && defined(FALLOC_FL_KEEP_SIZE)
+  // A sequential sink starts at the descriptor's position; a pipe or a
+  // terminal has none, and nothing to reserve.
+  const off_t at =
+      sink.positional ? static_cast<off_t>(sink.offset) : ::lseek(sink.handle, 0, SEEK_CUR);
+  if (at < 0 || bytes > static_cast<std::uint64_t>(LLONG_MAX - at) ||
+      ::fallocate(sink.handle, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes)) != 0) {
+    return;  // not supported here, or no room: the writes will say
+  }
+#else
+  static_cast<void>(sink);
+  static_cast<void>(bytes);
+#endif
+}
+
 bool finish_sink(const OutputSink& sink, int& error) {
   if (!sink.positional) {
     return true;

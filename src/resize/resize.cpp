@@ -56,6 +56,7 @@ Outcome resize_into(FileHandle input, OutputSink& output, std::int32_t factor,
     output.offset = part.index == 0 ? 0 : start;
     headers.size = part.index == 0 ? kHeaderBytes : 0;
   }
+  reserve_space(output, headers.size + std::uint64_t{in.rows} * out.factor * out.row_bytes);
   Outcome replicated = replicate_rows(input, output, headers, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;

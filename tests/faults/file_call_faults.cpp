@@ -20,6 +20,7 @@ ssize_t __real_pread64(int fd, void* buffer, size_t size, off64_t offset);
 ssize_t __real_writev(int fd, const struct iovec* iov, int count);
 ssize_t __real_pwritev64(int fd, const struct iovec* iov, int count, off64_t offset);
 off64_t __real_lseek64(int fd, off64_t offset, int whence);
+int __real_fallocate64(int fd, int mode, off64_t offset, off64_t length);
 int __real_close(int fd);
 int __real_truncate64(const char* path, off64_t length);
 int __real_unlink(const char* path);
@@ -123,6 +124,8 @@ const char* name(Call call) {
       return "pwritev";
     case Call::lseek:
       return "lseek";
+    case Call::fallocate:
+      return "fallocate";
     case Call::close:
       return "close";
     case Call::truncate:
@@ -223,6 +226,10 @@ ssize_t __wrap_pwritev64(int fd, const struct iovec* iov, int count, off64_t off
 
 off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
   return should_fail(Call::lseek) ? -1 : __real_lseek64(fd, offset, whence);
+}
+
+int __wrap_fallocate64(int fd, int mode, off64_t offset, off64_t length) {
+  return should_fail(Call::fallocate) ? -1 : __real_fallocate64(fd, mode, offset, length);
 }
 
 int __wrap_close(int fd) {

@@ -21,6 +21,7 @@ enum class Call {
   writev,
   pwritev,
   lseek,
+  fallocate,
   close,
   truncate,
   unlink
