@@ -276,8 +276,6 @@ fi
 
 BATCH_FILES=2000
 batch_in=$WORK/batch_in
-batch_out=$WORK/batch_out
-batch_copy=$WORK/batch_copy
 if [[ ! -f $batch_in/$((BATCH_FILES - 1)).bmp ]]; then
   rm -rf "$batch_in"
   "$PY" "$BENCH/make_bmp.py" "$WORK/one_48.bmp" 48 48 --seed 1 >/dev/null
@@ -293,11 +291,20 @@ for i in range(count):
 PYTHON
 fi
 batch_bytes=$((54 + 192 * 192 * 3))
+# Every run writes into folders of its own, removed only after the last run:
+# on ext4 without a journal, creating a file skips every inode deleted in the
+# last minutes, so removing 2,000 outputs just before a run made the next
+# one several times slower, whichever tool it timed.
+batch_runs=$WORK/batch_runs
+rm -rf "$batch_runs"
+batch_run=0
 run_batch() {  # run_batch LABEL COMMAND...: prints "LABEL seconds files_per_second"
   local label=$1 best=""
   shift
   for _ in 1 2 3; do
-    rm -rf "$batch_out" "$batch_copy"
+    batch_run=$((batch_run + 1))
+    batch_out=$batch_runs/$batch_run/out
+    batch_copy=$batch_runs/$batch_run/copy
     mkdir -p "$batch_out" "$batch_copy"
     sync
     local start end
@@ -312,22 +319,30 @@ run_batch() {  # run_batch LABEL COMMAND...: prints "LABEL seconds files_per_sec
 }
 # The bytes of one enlarged image, copied BATCH_FILES times.
 "$TOOL" "$batch_in/0.bmp" "$WORK/one_out.bmp" 4
+# (The commands below read $batch_out and $batch_copy when run_batch runs them.)
 copy_all() { for ((i = 0; i < BATCH_FILES; i++)); do cp "$WORK/one_out.bmp" "$batch_copy/$i.bmp"; done; }
 echo
 echo "## batch: $BATCH_FILES files of 48x48 x4 -> 192x192 ($batch_bytes bytes each), -j 2"
 echo
 echo "| command | wall s | files per second |"
 echo "|---|---:|---:|"
-run_batch "**bmpresize -j 2 -f 4 -o DIR FILE...**" "$TOOL" -q -j 2 -f 4 -o "$batch_out" "$batch_in"/*.bmp
+enlarge_all() { "$TOOL" -q -j 2 -f 4 -o "$batch_out" "$batch_in"/*.bmp; }
+run_batch "**bmpresize -j 2 -f 4 -o DIR FILE...**" enlarge_all
 run_batch "cp of the same output bytes, one file at a time" copy_all
-run_batch "xargs -P 2 cp (two at a time)" bash -c \
-  "cd '$batch_in' && ls | xargs -P 2 -n 100 sh -c 'for f; do cp \"$WORK/one_out.bmp\" \"$batch_copy/\$f\"; done' sh"
+copy_two_at_a_time() {
+  (cd "$batch_in" && ls | xargs -P 2 -n 100 sh -c \
+    'source=$0 folder=$1; shift; for f; do cp "$source" "$folder/$f"; done' \
+    "$WORK/one_out.bmp" "$batch_copy")
+}
+mogrify_all() { (cd "$batch_in" && gm mogrify -output-directory "$batch_out" -sample 400% *.bmp); }
+run_batch "xargs -P 2 cp (two at a time)" copy_two_at_a_time
 if command -v gm >/dev/null; then
-  run_batch "gm mogrify -sample 400% -output-directory DIR" bash -c \
-    "cd '$batch_in' && gm mogrify -output-directory '$batch_out' -sample 400% *.bmp"
+  run_batch "gm mogrify -sample 400% -output-directory DIR" mogrify_all
 fi
 # Verify: the tool's outputs against GraphicsMagick's, for a few files.
-rm -rf "$batch_out" "$batch_copy" && mkdir -p "$batch_out" "$batch_copy"
+batch_out=$batch_runs/check/out
+batch_copy=$batch_runs/check/copy
+mkdir -p "$batch_out" "$batch_copy"
 "$TOOL" -q -j 2 -f 4 -o "$batch_out" "$batch_in"/*.bmp
 if command -v gm >/dev/null; then
   (cd "$batch_in" && gm mogrify -output-directory "$batch_copy" -sample 400% 0.bmp 777.bmp 1999.bmp)
@@ -342,7 +357,7 @@ if command -v gm >/dev/null; then
 fi
 echo "- bmpresize batch peak RSS: $(/usr/bin/time -f '%M' "$TOOL" -q -j 2 -f 4 -o "$batch_out" \
   "$batch_in"/*.bmp 2>&1 >/dev/null | tail -n 1) KiB"
-rm -rf "$batch_out" "$batch_copy" "$WORK/one_out.bmp"
+rm -rf "$batch_runs" "$WORK/one_out.bmp"
 
 if ((FAILED)); then
   echo
