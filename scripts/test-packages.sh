@@ -52,6 +52,26 @@ fail() {  # fail "why": a step the rest depends on went wrong
   echo "FAILED: $1"
 }
 step() { echo "== $1 ($((SECONDS - start)) s)"; }
+# build_and_pack DIR GENERATOR LABEL CMAKE-ARGUMENTS...: a release build of
+# the library and the tool in DIR, then `cpack -G GENERATOR` into
+# DIR/packages; on failure shows the log, counts a failure and returns 1.
+build_and_pack() {
+  local dir=$1 package_generator=$2 label=$3
+  shift 3
+  if ! cmake -S . -B "$dir" "$@" -DCMAKE_BUILD_TYPE=Release \
+      -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF >"$log" 2>&1 ||
+     ! cmake --build "$dir" --parallel 2 >>"$log" 2>&1; then
+    cat "$log"
+    fail "the release build for $label"
+    return 1
+  fi
+  rm -rf "$dir/packages"
+  if ! (cd "$dir" && cpack -G "$package_generator") >"$log" 2>&1; then
+    cat "$log"
+    fail "cpack -G $package_generator for $label"
+    return 1
+  fi
+}
 start=$SECONDS
 
 deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize)
@@ -85,21 +105,9 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CFLAGS)"
   cxxflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) \
 $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   ldflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
-  if ! cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_INSTALL_PREFIX=/usr -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF \
-      -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
-      -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" >"$log" 2>&1 ||
-     ! cmake --build "$build" --parallel 2 >>"$log" 2>&1; then
-    cat "$log"
-    fail "the release build for the packages"
-    return
-  fi
-  rm -rf "$build/packages"
-  if ! (cd "$build" && cpack -G DEB) >"$log" 2>&1; then
-    cat "$log"
-    fail "cpack -G DEB"
-    return
-  fi
+  build_and_pack "$build" DEB "the packages" "${generator[@]}" -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" || return
 
   local arch debs
   arch=$(dpkg --print-architecture)
@@ -186,19 +194,7 @@ test_windows() {
     name=${name#mingw-w64-}
     dir=$build-windows-$name
     step "Windows archive: $name"
-    if ! cmake -S . -B "$dir" -G Ninja --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF >"$log" 2>&1 ||
-       ! cmake --build "$dir" --parallel 2 >>"$log" 2>&1; then
-      cat "$log"
-      fail "the $name build"
-      continue
-    fi
-    rm -rf "$dir/packages"
-    if ! (cd "$dir" && cpack -G ZIP) >"$log" 2>&1; then
-      cat "$log"
-      fail "cpack -G ZIP for $name"
-      continue
-    fi
+    build_and_pack "$dir" ZIP "$name" -G Ninja --toolchain "$toolchain" || continue
     zip=$(echo "$dir"/packages/*.zip)
     echo "-- ${zip##*/}"
     unzip -l "$zip" | sed 's/^/   /'
