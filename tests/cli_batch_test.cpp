@@ -200,12 +200,9 @@ TEST_F(Batch, MixedSuccessAndFailure) {
   const std::string missing = in("missing.bmp");
   const std::string missing_line =
       "bmpresize: " + missing + ": cannot open: " + bmptest::missing_file_text();
-  const std::string pal8_line =
-      "bmpresize: " + pal8 +
-      ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; convert it first: gm "
-      "convert " +
-      pal8 + " -type TrueColor BMP3:" + in("pal8-24bit.bmp") + " (or ImageMagick: convert " + pal8 +
-      " -type truecolor BMP3:" + in("pal8-24bit.bmp") + ")";
+  const std::string pal8_line = "bmpresize: " + pal8 +
+                                ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; " +
+                                bmptest::conversion_hint(pal8, in("pal8-24bit.bmp"));
 
   const struct Case {
     std::vector<std::string> options;

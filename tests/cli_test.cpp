@@ -181,20 +181,12 @@ TEST_F(Tool, ExplainsEachFailure) {
       {{in, in, "2"}, 4, in + ": output is the same file as the input"},
       {{dir_.file("pal8.bmp"), out, "2"},
        5,
-       dir_.file("pal8.bmp") +
-           ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; convert it first: gm "
-           "convert " +
-           dir_.file("pal8.bmp") + " -type TrueColor BMP3:" + dir_.file("pal8-24bit.bmp") +
-           " (or ImageMagick: convert " + dir_.file("pal8.bmp") +
-           " -type truecolor BMP3:" + dir_.file("pal8-24bit.bmp") + ")"},
+       dir_.file("pal8.bmp") + ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; " +
+           bmptest::conversion_hint(dir_.file("pal8.bmp"), dir_.file("pal8-24bit.bmp"))},
       {{dir_.file("v5.bmp"), out, "2"},
        5,
-       dir_.file("v5.bmp") +
-           ": 124-byte (V5) header; only the 40-byte header is supported; convert it first: gm "
-           "convert " +
-           dir_.file("v5.bmp") + " -type TrueColor BMP3:" + dir_.file("v5-24bit.bmp") +
-           " (or ImageMagick: convert " + dir_.file("v5.bmp") +
-           " -type truecolor BMP3:" + dir_.file("v5-24bit.bmp") + ")"},
+       dir_.file("v5.bmp") + ": 124-byte (V5) header; only the 40-byte header is supported; " +
+           bmptest::conversion_hint(dir_.file("v5.bmp"), dir_.file("v5-24bit.bmp"))},
       // 7 x 5: rows of 24 bytes; the last needs only 21: 54 + 96 + 21 = 171.
       {{dir_.file("cut.bmp"), out, "2"},
        5,
@@ -360,8 +352,7 @@ TEST_F(Tool, ConversionHintsWorkWhenTyped) {
         "'" + dir_.path() + "/my '\\''photo'\\'' 1." + input.substr(input.size() - 3) + "'";
     const std::string quoted_out = "'" + dir_.path() + "/my '\\''photo'\\'' 1-24bit.bmp'";
     const std::string gm = "gm convert " + quoted_in + " -type TrueColor BMP3:" + quoted_out;
-    const std::string want = "; convert it first: " + gm + " (or ImageMagick: convert " +
-                             quoted_in + " -type truecolor BMP3:" + quoted_out + ")\n";
+    const std::string want = "; " + bmptest::conversion_hint(quoted_in, quoted_out) + "\n";
     ASSERT_GE(run.err.size(), want.size()) << run.err;
     EXPECT_EQ(run.err.substr(run.err.size() - want.size()), want) << kind;
     if (have_gm) {

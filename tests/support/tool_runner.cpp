@@ -21,6 +21,11 @@
 
 namespace bmptest {
 
+std::string conversion_hint(const std::string& input, const std::string& output) {
+  return "convert it first: gm convert " + input + " -type TrueColor BMP3:" + output +
+         " (or ImageMagick: convert " + input + " -type truecolor BMP3:" + output + ")";
+}
+
 #ifdef _WIN32
 namespace {
 

@@ -30,6 +30,10 @@ ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
 std::string missing_file_text();
 std::string missing_folder_text();
 
+// How a refusal of another kind of image ends: the command that converts
+// `input` (as the shell should see it) into `output`.
+std::string conversion_hint(const std::string& input, const std::string& output);
+
 #ifndef _WIN32
 // Starts the tool with `args` in the background (standard input and output
 // on the null device) and returns its process id; the process is the tool's
