@@ -167,11 +167,13 @@ Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
     }
     return bmpresizer::failed(failure, error);
   };
-  make_blocking(fd);
   struct stat out_info {};
   struct stat in_info {};
   if (::fstat(fd, &out_info) != 0 || ::fstat(input, &in_info) != 0) {
     return refuse(Failure::output_open, errno);
+  }
+  if (!S_ISREG(out_info.st_mode)) {
+    make_blocking(fd);  // as for the input: a regular file never blocks
   }
   if (out_info.st_dev == in_info.st_dev && out_info.st_ino == in_info.st_ino) {
     return refuse(Failure::output_is_input, 0);
