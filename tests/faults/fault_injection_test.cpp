@@ -93,7 +93,7 @@ TEST_P(EveryCallFails, WithTheDocumentedCode) {
                     code == BMPRESIZER_IO_ERROR)
             << where;
         break;
-      case Call::fcntl:  // O_NONBLOCK and O_APPEND mean nothing to a new regular file
+      case Call::fcntl:  // clearing O_NONBLOCK: pipes and devices only, never reached here
         EXPECT_EQ(code, BMPRESIZER_SUCCESS) << where;
         break;
       case Call::lseek:  // before the writes, it only decides how to write
