@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "bmpresizer_core.h"
+#include "bmpresizer_files.h"
+#include "console.h"
 #include "enlarge.h"
-#include "platform.h"
 #include "progress.h"
 #include "report.h"
 
@@ -71,14 +72,14 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
                     jobs[first.first->second].input + "; both would be written to " + job.output +
                     ", so it was skipped\n";
     }
-    const FileFacts facts = facts_of(files[i]);
+    const bmpresizer::FileFacts facts = bmpresizer::facts_of(native_path(files[i]).c_str());
     if (facts.error == 0) {
       input_index.emplace(std::make_pair(facts.volume, facts.file), i);
       job.input_size = facts.size;
     }
   }
   for (Job& job : jobs) {
-    const FileFacts facts = facts_of(job.output);
+    const bmpresizer::FileFacts facts = bmpresizer::facts_of(native_path(job.output).c_str());
     if (!job.refusal.empty() || facts.error != 0) {
       continue;
     }

@@ -14,8 +14,9 @@
 #include "arguments.h"
 #include "batch.h"
 #include "bmpresizer_core.h"
+#include "bmpresizer_files.h"
+#include "console.h"
 #include "enlarge.h"
-#include "platform.h"
 #include "progress.h"
 #include "report.h"
 
@@ -105,7 +106,8 @@ int enlarge(const Arguments& args) {
 
 // -f FACTOR -o DIR FILE...: DIR must be an existing folder.
 int enlarge_batch(const Arguments& args) {
-  const bmpresize::FileFacts dir = bmpresize::facts_of(args.output_dir);
+  const bmpresizer::FileFacts dir =
+      bmpresizer::facts_of(bmpresize::native_path(args.output_dir).c_str());
   if (dir.error != 0) {
     return usage_error("output folder " + args.output_dir + ": " +
                        bmpresize::error_text(dir.error));
@@ -134,10 +136,10 @@ int run(const std::vector<std::string>& words) {
     case bmpresize::Action::usage_error:
       return usage_error(args.problem);
     case bmpresize::Action::enlarge_batch:
-      bmpresize::clean_up_on_interruption();
+      bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
       return enlarge_batch(args);
     case bmpresize::Action::enlarge:
-      bmpresize::clean_up_on_interruption();
+      bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
       return enlarge(args);
   }
   return kExitUsage;

@@ -4,61 +4,46 @@
 #include <system_error>
 #include <thread>
 
-#include "platform.h"
+#include "bmpresizer_files.h"
+#include "console.h"
 
 namespace bmpresize {
 namespace {
 
 using bmpresizer::failed;
 using bmpresizer::Failure;
+using bmpresizer::FileHandle;
 using bmpresizer::Outcome;
 
 // An open input, and whether it is the tool's to close.
 struct Input {
   FileHandle handle = bmpresizer::kNoFile;
   bool owned = false;
+  ~Input() {
+    if (owned) {
+      bmpresizer::close_file(handle);
+    }
+  }
 };
 
 Outcome open_input(const std::string& path, bmpresizer::WorkBuffer work, Input& input) {
   if (path != kStandardStream) {
-    input.owned = true;
-    return bmpresizer::open_input(native_path(path).c_str(), input.handle);
+    const Outcome opened = bmpresizer::open_input(native_path(path).c_str(), input.handle);
+    input.owned = opened.ok();
+    return opened;
   }
   // A redirected file is read as it is; a pipe cannot be read twice, so its
   // bytes go to a temporary file first.
-  input.handle = standard_input();
-  if (is_regular_file(input.handle)) {
+  input.handle = bmpresizer::standard_input();
+  if (bmpresizer::facts_of(input.handle).regular) {
     return Outcome{};
   }
   int error = 0;
-  if (!spool_to_temporary(input.handle, work, input.handle, error)) {
+  if (!bmpresizer::spool_to_temporary(input.handle, work, input.handle, error)) {
     return failed(Failure::read_failed, error);
   }
   input.owned = true;
   return Outcome{};
-}
-
-// Standard output, written straight through.
-Outcome enlarge_to_stdout(FileHandle input, std::int32_t factor,
-                          const bmpresizer::Progress* progress, bmpresizer::WorkBuffer work) {
-  const FileHandle output = standard_output();
-  if (is_regular_file(output) && same_open_file(input, output)) {
-    return failed(Failure::output_is_input);
-  }
-  return bmpresizer::resize_open_files(input, output, factor, progress, work);
-}
-
-// A pipe, terminal or device: written directly, as the library would.
-Outcome enlarge_to_device(const std::string& path, FileHandle input, std::int32_t factor,
-                          const bmpresizer::Progress* progress, bmpresizer::WorkBuffer work) {
-  FileHandle output = bmpresizer::kNoFile;
-  const Outcome opened = bmpresizer::open_output(native_path(path).c_str(), input, output);
-  if (!opened.ok()) {
-    return opened;
-  }
-  const Outcome outcome = bmpresizer::resize_open_files(input, output, factor, progress, work);
-  const Outcome closed = bmpresizer::close_file(output);
-  return outcome.ok() ? closed : outcome;
 }
 
 // Inputs from this size on are split between two threads: below it, the
@@ -89,13 +74,19 @@ struct SplitProgress {
   }
 };
 
-// Enlarges into the new, empty regular file `output`: in two halves on two
-// threads when `split` and the input is large, else in one go.
-Outcome enlarge_into_file(FileHandle input, FileHandle output, std::int32_t factor,
-                          const bmpresizer::Progress* progress, bmpresizer::WorkBuffer work,
-                          bool split) {
-  if (!split || size_of(input) < kSplitInputBytes) {
-    return bmpresizer::resize_open_files(input, output, factor, progress, work);
+// Enlarges into `output`: a large image going to a file in two halves on
+// two threads when `split` (while one reads and enlarges, the other
+// writes), each with half of `work`, else in one go.
+Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_position,
+                     std::int32_t factor, const bmpresizer::Progress* progress,
+                     bmpresizer::WorkBuffer work, bool split) {
+  bmpresizer::FileSink sink;
+  int error = 0;
+  if (!sink.attach(output, at_position, error)) {
+    return failed(Failure::write_failed, error);
+  }
+  if (!split || !sink.positional() || input.size() < kSplitInputBytes) {
+    return bmpresizer::resize(input, sink, factor, progress, work);
   }
   SplitProgress both;
   both.outer = progress;
@@ -109,45 +100,29 @@ Outcome enlarge_into_file(FileHandle input, FileHandle output, std::int32_t fact
   std::thread helper;
   try {
     helper = std::thread([&] {
-      second_half =
-          bmpresizer::resize_open_files(input, output, factor, &second, second_buffer, {1, 2});
+      second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2});
     });
   } catch (const std::system_error&) {
-    return bmpresizer::resize_open_files(input, output, factor, progress, work);
+    return bmpresizer::resize(input, sink, factor, progress, work);
   }
-  const Outcome first_half =
-      bmpresizer::resize_open_files(input, output, factor, &first, first_buffer, {0, 2});
+  const Outcome first_half = bmpresizer::resize(input, sink, factor, &first, first_buffer, {0, 2});
   helper.join();
-  return first_half.ok() ? second_half : first_half;
+  if (!first_half.ok() || !second_half.ok()) {
+    return first_half.ok() ? second_half : first_half;
+  }
+  return sink.finish(first_half.output_bytes, error) ? first_half
+                                                     : failed(Failure::write_failed, error);
 }
 
-// A regular or missing file: a temporary file beside the target, renamed over
-// it once complete and closed.
-Outcome enlarge_to_file(const OutputTarget& target, FileHandle input, std::int32_t factor,
-                        const bmpresizer::Progress* progress, bmpresizer::WorkBuffer work,
-                        bool split) {
-  if (target.kind == OutputTarget::regular && is_same_file(target.path, input)) {
+// Standard output, written straight through from its position.
+Outcome enlarge_to_stdout(bmpresizer::FileSource& input, FileHandle input_handle,
+                          std::int32_t factor, const bmpresizer::Progress* progress,
+                          bmpresizer::WorkBuffer work) {
+  const FileHandle output = bmpresizer::standard_output();
+  if (bmpresizer::same_file(bmpresizer::facts_of(input_handle), bmpresizer::facts_of(output))) {
     return failed(Failure::output_is_input);
   }
-  FileHandle output = bmpresizer::kNoFile;
-  std::string temporary;
-  int error = 0;
-  const std::uint32_t mode = target.kind == OutputTarget::regular ? target.mode : 0;
-  if (!create_temporary(target.path, mode, output, temporary, error)) {
-    return failed(Failure::output_open, error);
-  }
-  Outcome outcome = enlarge_into_file(input, output, factor, progress, work, split);
-  const Outcome closed = bmpresizer::close_file(output);
-  if (outcome.ok() && !closed.ok()) {
-    outcome = closed;
-  }
-  if (outcome.ok() && !replace_with(temporary, target.path, error)) {
-    outcome = failed(Failure::close_failed, error);
-  }
-  if (!outcome.ok()) {
-    remove_temporary(temporary);
-  }
-  return outcome;
+  return enlarge_into(input, output, true, factor, progress, work, false);
 }
 
 }  // namespace
@@ -162,22 +137,26 @@ Outcome enlarge_file(const std::string& input_path, const std::string& output_pa
   if (!opened.ok()) {
     return opened;
   }
-  Outcome outcome;
-  OutputTarget target;
-  int error = 0;
+  bmpresizer::FileSource source;
   if (output_path == kStandardStream) {
-    outcome = enlarge_to_stdout(input.handle, factor, progress, work);
-  } else if (!resolve_output(output_path, target, error)) {
-    outcome = failed(Failure::output_open, error);
-  } else if (target.kind == OutputTarget::other) {
-    outcome = enlarge_to_device(output_path, input.handle, factor, progress, work);
-  } else {
-    outcome = enlarge_to_file(target, input.handle, factor, progress, work, split);
+    const Outcome attached = source.attach(input.handle);
+    return attached.ok() ? enlarge_to_stdout(source, input.handle, factor, progress, work)
+                         : attached;
   }
-  if (input.owned) {
-    bmpresizer::close_file(input.handle);
+  bmpresizer::WholeOutput output;
+  Outcome outcome = output.open(native_path(output_path).c_str(), input.handle);
+  if (outcome.ok()) {
+    outcome = source.attach(input.handle);
   }
-  return outcome;
+  if (outcome.ok()) {
+    outcome = enlarge_into(source, output.handle(), false, factor, progress, work,
+                           split && !output.in_place());
+  }
+  if (!outcome.ok()) {
+    return outcome;  // the output goes with its object, unseen
+  }
+  const Outcome committed = output.commit();
+  return committed.ok() ? outcome : committed;
 }
 
 }  // namespace bmpresize

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform.h"
+#include "bmpresizer_files.h"
+#include "console.h"
 #include "report.h"
 
 namespace bmpresize {
@@ -13,6 +14,11 @@ constexpr double kRedrawSeconds = 0.1;
 constexpr int kWidestBar = 30;
 constexpr int kNarrowestBar = 10;
 const char kClearLine[] = "\r\033[K";
+// Whether a progress line is on the terminal, for the clean-up after an
+// interruption.
+std::atomic<bool> progress_line_shown{false};
+
+void set_progress_line_shown(bool shown) { progress_line_shown.store(shown); }
 
 std::string time_left(double seconds) {
   const long whole = static_cast<long>(seconds);
@@ -33,6 +39,15 @@ std::string bar_of(double done, int width) {
 }
 
 }  // namespace
+
+void clear_progress_line_if_shown() {
+  if (progress_line_shown.load()) {
+    const bmpresizer::ByteSpan clear{reinterpret_cast<const std::uint8_t*>(kClearLine),
+                                     sizeof kClearLine - 1};
+    int error = 0;
+    bmpresizer::write_all(bmpresizer::standard_error(), &clear, 1, error);
+  }
+}
 
 std::string render_progress(const ProgressFields& fields, int columns) {
   const double done = fields.done < 0 ? 0 : fields.done > 1 ? 1 : fields.done;

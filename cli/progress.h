@@ -21,6 +21,10 @@ struct ProgressFields {
   double seconds_left = -1;     // below 0: not shown
 };
 
+// Clears a progress line that is on the terminal, in one write: an
+// interruption's last words (async-signal-safe).
+void clear_progress_line_if_shown();
+
 // "[#########------]  31%  1.1 GiB / 3.4 GiB  2.1 GiB/s  0:01 left", no
 // longer than `columns` - 1 characters, so that a terminal never wraps it:
 // the bar shortens first, then the time left, the rate and the amount go.

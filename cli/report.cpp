@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include "platform.h"
+#include "console.h"
 
 #include <chrono>
 #include <cstdio>

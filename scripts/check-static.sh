@@ -20,5 +20,5 @@ clang-tidy -p "$build_dir" --quiet --extra-arg=-std=c++17 "${sources[@]}"
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --error-exitcode=1 --quiet \
-  --inline-suppr -I"$build_dir/include" -Isrc/resize -Isrc/resize/interface "${sources[@]}"
+  --inline-suppr -I"$build_dir/include" -Isrc/resize -Isrc/resize/core -Isrc/resize/files -Isrc/resize/interface -Icli "${sources[@]}"
 echo "static checks passed"

@@ -8,7 +8,7 @@
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
-#include "bmpresizer_core.h"
+#include "resize_files.h"
 
 namespace {
 

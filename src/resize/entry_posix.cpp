@@ -5,8 +5,6 @@
 // allocates nothing.
 #include <pthread.h>
 #include <signal.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,7 +12,7 @@
 #include <ctime>
 
 #include "bmpresizer.h"
-#include "bmpresizer_core.h"
+#include "resize_files.h"
 #include "wide_path.h"
 
 namespace {
@@ -64,27 +62,12 @@ void print_could_not_open(const char* path) {
   std::fflush(stdout);
   const char before[] = "Could not open ";
   const char after[] = ".\n";
-  iovec parts[] = {{const_cast<char*>(before), sizeof before - 1},
-                   {const_cast<char*>(path), std::strlen(path)},
-                   {const_cast<char*>(after), sizeof after - 1}};
-  int first = 0;
-  constexpr int kParts = 3;
-  while (first < kParts) {
-    ssize_t wrote = ::writev(STDOUT_FILENO, parts + first, kParts - first);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;
-    }
-    for (; first < kParts && static_cast<std::size_t>(wrote) >= parts[first].iov_len; ++first) {
-      wrote -= static_cast<ssize_t>(parts[first].iov_len);
-    }
-    if (first < kParts) {
-      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + wrote;
-      parts[first].iov_len -= static_cast<std::size_t>(wrote);
-    }
-  }
+  const bmpresizer::ByteSpan parts[] = {
+      {reinterpret_cast<const std::uint8_t*>(before), sizeof before - 1},
+      {reinterpret_cast<const std::uint8_t*>(path), std::strlen(path)},
+      {reinterpret_cast<const std::uint8_t*>(after), sizeof after - 1}};
+  int error = 0;
+  bmpresizer::write_all(bmpresizer::standard_output(), parts, 3, error);
 }
 
 }  // namespace

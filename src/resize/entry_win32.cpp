@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "bmpresizer.h"
-#include "bmpresizer_core.h"
+#include "resize_files.h"
 
 namespace {
 

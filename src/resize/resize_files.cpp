@@ -1,8 +1,6 @@
 // The library's handling of the two files around a resize: what is opened
 // in which order, what is emptied and what is closed first.
-#include "bmpresizer_core.h"
-#include "file_io.h"
-#include "resize.h"
+#include "resize_files.h"
 
 namespace bmpresizer {
 
@@ -20,14 +18,14 @@ Outcome resize_files(NativePath input_path, NativePath output_path, std::int32_t
     return opened_output;
   }
 
-  // The output is written at explicit offsets: its descriptor may briefly
-  // have been 0, 1 or 2 of a host that closed them, and anything printed
-  // there meanwhile went to its shared position.
-  OutputSink sink;
+  FileSink sink;
+  FileSource source;
   int error = 0;
-  Outcome outcome = positional_sink(output, sink, error)
-                        ? resize_into(input, sink, factor, progress, WorkBuffer{}, Part{})
-                        : failed(Failure::write_failed, error);
+  Outcome outcome = sink.attach(output, false, error) ? source.attach(input)
+                                                      : failed(Failure::write_failed, error);
+  if (outcome.ok()) {
+    outcome = resize(source, sink, factor, progress);
+  }
   if (outcome.wrote_nothing()) {
     // The emptied output stays behind.
     close_file(output);

@@ -19,8 +19,8 @@
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
-#include "bmpresizer_core.h"
 #include "file_call_faults.h"
+#include "resize_files.h"
 
 namespace {
 

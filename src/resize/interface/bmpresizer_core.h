@@ -1,7 +1,8 @@
 // The resize core as its callers see it: the library's exported frame, the
-// bmpresize tool, the fuzz target and the tests. It opens, checks and
-// enlarges files on the platform's own paths and handles, and says precisely
-// what happened; it prints nothing, keeps no state and allocates nothing.
+// bmpresize tool, the fuzz target and the tests. It reads an image from a
+// byte source and writes the enlargement to a byte sink, and says precisely
+// what happened; it knows nothing of paths, descriptors or handles, prints
+// nothing, keeps no state, allocates nothing and throws nothing.
 #ifndef BMPRESIZER_CORE_H
 #define BMPRESIZER_CORE_H
 
@@ -9,20 +10,6 @@
 #include <cstdint>
 
 namespace bmpresizer {
-
-#ifdef _WIN32
-// Paths as Windows keeps them (UTF-16); handles are HANDLEs held as the
-// integers the C runtime's _get_osfhandle gives (INVALID_HANDLE_VALUE is -1).
-using PathChar = wchar_t;
-using FileHandle = std::intptr_t;
-#else
-// Paths as the file system takes them (bytes, UTF-8 by convention).
-using PathChar = char;
-using FileHandle = int;
-#endif
-// A null-terminated path; null stands for one that cannot be used.
-using NativePath = const PathChar*;
-constexpr FileHandle kNoFile = -1;
 
 enum class Failure : std::uint8_t {
   none,
@@ -50,7 +37,7 @@ enum class Failure : std::uint8_t {
   width_too_large,   // want = enlarged width in pixels
   height_too_large,  // want = enlarged height in rows
   file_too_large,    // want = enlarged file size in bytes
-  // Input or output failed after both files were open (`error` set).
+  // Input or output failed after both were open (`error` set).
   read_failed,
   input_shrank,  // have = bytes read, want = bytes needed at that point
   write_failed,
@@ -99,7 +86,79 @@ inline Outcome failed(Failure failure, int error = 0, std::uint64_t have = 0,
 // The public result code (3, 4, 5, 6, 7 or 999) of an outcome.
 int result_code(const Outcome& outcome);
 
-// Called after each block of output reaches the file.
+// A run of bytes to be written.
+struct ByteSpan {
+  const std::uint8_t* data;
+  std::size_t size;
+};
+
+// Where an image is read from: a fixed number of bytes, read at any offset
+// and as often as needed.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // The number of bytes the source holds.
+  virtual std::uint64_t size() const = 0;
+  // Reads `size` bytes at `offset` into `buffer` and returns how many it
+  // read: all of them, or fewer when the source ends first (`error` 0) or
+  // fails (`error` set to the system's error number).
+  virtual std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) = 0;
+};
+
+// Where an enlargement is written.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Whether writes land at the offsets they name (a file, memory);
+  // otherwise they follow each other (a pipe), and the offsets only count.
+  virtual bool positional() const = 0;
+  // Writes all of `spans`, in order, at `offset` from the start of the
+  // output. False with `error` set when the output takes no more.
+  virtual bool write(const ByteSpan* spans, std::size_t count, std::uint64_t offset,
+                     int& error) = 0;
+  // A hint: `bytes` bytes are about to be written from `offset`.
+  virtual void reserve(std::uint64_t offset, std::uint64_t bytes) {
+    static_cast<void>(offset);
+    static_cast<void>(bytes);
+  }
+  // The output is complete at `length` bytes: whatever lies beyond goes.
+  virtual bool finish(std::uint64_t length, int& error) {
+    static_cast<void>(length);
+    static_cast<void>(error);
+    return true;
+  }
+};
+
+// An image held in the caller's memory.
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) override;
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+// An output into the caller's buffer of `capacity` bytes; a write beyond it
+// fails with ENOSPC. length() is the output's length once finished (before,
+// the end of the furthest write).
+class MemorySink final : public ByteSink {
+ public:
+  MemorySink(std::uint8_t* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+  bool positional() const override { return true; }
+  bool write(const ByteSpan* spans, std::size_t count, std::uint64_t offset, int& error) override;
+  bool finish(std::uint64_t length, int& error) override;
+  std::size_t length() const { return length_; }
+
+ private:
+  std::uint8_t* data_;
+  std::size_t capacity_;
+  std::size_t length_ = 0;
+};
+
+// Called after each block of output reaches the sink.
 struct Progress {
   void (*report)(void* context, std::uint64_t bytes_written, std::uint64_t bytes_total) = nullptr;
   void* context = nullptr;
@@ -112,63 +171,29 @@ struct WorkBuffer {
   std::size_t size = 0;
 };
 constexpr std::size_t kDefaultWorkBytes = std::size_t{62} * 1024;
-// Smaller caller buffers are not used: they would only add system calls.
+// Smaller caller buffers are not used: they would only add writes.
 constexpr std::size_t kMinWorkBytes = kDefaultWorkBytes;
 
 // One of `count` parts of an enlargement, by stored rows, for a caller that
-// writes one regular file with several threads at once.
+// writes one output with several threads at once.
 struct Part {
   std::uint32_t index = 0;
   std::uint32_t count = 1;
 };
 
-// Opens `path` for reading. Fails with input_is_directory for a folder and
-// input_open otherwise (`outcome.error` set). A pipe or device opens (without
-// waiting for a writer) and is refused by resize_open_files.
-Outcome open_input(NativePath path, FileHandle& handle);
-
-// Opens `path` for writing, creating it (through a dangling symbolic link,
-// its target) when missing, and empties a regular file. A named pipe
-// without a reader fails at once with output_no_reader. Refuses with
-// output_is_input, before anything is changed, when the path names the open
-// `input` itself; a file this call created is removed again when the open
-// fails after all.
-Outcome open_output(NativePath path, FileHandle input, FileHandle& handle);
-
-// Closes the file; fails with close_failed when the system reports an error
-// (for example a delayed write error). The handle is released either way.
-Outcome close_file(FileHandle handle);
-
-// Empties a regular file (best effort), through its handle or its path.
-void truncate_to_empty(FileHandle handle);
-void truncate_to_empty(NativePath path);
-
-// Enlarges the BMP in the open `input` by `factor` into the open `output`,
-// written in sequence from its current position (a pipe, or a file the caller
-// emptied). Checks the input's kind, headers and size first
-// (input_not_regular ... pixels_truncated), then the size of the
-// enlargement (factor_below_one ... file_too_large); nothing is written
-// unless both pass. Read and write errors end it with read_failed,
-// input_shrank or write_failed. Opens, closes and empties nothing. On
-// success `output_bytes` is the length of the output.
+// Enlarges the BMP that `input` holds by `factor` into `output`, from the
+// output's start. Checks the input's headers and size first (not_bmp ...
+// pixels_truncated), then the size of the enlargement (factor_below_one ...
+// file_too_large); nothing is written unless both pass. A read or write
+// error ends it with read_failed, input_shrank or write_failed. On success
+// the output is finished at the image's length and `output_bytes` is that
+// length.
 //
-// With `part` one of several, the call writes only its share of the rows, at
-// their place in `output` (explicit offsets: a regular file, new and empty),
-// part 0 the headers too; progress then counts this part's bytes.
-Outcome resize_open_files(FileHandle input, FileHandle output, std::int32_t factor,
-                          const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {});
-
-// Enlarges the BMP file `input` by `factor` into the file `output`, with the
-// library's handling of the files: the input is opened first, and if that
-// fails nothing else is touched; then the output (see open_output), which is
-// emptied; if that fails, the input is closed. A regular output is written
-// at explicit offsets and left exactly as long as the image, whatever else
-// was written through its descriptor. A refused input or
-// enlargement leaves the output empty and closes the output, then the input;
-// an I/O failure (a failing close included) empties the output as far as
-// possible; success closes the input, then the output.
-Outcome resize_files(NativePath input, NativePath output, std::int32_t factor,
-                     const Progress* progress = nullptr);
+// With `part` one of several (a positional sink only), the call writes only
+// its share of the rows at their place, part 0 the headers too, and leaves
+// finishing the output to the caller; progress then counts this part's bytes.
+Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor,
+               const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {});
 
 }  // namespace bmpresizer
 

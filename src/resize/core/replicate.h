@@ -7,12 +7,11 @@
 
 #include "bmp_header.h"
 #include "bmpresizer_core.h"
-#include "file_io.h"
 
 namespace bmpresizer {
 
 // Writes `headers` (which may be empty), then the enlarged pixel rows of
-// `output_layout`, to `output`, reading the stored rows of `input_layout`
+// `output_layout`, to `output` from `offset` on, reading the stored rows of `input_layout`
 // from `input`, from its first_row_at onwards. Progress counts the bytes
 // this call writes. (The headers go out with the first rows: one write fewer, and
 // the ones that follow carry whole rows.) Every pixel is repeated
@@ -25,7 +24,7 @@ namespace bmpresizer {
 // enlargement fits the buffer is read once and written factor times; a longer
 // row is read again for each repetition, piece by piece. Fails with
 // read_failed, input_shrank or write_failed; `progress` may be null.
-Outcome replicate_rows(FileHandle input, OutputSink& output, ByteSpan headers,
+Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset, ByteSpan headers,
                        const InputLayout& input_layout, const OutputLayout& output_layout,
                        const Progress* progress, WorkBuffer work);
 

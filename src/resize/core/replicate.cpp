@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "expand.h"
-#include "file_io.h"
 
 namespace bmpresizer {
 namespace {
@@ -24,8 +23,9 @@ const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
 class SpanWriter {
  public:
   // Reports progress as the bytes this writer wrote, of `total`.
-  SpanWriter(OutputSink& output, const Progress* progress, std::uint64_t total)
-      : output_(output), progress_(progress), start_(output.offset), total_(total) {}
+  // Writes from `offset` on.
+  SpanWriter(ByteSink& output, std::uint64_t offset, const Progress* progress, std::uint64_t total)
+      : output_(output), progress_(progress), start_(offset), offset_(offset), total_(total) {}
 
   bool add(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -50,12 +50,15 @@ class SpanWriter {
     if (count_ == 0) {
       return true;
     }
-    if (!write_spans(output_, spans_, count_, error_)) {
+    if (!output_.write(spans_, count_, offset_, error_)) {
       return false;
+    }
+    for (std::size_t i = 0; i < count_; ++i) {
+      offset_ += spans_[i].size;
     }
     count_ = 0;
     if (progress_ != nullptr && progress_->report != nullptr) {
-      progress_->report(progress_->context, output_.offset - start_, total_);
+      progress_->report(progress_->context, offset_ - start_, total_);
     }
     return true;
   }
@@ -63,9 +66,10 @@ class SpanWriter {
   int error() const { return error_; }
 
  private:
-  OutputSink& output_;
+  ByteSink& output_;
   const Progress* progress_;
   std::uint64_t start_;
+  std::uint64_t offset_;
   std::uint64_t total_;
   ByteSpan spans_[kMaxSpans] = {};
   std::size_t count_ = 0;
@@ -74,11 +78,11 @@ class SpanWriter {
 
 // Reads `size` bytes at `offset`, mapping a short read to input_shrank: the
 // size was checked against the file before, so the file changed meanwhile.
-Outcome read_exactly(FileHandle input, std::uint64_t offset, std::uint8_t* buffer,
+Outcome read_exactly(ByteSource& input, std::uint64_t offset, std::uint8_t* buffer,
                      std::size_t size) {
-  std::size_t got = 0;
   int error = 0;
-  if (read_at(input, offset, buffer, size, got, error)) {
+  const std::size_t got = input.read_at(offset, buffer, size, error);
+  if (got == size) {
     return Outcome{};
   }
   if (error != 0) {
@@ -94,7 +98,7 @@ Outcome write_failure(const SpanWriter& writer) {
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
 // one read, enlarge them within the buffer and write each enlarged row
 // factor times.
-Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayout& in,
+Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                           const OutputLayout& out, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
   const std::size_t pixel_bytes = row_bytes - out.pad_bytes;
@@ -150,7 +154,7 @@ Outcome replicate_batched(FileHandle input, SpanWriter& writer, const InputLayou
 // into the buffer and handed to the writer. When even one enlarged pixel
 // exceeds the buffer, the buffer holds as many copies of the pixel as fit and
 // its run is written from there in several spans.
-Outcome write_piece(FileHandle input, SpanWriter& writer, std::uint64_t offset,
+Outcome write_piece(ByteSource& input, SpanWriter& writer, std::uint64_t offset,
                     std::uint32_t pixels, std::uint32_t factor, WorkBuffer work) {
   const std::size_t run_bytes = kBytesPerPixel * factor;  // one pixel, enlarged
   if (run_bytes <= work.size) {
@@ -180,7 +184,7 @@ Outcome write_piece(FileHandle input, SpanWriter& writer, std::uint64_t offset,
 
 // Rows whose enlargement does not fit the buffer: for each repetition, read
 // the stored row again piece by piece, enlarge each piece and write it.
-Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLayout& in,
+Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                             const OutputLayout& out, WorkBuffer work) {
   const std::size_t run_bytes = kBytesPerPixel * out.factor;
   const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
@@ -211,12 +215,12 @@ Outcome replicate_long_rows(FileHandle input, SpanWriter& writer, const InputLay
 
 }  // namespace
 
-Outcome replicate_rows(FileHandle input, OutputSink& output, ByteSpan headers,
+Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset, ByteSpan headers,
                        const InputLayout& input_layout, const OutputLayout& output_layout,
                        const Progress* progress, WorkBuffer work) {
   const std::uint64_t total = headers.size + std::uint64_t{input_layout.rows} *
                                                  output_layout.factor * output_layout.row_bytes;
-  SpanWriter writer(output, progress, total);
+  SpanWriter writer(output, offset, progress, total);
   if (!writer.add(headers.data, headers.size)) {
     return write_failure(writer);
   }

@@ -1,0 +1,49 @@
+// What the tool needs of the operating system beyond the file layer: a sane
+// process to start from, its arguments, and the terminal it talks to. Paths
+// and text are UTF-8 on every platform.
+#ifndef BMPRESIZE_CONSOLE_H
+#define BMPRESIZE_CONSOLE_H
+
+#include <string>
+#include <vector>
+
+#include "bmpresizer_files.h"
+
+namespace bmpresize {
+
+using NativeString = std::basic_string<bmpresizer::PathChar>;
+
+// The characters that end a folder's name in a path.
+extern const char kPathSeparators[];
+
+// Makes the process safe to work in before anything else happens: standard
+// input, output and error are open (on the null device if the caller closed
+// them, so that no file the tool opens takes their numbers), a reader that
+// goes away makes writes fail instead of killing the tool, and on Windows
+// the console shows UTF-8.
+void prepare_process();
+
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> utf8_arguments(int argc, const bmpresizer::PathChar* const* argv);
+
+// `path` as the file layer opens it.
+NativeString native_path(const std::string& path);
+
+// The system's text for an error number of the file layer's outcomes.
+std::string error_text(int error);
+
+// Writes UTF-8 `text` to standard error in one piece (a console shows it as
+// Unicode).
+void print_error(const std::string& text);
+
+// Writes UTF-8 `text` to standard output.
+void print_output(const std::string& text);
+
+// Whether standard error is a terminal, and its width in columns (80 when it
+// cannot be told).
+bool stderr_is_terminal();
+int terminal_columns();
+
+}  // namespace bmpresize
+
+#endif

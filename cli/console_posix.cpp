@@ -1,0 +1,56 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "console.h"
+
+namespace bmpresize {
+
+const char kPathSeparators[] = "/";
+
+void prepare_process() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0) {
+      // open() takes the lowest free number, which is this one.
+      ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> utf8_arguments(int argc, const char* const* argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+NativeString native_path(const std::string& path) { return path; }
+
+std::string error_text(int error) { return std::strerror(error); }
+
+namespace {
+
+void print_to(bmpresizer::FileHandle handle, const std::string& text) {
+  const bmpresizer::ByteSpan span{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+  int error = 0;
+  bmpresizer::write_all(handle, &span, 1, error);
+}
+
+}  // namespace
+
+void print_error(const std::string& text) { print_to(bmpresizer::standard_error(), text); }
+
+void print_output(const std::string& text) { print_to(bmpresizer::standard_output(), text); }
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+int terminal_columns() {
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+  return 80;
+}
+
+}  // namespace bmpresize

@@ -1,0 +1,112 @@
+// The tool's console on Windows: wide-character arguments, UTF-8 inside
+// the tool, Unicode on the console.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "console.h"
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+namespace bmpresize {
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) {
+    return std::wstring();
+  }
+  const int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), units);
+  return text;
+}
+
+std::string utf8(const wchar_t* text, int units) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, units, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+// Text to a standard handle: as Unicode on a console, as UTF-8 bytes
+// elsewhere (a file or a pipe).
+void print_to(DWORD which, const std::string& text) {
+  const HANDLE handle = GetStdHandle(which);
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    DWORD done = 0;
+    const std::wstring units = wide(text);
+    WriteConsoleW(handle, units.data(), static_cast<DWORD>(units.size()), &done, nullptr);
+    return;
+  }
+  const bmpresizer::ByteSpan span{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+  int error = 0;
+  bmpresizer::write_all(reinterpret_cast<bmpresizer::FileHandle>(handle), &span, 1, error);
+}
+
+}  // namespace
+
+const char kPathSeparators[] = "/\\";
+
+void prepare_process() {
+  const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (DWORD which : streams) {
+    const HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+      SetStdHandle(which, CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+    }
+  }
+  // The progress line redraws itself with the terminal's escape sequences.
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(error, &mode)) {
+    SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+}
+
+std::vector<std::string> utf8_arguments(int argc, const wchar_t* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    args.push_back(utf8(argv[i], -1).c_str());
+  }
+  return args;
+}
+
+NativeString native_path(const std::string& path) { return wide(path); }
+
+std::string error_text(int error) {
+  wchar_t* text = nullptr;
+  const DWORD units = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = units > 0 ? utf8(text, static_cast<int>(units)) : std::string();
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "error " + std::to_string(error) : message;
+}
+
+void print_error(const std::string& text) { print_to(STD_ERROR_HANDLE, text); }
+
+void print_output(const std::string& text) { print_to(STD_OUTPUT_HANDLE, text); }
+
+bool stderr_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+int terminal_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    return info.srWindow.Right - info.srWindow.Left + 1;
+  }
+  return 80;
+}
+
+}  // namespace bmpresize

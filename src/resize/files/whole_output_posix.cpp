@@ -1,0 +1,466 @@
+// The tool's half of the POSIX file layer: outputs that appear whole or not
+// at all, a piped input spooled to a file, and the clean-up after an
+// interruption. The library never calls these.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "posix_files.h"
+
+namespace bmpresizer {
+namespace {
+
+constexpr int kOutputFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+// The longest name a folder entry may have on the file systems in use.
+constexpr std::size_t kMaxNameBytes = NAME_MAX;
+const char kTemporaryMark[] = ".bmpresize-";
+
+// ---- Names of unfinished outputs ---------------------------------------
+// An interruption removes them. One slot per thread that names outputs (-j
+// is capped at 1024); the path lives in the slot itself, so that the handler
+// reads no memory that a thread might free meanwhile, and slots never
+// touched cost no memory.
+
+enum SlotState : int { kFree, kBusy, kNamed };
+struct UnfinishedName {
+  std::atomic<int> state{kFree};
+  char path[kMaxPathUnits];
+};
+constexpr std::size_t kSlots = 1024;
+UnfinishedName unfinished[kSlots];
+std::atomic<std::size_t> slots_taken{0};
+thread_local UnfinishedName* my_slot = nullptr;
+std::atomic<bool> ending{false};
+std::atomic<void (*)()> last_words_to_say{nullptr};
+
+const int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t termination_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kTerminationSignals) {
+    sigaddset(&set, signal_number);
+  }
+  return set;
+}
+
+// A change to this thread's unfinished name (making it, renaming it,
+// removing it) that an interruption sees before or after, never halfway:
+// the termination signals are blocked in this thread meanwhile, and the
+// slot says busy, so that a handler running on another thread waits for the
+// step to end. Once the process is ending, a step makes no name: it waits
+// for the end instead (and fails after a while, should the end not come).
+class NameStep {
+ public:
+  NameStep() {
+    const sigset_t set = termination_signals();
+    blocked_ = pthread_sigmask(SIG_BLOCK, &set, &saved_) == 0;
+    if (my_slot == nullptr) {
+      const std::size_t slot = slots_taken.fetch_add(1);
+      my_slot = slot < kSlots ? &unfinished[slot] : nullptr;
+    }
+    if (my_slot != nullptr) {
+      my_slot->state.store(kBusy);
+    }
+  }
+  ~NameStep() {
+    if (my_slot != nullptr && my_slot->state.load() == kBusy) {
+      my_slot->state.store(kFree);
+    }
+    if (blocked_) {
+      pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+    }
+  }
+  NameStep(const NameStep&) = delete;
+  NameStep& operator=(const NameStep&) = delete;
+
+  // False once the process is ending, after waiting for it to end.
+  bool may_name() const {
+    if (!ending.load()) {
+      return true;
+    }
+    for (int wait = 0; wait < 500; ++wait) {
+      const timespec tick{0, 10 * 1000 * 1000};
+      nanosleep(&tick, nullptr);
+    }
+    return false;
+  }
+  // The name the step is about to make, before it exists.
+  // (A thread beyond the slots gets no clean-up.)
+  void about_to_name(const char* path) const {
+    if (my_slot != nullptr) {
+      std::memcpy(my_slot->path, path, std::strlen(path) + 1);
+    }
+  }
+  // Ends the step with the name made (true) or gone (false).
+  void named(bool exists) const {
+    if (my_slot != nullptr) {
+      my_slot->state.store(exists ? kNamed : kFree);
+    }
+  }
+
+ private:
+  sigset_t saved_{};
+  bool blocked_ = false;
+};
+
+extern "C" void on_interruption(int signal_number) {
+  ending.store(true);
+  const std::size_t taken = slots_taken.load();
+  for (std::size_t i = 0; i < taken && i < kSlots; ++i) {
+    // A busy slot belongs to a thread with these signals blocked, in the
+    // middle of a few system calls: it ends its step soon.
+    while (unfinished[i].state.load() == kBusy) {
+      sched_yield();
+    }
+    if (unfinished[i].state.load() == kNamed) {
+      ::unlink(unfinished[i].path);
+    }
+  }
+  if (void (*last_words)() = last_words_to_say.load()) {
+    last_words();
+  }
+  // Ends the process as the signal would have, once the handler returns and
+  // the signal is unblocked: the shell sees 128 + the signal's number.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+// Whether new files can be made without a name and named later: O_TMPFILE,
+// linked in through /proc/self/fd (AT_EMPTY_PATH would need a privilege).
+bool can_make_unnamed_files() {
+#if defined(__linux__) && defined(O_TMPFILE)
+  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
+  return proc_mounted;
+#else
+  return false;
+#endif
+}
+
+bool link_unnamed(int fd, const char* name, int& error) {
+  char proc_path[64];
+  std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, proc_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
+    error = errno;
+    return false;
+  }
+  return true;
+}
+
+// The folder of `path` ("." for a bare name), into `folder`.
+void folder_of(const char* path, char (&folder)[kMaxPathUnits]) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::memcpy(folder, ".", 2);
+    return;
+  }
+  const std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+  std::memcpy(folder, path, length);
+  folder[length] = '\0';
+}
+
+// A fresh temporary name beside `target`: .NAME.bmpresize-UNIQUE, with NAME
+// shortened (at a character's start) so that the whole fits a folder entry.
+bool temporary_name(const char* target, char (&name)[kMaxPathUnits], int& error) {
+  static std::atomic<unsigned> counter{0};
+  char unique[64];
+  std::snprintf(
+      unique, sizeof unique, "%s%ld-%x-%lx", kTemporaryMark, static_cast<long>(::getpid()),
+      counter.fetch_add(1),
+      static_cast<unsigned long>(std::clock()) ^ static_cast<unsigned long>(time(nullptr)));
+  const char* slash = std::strrchr(target, '/');
+  const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+  const char* base = target + folder;
+  std::size_t base_bytes = std::strlen(base);
+  const std::size_t room = kMaxNameBytes - 1 - std::strlen(unique);
+  if (base_bytes > room) {
+    base_bytes = room;
+    while (base_bytes > 0 && (static_cast<unsigned char>(base[base_bytes]) & 0xC0) == 0x80) {
+      --base_bytes;
+    }
+  }
+  if (folder + 1 + base_bytes + std::strlen(unique) >= sizeof name) {
+    error = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(name, target, folder);
+  name[folder] = '.';
+  std::memcpy(name + folder + 1, base, base_bytes);
+  std::strcpy(name + folder + 1 + base_bytes, unique);
+  return true;
+}
+
+// Makes `make(name)` true for a fresh temporary name beside `target`, as
+// this thread's unfinished name: `make` creates or links the file there and
+// fails with EEXIST when the name is taken.
+template <typename Make>
+bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error, Make make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (!temporary_name(target, name, error)) {
+      return false;
+    }
+    const NameStep step;
+    if (!step.may_name()) {
+      error = EINTR;
+      return false;
+    }
+    step.about_to_name(name);
+    const bool made = make(name, error);
+    step.named(made);
+    if (made || error != EEXIST) {
+      return made;
+    }
+  }
+  return false;
+}
+
+void remove_named(const char* name) {
+  const NameStep step;
+  ::unlink(name);
+}
+
+}  // namespace
+
+WholeOutput::~WholeOutput() { discard(); }
+
+Outcome WholeOutput::open(NativePath path, FileHandle input) {
+  discard();
+  if (path == nullptr) {
+    return failed(Failure::output_path_invalid);
+  }
+  if (path[0] == '\0') {
+    return failed(Failure::output_open, ENOENT);
+  }
+  // The kernel follows the links, and says whether this user may write the
+  // file there: a read-only output is refused before any work.
+  const int fd = above_stdio(::open(path, kOutputFlags));
+  int error = errno;
+  if (fd < 0 && error == ENOENT) {
+    return follow_links(path, target_, error) ? create_beside_target(false)
+                                              : failed(Failure::output_open, error);
+  }
+  if (fd < 0) {
+    return failed(error == ENXIO ? Failure::output_no_reader : Failure::output_open, error);
+  }
+  const FileFacts opened = facts_of(fd);
+  if (opened.error != 0 || same_file(opened, facts_of(input))) {
+    ::close(fd);
+    return opened.error != 0 ? failed(Failure::output_open, opened.error)
+                             : failed(Failure::output_is_input);
+  }
+  // A pipe, terminal or device, or a name whose last link leads elsewhere
+  // than to the file opened (/dev/fd/N of a deleted file): written in place.
+  if (!opened.regular || !follow_links(path, target_, error) ||
+      !same_file(facts_of(static_cast<NativePath>(target_)), opened)) {
+    if (!opened.regular) {
+      make_blocking(fd);
+    } else if (opened.size != 0 && ::ftruncate(fd, 0) != 0) {
+      error = errno;
+      ::close(fd);
+      return failed(Failure::output_open, error);
+    }
+    handle_ = fd;
+    mode_ = Mode::in_place;
+    return Outcome{};
+  }
+  struct stat old {};
+  const bool described = ::fstat(fd, &old) == 0;
+  error = errno;
+  ::close(fd);
+  if (!described) {
+    return failed(Failure::output_open, error);
+  }
+  old_mode_ = old.st_mode & 07777;
+  old_owner_ = old.st_uid;
+  old_group_ = old.st_gid;
+  return create_beside_target(true);
+}
+
+Outcome WholeOutput::create_beside_target(bool replacing) {
+  replacing_ = replacing;
+  int fd = -1;
+  int error = 0;
+  if (can_make_unnamed_files()) {
+#if defined(__linux__) && defined(O_TMPFILE)
+    char folder[kMaxPathUnits];
+    folder_of(target_, folder);
+    // 0666 under the umask: the mode a new output gets.
+    fd = above_stdio(::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    error = errno;
+    // EISDIR, EOPNOTSUPP: a file system without unnamed files.
+    if (fd < 0 && error != EISDIR && error != EOPNOTSUPP && error != EINVAL) {
+      return failed(Failure::output_open, error);
+    }
+    mode_ = fd >= 0 ? Mode::unnamed : Mode::closed;
+#endif
+  }
+  if (fd < 0) {
+    const bool named = name_temporary(target_, temporary_, error, [&](const char* name, int& why) {
+      fd = above_stdio(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+      why = errno;
+      return fd >= 0;
+    });
+    if (!named) {
+      return failed(Failure::output_open, error);
+    }
+    mode_ = Mode::named;
+  }
+  handle_ = fd;
+  if (!replacing) {
+    return Outcome{};
+  }
+  // The replaced file's owner and group where the system lets us give them,
+  // then its mode; without its owner, no set-user-ID or set-group-ID bit.
+  struct stat made {};
+  const bool owner_kept =
+      ::fchown(fd, old_owner_, old_group_) == 0 ||
+      (::fstat(fd, &made) == 0 && made.st_uid == old_owner_ && made.st_gid == old_group_);
+  const mode_t mode =
+      owner_kept ? old_mode_ : (old_mode_ & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+  if (::fchmod(fd, mode) != 0) {
+    error = errno;
+    discard();
+    return failed(Failure::output_open, error);
+  }
+  return Outcome{};
+}
+
+Outcome WholeOutput::commit() {
+  if (mode_ == Mode::closed) {
+    return failed(Failure::close_failed, EBADF);
+  }
+  if (mode_ == Mode::in_place) {
+    mode_ = Mode::closed;
+    const Outcome closed = close_file(handle_);
+    handle_ = kNoFile;
+    return closed;
+  }
+  if (mode_ == Mode::unnamed && !replacing_) {
+    // A new output is linked in under its own name in one step, unless a
+    // file of that name appeared meanwhile, which it then replaces.
+    int error = 0;
+    if (link_unnamed(handle_, target_, error)) {
+      mode_ = Mode::closed;
+      const Outcome closed = close_file(handle_);
+      handle_ = kNoFile;
+      if (!closed.ok()) {
+        ::unlink(target_);
+      }
+      return closed;
+    }
+    if (error != EEXIST) {
+      discard();
+      return failed(Failure::close_failed, error);
+    }
+  }
+  return name_and_replace();
+}
+
+// The output under a temporary name beside the target, closed, then renamed
+// over it.
+Outcome WholeOutput::name_and_replace() {
+  int error = 0;
+  const int fd = handle_;
+  if (mode_ == Mode::unnamed &&
+      !name_temporary(target_, temporary_, error,
+                      [fd](const char* name, int& why) { return link_unnamed(fd, name, why); })) {
+    discard();
+    return failed(Failure::close_failed, error);
+  }
+  mode_ = Mode::named;
+  const Outcome closed = close_file(handle_);
+  handle_ = kNoFile;
+  if (!closed.ok()) {
+    discard();
+    return closed;
+  }
+  {
+    const NameStep step;
+    const bool may_name = step.may_name();
+    const bool renamed = may_name && ::rename(temporary_, target_) == 0;
+    error = may_name ? errno : EINTR;
+    step.named(!renamed);
+    if (renamed) {
+      mode_ = Mode::closed;
+      return Outcome{};
+    }
+  }
+  discard();
+  return failed(Failure::close_failed, error);
+}
+
+void WholeOutput::discard() {
+  if (handle_ != kNoFile) {
+    ::close(handle_);
+    handle_ = kNoFile;
+  }
+  if (mode_ == Mode::named) {
+    remove_named(temporary_);
+  }
+  mode_ = Mode::closed;
+}
+
+bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, int& error) {
+  error = 0;
+  const char* folder = std::getenv("TMPDIR");
+  const char* dir = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  // An unnamed file where the file system can make one; else a named one,
+  // unlinked at once.
+  int fd = -1;
+#if defined(__linux__) && defined(O_TMPFILE)
+  fd = above_stdio(::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+#endif
+  if (fd < 0) {
+    char name[kMaxPathUnits];
+    if (std::snprintf(name, sizeof name, "%s/bmpresize-stdin-XXXXXX", dir) >=
+        static_cast<int>(sizeof name)) {
+      error = ENAMETOOLONG;
+      return false;
+    }
+    fd = above_stdio(::mkostemp(name, O_CLOEXEC));
+    if (fd >= 0) {
+      ::unlink(name);
+    }
+  }
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  for (std::uint64_t at = 0;;) {
+    const std::size_t got = read_fully(from, false, 0, buffer.data, buffer.size, error);
+    const ByteSpan span{buffer.data, got};
+    if (error != 0 || !write_fully(fd, true, at, &span, 1, error)) {
+      ::close(fd);
+      return false;
+    }
+    at += got;
+    if (got < buffer.size) {
+      copy = fd;
+      return true;
+    }
+  }
+}
+
+void clean_up_on_interruption(void (*last_words)()) {
+  last_words_to_say.store(last_words);
+  for (int signal_number : kTerminationSignals) {
+    struct sigaction action {};
+    action.sa_handler = on_interruption;
+    action.sa_mask = termination_signals();
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+}  // namespace bmpresizer

@@ -1,0 +1,184 @@
+// The file layer: everything the library's frame and the bmpresize tool do
+// with files, on the platform's own paths and handles (POSIX descriptors or
+// Windows HANDLEs). Interrupted and short transfers are handled here, once
+// for reading and once for writing; nothing here allocates memory or throws.
+// Failures say which system call failed through `error` (errno, or
+// GetLastError on Windows).
+#ifndef BMPRESIZER_FILES_H
+#define BMPRESIZER_FILES_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bmpresizer_core.h"
+
+namespace bmpresizer {
+
+#ifdef _WIN32
+// Paths as Windows keeps them (UTF-16); handles are HANDLEs held as integers
+// (INVALID_HANDLE_VALUE is -1).
+using PathChar = wchar_t;
+using FileHandle = std::intptr_t;
+constexpr std::size_t kMaxPathUnits = 4096;
+#else
+// Paths as the file system takes them (bytes, UTF-8 by convention).
+using PathChar = char;
+using FileHandle = int;
+constexpr std::size_t kMaxPathUnits = 4096;  // PATH_MAX on Linux
+#endif
+// A null-terminated path; null stands for one that cannot be used.
+using NativePath = const PathChar*;
+constexpr FileHandle kNoFile = -1;
+
+// ---- Streams over open files --------------------------------------------
+
+// An open regular file read as a byte source.
+class FileSource final : public ByteSource {
+ public:
+  // Reads `handle` from now on. Fails with input_not_regular for a pipe,
+  // device or socket (nothing can be read twice there), and with
+  // read_failed when the system cannot describe the file.
+  Outcome attach(FileHandle handle);
+  std::uint64_t size() const override { return size_; }
+  std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) override;
+
+ private:
+  FileHandle handle_ = kNoFile;
+  std::uint64_t size_ = 0;
+};
+
+// An open file written as a byte sink.
+class FileSink final : public ByteSink {
+ public:
+  // Writes `handle` from now on: a regular file at explicit offsets from its
+  // start (unless `at_position`: then, like a pipe, at the handle's own
+  // position, as a file a shell opened for the caller), anything else in
+  // sequence. False with `error` set when the system cannot describe it.
+  bool attach(FileHandle handle, bool at_position, int& error);
+  bool positional() const override { return positional_; }
+  bool write(const ByteSpan* spans, std::size_t count, std::uint64_t offset, int& error) override;
+  // Allocates the disk space ahead, without changing the file's length:
+  // one allocation instead of one per block makes the writes markedly
+  // faster. Best effort.
+  void reserve(std::uint64_t offset, std::uint64_t bytes) override;
+  // A positionally written file is cut to `length` bytes and its position
+  // left after them, as sequential writes leave it.
+  bool finish(std::uint64_t length, int& error) override;
+
+ private:
+  FileHandle handle_ = kNoFile;
+  bool positional_ = false;
+};
+
+// Writes all `count` spans at the handle's position (a console line).
+bool write_all(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error);
+
+// ---- Opening and closing, the library's way ------------------------------
+
+// Opens `path` for reading. Fails with input_is_directory for a folder and
+// input_open otherwise (`outcome.error` set). A pipe or device opens without
+// waiting for a writer.
+Outcome open_input(NativePath path, FileHandle& handle);
+
+// Opens `path` for writing, creating it (through a dangling symbolic link,
+// its target) when missing, and empties a regular file. A named pipe
+// without a reader fails at once with output_no_reader. Refuses with
+// output_is_input, before anything is changed, when the path names the open
+// `input` itself; a file this call created is removed again when the open
+// fails after all.
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle);
+
+// Closes the file; fails with close_failed when the system reports an error
+// (a delayed write error, say). The handle is released either way.
+Outcome close_file(FileHandle handle);
+
+// Empties a regular file (best effort), through its handle or its path.
+void truncate_to_empty(FileHandle handle);
+void truncate_to_empty(NativePath path);
+
+// ---- What paths and handles name -----------------------------------------
+
+struct FileFacts {
+  int error = 0;  // why the file could not be looked at (it may not exist)
+  bool regular = false;
+  bool directory = false;
+  std::uint64_t size = 0;  // of a regular file
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+};
+
+// What `path` names (after its symbolic links) or `handle` is.
+FileFacts facts_of(NativePath path);
+FileFacts facts_of(FileHandle handle);
+
+// Whether two looked-at files are one (two names, or a name and a handle).
+bool same_file(const FileFacts& a, const FileFacts& b);
+
+FileHandle standard_input();
+FileHandle standard_output();
+FileHandle standard_error();
+
+// ---- The tool's outputs: whole or not at all ------------------------------
+
+// An output that appears complete or not at all. A regular or missing file
+// is written as a new file beside it (beside a symbolic link's target),
+// which takes its place in one step on commit: a new output gets the mode a
+// new file gets, a replaced one keeps its mode and, where the system lets
+// it, its owner. Where the system can, the new file has no name until then,
+// so that nothing is left behind even when the process is killed; a file
+// that must be named meanwhile is called .NAME.bmpresize-UNIQUE (shortened
+// to fit the folder's name limit). A pipe, terminal or device, or a name
+// that is no plain entry of a folder (/dev/fd/N), is written in place.
+class WholeOutput {
+ public:
+  WholeOutput() = default;
+  WholeOutput(const WholeOutput&) = delete;
+  WholeOutput& operator=(const WholeOutput&) = delete;
+  // Discards what was not committed.
+  ~WholeOutput();
+
+  // Opens the output `path` for an enlargement of the open `input`, after
+  // the checks a write to it would make: output_open when it may not be
+  // written (a read-only file, a folder), output_no_reader, output_is_input.
+  Outcome open(NativePath path, FileHandle input);
+  FileHandle handle() const { return handle_; }
+  // Written in place (a pipe, terminal or device): nothing to commit.
+  bool in_place() const { return mode_ == Mode::in_place; }
+  // Closes the output and puts it in place; close_failed when that fails,
+  // which leaves the path as it was.
+  Outcome commit();
+  // Closes and throws away an uncommitted output; the path is left as it
+  // was (except an output written in place).
+  void discard();
+
+ private:
+  enum class Mode : std::uint8_t { closed, in_place, unnamed, named };
+  Outcome create_beside_target(bool replacing);
+  Outcome name_and_replace();
+
+  FileHandle handle_ = kNoFile;
+  Mode mode_ = Mode::closed;
+  bool replacing_ = false;
+  PathChar target_[kMaxPathUnits] = {};     // the name the output takes
+  PathChar temporary_[kMaxPathUnits] = {};  // its name until then, if named
+#ifndef _WIN32
+  std::uint32_t old_mode_ = 0, old_owner_ = 0, old_group_ = 0;
+#endif
+};
+
+// Reads all of `from` (a pipe) into a new unnamed temporary file through
+// `buffer`, and opens that for reading; the file goes when it is closed.
+// False with `error` set on failure.
+bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, int& error);
+
+// From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break
+// or a closed console on Windows) removes the names of uncommitted outputs,
+// calls `last_words` (which must be async-signal-safe), and ends the process
+// as the signal would (130 for Ctrl-C). Correct whatever the threads are
+// doing: an output is never named after the clean-up, and none of its
+// names outlives it.
+void clean_up_on_interruption(void (*last_words)());
+
+}  // namespace bmpresizer
+
+#endif
