@@ -69,38 +69,20 @@ TEST_F(Tool, VerboseSaysWhatItDid) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
 
+// Wrong arguments (the parser's own tests have every kind): exit 2, the
+// line that says what is wrong and where to read more, and nothing written.
 TEST_F(Tool, UsageErrors) {
   const std::string in = dir_.file("in.bmp");
   const std::string out = dir_.file("out.bmp");
   const std::vector<std::vector<std::string>> cases = {
-      {},
-      {in, out},
-      {in, out, "2", "extra"},
-      {in, out, "2x"},
-      {in, out, "1.5"},
-      {in, out, "two"},
-      {in, out, ""},
-      {"-z", in, out, "2"},
-      {"-q", "-v", in, out, "2"},
-      {"-qv", in, out, "2"},
-      {"-vx", in, out, "2"},
-      // Beyond the library's int: never clamped to a factor that fits.
-      {in, out, "4294967298"},
-      {in, out, "2147483648"},
-      {in, out, "-99999999999999999999"},
-  };
+      {}, {in, out, "2x"}, {"-q", "-v", in, out, "2"}, {in, out, "4294967298"}};
   for (const auto& args : cases) {
     const ToolRun run = run_tool(dir_, args);
     EXPECT_EQ(run.status, 2) << args.size() << " arguments";
-    // One line that says what is wrong, and where to read more.
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_EQ(run.err.rfind("bmpresize: ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find("\nTry 'bmpresize --help' for more information.\n"), std::string::npos)
         << run.err;
-    if (args.size() == 3 && args[2].size() > 9) {
-      EXPECT_NE(run.err.find("factor " + args[2] + " is out of range"), std::string::npos)
-          << run.err;
-      EXPECT_NE(run.err.find("1 to 2147483647"), std::string::npos) << run.err;
-    }
   }
   EXPECT_FALSE(bmptest::file_exists(out));
 }

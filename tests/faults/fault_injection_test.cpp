@@ -1,6 +1,7 @@
-// Every file call of a successful resize, failed in turn: each failure must
-// end with the documented code, leave the output as the contract says and
-// leave no descriptor open. Also real faults: an input that shrinks or
+// Every file call of a successful resize, failed in turn, through the
+// library's frame and through the tool's outputs: each failure must end
+// with the documented code, leave the output as the contract says and leave
+// no descriptor open. Also real faults: an input that shrinks or
 // disappears during the call, and hostile headers that must be refused
 // before any pixel is read or written.
 #include <gtest/gtest.h>
@@ -9,16 +10,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <ostream>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "bmp_testing.h"
 #include "bmpresizer.h"
+#include "enlarge.h"
 #include "file_call_faults.h"
 #include "resize_files.h"
 
@@ -177,6 +180,81 @@ INSTANTIATE_TEST_SUITE_P(Runs, EveryCallFails,
                                            Scenario{"long rows, existing output", 7100, 2, 3, true},
                                            Scenario{"factor 1, top-down, existing output", 5, -4, 1,
                                                     true}));
+
+// The tool's outputs, with every file call of a successful run failed in
+// turn: whatever fails, an existing output is exactly as it was (a missing
+// one still missing), no file of the tool's is left in the folder and no
+// descriptor stays open; a run that succeeds anyway is exact.
+struct ToolScenario {
+  const char* name;
+  bool output_exists;
+  bool no_unnamed_files;  // every temporary file then has a name
+};
+
+void PrintTo(const ToolScenario& s, std::ostream* os) { *os << s.name; }
+
+class ToolOutputCallsFail : public ::testing::TestWithParam<ToolScenario> {};
+
+std::set<std::string> names_in(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_P(ToolOutputCallsFail, LeaveTheOutputAsItWas) {
+  const ToolScenario& s = GetParam();
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(300, 20, 97);
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  bmptest::write_file(in, input);
+  const Bytes old_output{'o', 'l', 'd'};
+  std::vector<std::uint8_t> work(std::size_t{1} << 20);
+  const auto run = [&](faults::Plan plan) {
+    std::remove(out.c_str());
+    if (s.output_exists) {
+      bmptest::write_file(out, old_output);
+    }
+    plan.no_unnamed_files = s.no_unnamed_files;
+    faults::arm(plan);
+    const bmpresizer::Outcome outcome =
+        bmpresize::enlarge_file(in, out, 2, nullptr, {work.data(), work.size()}, false);
+    return std::make_pair(outcome, faults::disarm());
+  };
+  const auto dry = run({});
+  ASSERT_TRUE(dry.first.ok());
+  for (std::size_t n = 1; n <= dry.second.size(); ++n) {
+    const int descriptors = faults::open_descriptors();
+    faults::Plan plan;
+    plan.fail_at = static_cast<int>(n);
+    plan.fail_errno = EIO;
+    const bmpresizer::Outcome outcome = run(plan).first;
+    const std::string where = std::string(s.name) + ": call " + std::to_string(n) + " (" +
+                              faults::name(dry.second[n - 1]) + ") failed";
+    EXPECT_EQ(faults::open_descriptors(), descriptors) << where;
+    std::set<std::string> names = {"in.bmp"};
+    if (s.output_exists || outcome.ok()) {
+      names.insert("out.bmp");
+    }
+    EXPECT_EQ(names_in(dir.path()), names) << where;
+    if (outcome.ok()) {
+      EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(out), 2), "") << where;
+    } else if (s.output_exists) {
+      EXPECT_EQ(bmptest::read_file(out), old_output) << where;
+    } else {
+      EXPECT_FALSE(bmptest::file_exists(out)) << where;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ToolOutputCallsFail,
+    ::testing::Values(ToolScenario{"new output", false, false},
+                      ToolScenario{"replaced output", true, false},
+                      ToolScenario{"new output, named temporary file", false, true},
+                      ToolScenario{"replaced output, named temporary file", true, true}));
 
 // A host that has closed its standard descriptors: the call's files get
 // those numbers, and what another thread prints meanwhile must not end up in

@@ -24,6 +24,10 @@ int __real_fallocate64(int fd, int mode, off64_t offset, off64_t length);
 int __real_close(int fd);
 int __real_truncate64(const char* path, off64_t length);
 int __real_unlink(const char* path);
+int __real_linkat(int from_dir, const char* from, int to_dir, const char* to, int flags);
+int __real_rename(const char* from, const char* to);
+int __real_fchmod(int fd, mode_t mode);
+int __real_fchown(int fd, uid_t owner, gid_t group);
 }
 
 namespace faults {
@@ -104,7 +108,10 @@ ssize_t gathered_write(Call call, const struct iovec* iov, int count, Write writ
   return write(cut, cut_spans(iov, count, bytes, cut));
 }
 
-namespace {}  // namespace
+bool refuses_unnamed_files() {
+  const std::lock_guard<std::mutex> lock(mutex);
+  return armed && plan.no_unnamed_files;
+}
 
 const char* name(Call call) {
   switch (call) {
@@ -132,6 +139,14 @@ const char* name(Call call) {
       return "truncate";
     case Call::unlink:
       return "unlink";
+    case Call::linkat:
+      return "linkat";
+    case Call::rename:
+      return "rename";
+    case Call::fchmod:
+      return "fchmod";
+    case Call::fchown:
+      return "fchown";
   }
   return "?";
 }
@@ -176,6 +191,10 @@ int __wrap_open64(const char* path, int flags, ...) {
     va_start(args, flags);
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
+  }
+  if ((flags & O_TMPFILE) == O_TMPFILE && faults::refuses_unnamed_files()) {
+    errno = EOPNOTSUPP;
+    return -1;
   }
   return should_fail(Call::open) ? -1 : __real_open64(path, flags, mode);
 }
@@ -248,5 +267,21 @@ int __wrap_truncate64(const char* path, off64_t length) {
 }
 
 int __wrap_unlink(const char* path) { return should_fail(Call::unlink) ? -1 : __real_unlink(path); }
+
+int __wrap_linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  return should_fail(Call::linkat) ? -1 : __real_linkat(from_dir, from, to_dir, to, flags);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  return should_fail(Call::rename) ? -1 : __real_rename(from, to);
+}
+
+int __wrap_fchmod(int fd, mode_t mode) {
+  return should_fail(Call::fchmod) ? -1 : __real_fchmod(fd, mode);
+}
+
+int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+  return should_fail(Call::fchown) ? -1 : __real_fchown(fd, owner, group);
+}
 
 }  // extern "C"

@@ -24,7 +24,11 @@ enum class Call {
   fallocate,
   close,
   truncate,
-  unlink
+  unlink,
+  linkat,
+  rename,
+  fchmod,
+  fchown
 };
 
 const char* name(Call call);
@@ -39,12 +43,17 @@ struct Plan {
   // 0 makes it fail with EINTR before moving any.
   int cut_at = 0;
   std::function<std::size_t(std::size_t asked)> cut_to;
+  // Opens of unnamed files (O_TMPFILE) fail as on a file system without them.
+  bool no_unnamed_files = false;
 };
 
 // Arms the wrappers with `plan` and clears the record.
 void arm(Plan plan);
 // Disarms them; returns the calls made while armed, in order.
 std::vector<Call> disarm();
+
+// Whether an armed plan refuses unnamed files.
+bool refuses_unnamed_files();
 
 // File descriptors open in this process.
 int open_descriptors();

@@ -1,0 +1,155 @@
+// The tool's parts that need no files: its command line and its progress
+// line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "progress.h"
+
+namespace {
+
+using bmpresize::Action;
+using Words = std::vector<std::string>;
+
+std::string joined(const Words& words) {
+  std::string text;
+  for (const std::string& word : words) {
+    text += " [" + word + "]";
+  }
+  return text;
+}
+
+// Each spelling of an accepted command line, and what it asks for.
+TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
+  const struct Case {
+    Words args;
+    Action action;
+    std::int32_t factor;
+    std::string input_or_dir;  // INPUT, or DIR of the FILE... form
+    std::size_t jobs;
+    bool quiet, verbose;
+  } cases[] = {
+      {{"in", "out", "3"}, Action::enlarge, 3, "in", 1, false, false},
+      {{"-v", "in", "out", "+3"}, Action::enlarge, 3, "in", 1, false, true},
+      {{"-", "-", "2"}, Action::enlarge, 2, "-", 1, false, false},
+      {{"in", "out", "-2"}, Action::enlarge, -2, "in", 1, false, false},  // the core refuses it
+      {{"--", "-q", "out", "2"}, Action::enlarge, 2, "-q", 1, false, false},
+      {{"-f", "2", "-o", "d", "a"}, Action::enlarge_batch, 2, "d", 1, false, false},
+      {{"-f2", "-od", "a"}, Action::enlarge_batch, 2, "d", 1, false, false},
+      {{"--factor", "2", "--output-dir", "d", "a"}, Action::enlarge_batch, 2, "d", 1, false, false},
+      {{"--factor=2", "--output-dir=d/", "a"}, Action::enlarge_batch, 2, "d/", 1, false, false},
+      {{"-o", "d", "a", "-f", "2"}, Action::enlarge_batch, 2, "d", 1, false, false},
+      {{"-qf2", "-o", "d", "a"}, Action::enlarge_batch, 2, "d", 1, true, false},
+      {{"-qj", "2", "-f2", "-od", "a"}, Action::enlarge_batch, 2, "d", 2, true, false},
+      {{"--jobs=8", "-f", "2", "-o", "d", "a"}, Action::enlarge_batch, 2, "d", 8, false, false},
+      {{"-j99999999999", "-f", "2", "-o", "d", "a"},
+       Action::enlarge_batch,
+       2,
+       "d",
+       1024,
+       false,
+       false},
+      {{"-vf", "-2", "-o", "d", "a"}, Action::enlarge_batch, -2, "d", 1, false, true},
+      {{"in", "--help"}, Action::help, 0, "", 1, false, false},
+      {{"-h"}, Action::help, 0, "", 1, false, false},
+      {{"--version", "x"}, Action::version, 0, "", 1, false, false},
+  };
+  for (const Case& c : cases) {
+    const bmpresize::Arguments args = bmpresize::parse_arguments(c.args);
+    ASSERT_EQ(args.action, c.action) << joined(c.args) << ": " << args.problem;
+    if (c.action == Action::help || c.action == Action::version) {
+      continue;
+    }
+    EXPECT_EQ(args.factor, c.factor) << joined(c.args);
+    EXPECT_EQ(c.action == Action::enlarge ? args.input : args.output_dir, c.input_or_dir)
+        << joined(c.args);
+    EXPECT_EQ(args.jobs, c.jobs) << joined(c.args);
+    EXPECT_EQ(args.quiet, c.quiet) << joined(c.args);
+    EXPECT_EQ(args.verbose, c.verbose) << joined(c.args);
+    if (c.action == Action::enlarge_batch) {
+      EXPECT_EQ(args.files, Words{"a"}) << joined(c.args);
+    } else {
+      EXPECT_EQ(args.output, c.args[c.args.size() - 2]) << joined(c.args);
+    }
+  }
+}
+
+// Wrong command lines, each with the one line that says what is wrong.
+TEST(ParseArguments, SaysWhatIsWrong) {
+  const struct Case {
+    Words args;
+    std::string problem;
+  } cases[] = {
+      {{}, "missing arguments"},
+      {{"in", "out"}, "missing arguments"},
+      {{"in", "out", "2", "extra"}, "too many arguments"},
+      {{"in", "out", "2x"}, "FACTOR must be a whole number, not \"2x\""},
+      {{"in", "out", "1.5"}, "FACTOR must be a whole number, not \"1.5\""},
+      {{"in", "out", ""}, "FACTOR must be a whole number, not \"\""},
+      {{"-z", "in", "out", "2"}, "unknown option -z"},
+      {{"--zoom", "in", "out", "2"}, "unknown option --zoom"},
+      {{"-q", "-v", "in", "out", "2"}, "-q and -v cannot be used together: choose one"},
+      {{"-vx", "in", "out", "2"}, "unknown option -x"},
+      // Beyond the library's int: never clamped to a factor that fits.
+      {{"in", "out", "2147483648"},
+       "factor 2147483648 is out of range: FACTOR is a whole number from 1 to 2147483647"},
+      {{"in", "out", "-99999999999999999999"},
+       "factor -99999999999999999999 is out of range: FACTOR is a whole number from 1 to "
+       "2147483647"},
+      {{"-o", "d", "a"}, "-f FACTOR is missing"},
+      {{"-f", "2", "a"}, "-o DIR is missing"},
+      {{"-f", "2", "-o", "d"}, "no FILE given"},
+      {{"-j", "0", "-f", "2", "-o", "d", "a"}, "-j needs a whole number of 1 or more, not \"0\""},
+      {{"-j", "-1", "-f", "2", "-o", "d", "a"}, "-j needs a whole number of 1 or more, not \"-1\""},
+      {{"-j", "1.5", "-f", "2", "-o", "d", "a"},
+       "-j needs a whole number of 1 or more, not \"1.5\""},
+      {{"-j", "2", "in", "out", "2"}, "-f FACTOR is missing"},  // -j selects the FILE... form
+      {{"-f", "", "-o", "d", "a"}, "FACTOR must be a whole number, not \"\""},
+      {{"-f", "2", "-o", "d", "a", "-j"}, "option -j needs a value"},
+      {{"-f", "2", "--output-dir"}, "option --output-dir needs a value"},
+      {{"-f", "2", "-o", "d", "-"},
+       "- (standard input or output) works only as INPUT or OUTPUT of \"bmpresize INPUT OUTPUT "
+       "FACTOR\", not as a FILE"},
+  };
+  for (const Case& c : cases) {
+    const bmpresize::Arguments args = bmpresize::parse_arguments(c.args);
+    EXPECT_EQ(args.action, Action::usage_error) << joined(c.args);
+    EXPECT_EQ(args.problem, c.problem) << joined(c.args);
+  }
+}
+
+// The progress line: whatever the terminal's width, never as wide as the
+// terminal (which would wrap it and leave a stale line at each redraw); the
+// bar shortens first, then the fields go, the least useful first.
+TEST(RenderProgress, FitsEveryWidthAndDropsFieldsInOrder) {
+  bmpresize::ProgressFields fields;
+  fields.done = 0.31;
+  fields.amount = "1.1 GiB / 3.4 GiB";
+  fields.bytes_per_second = 2.1 * 1024 * 1024 * 1024;
+  fields.seconds_left = 61;
+  const std::string fields_text = "  31%  1.1 GiB / 3.4 GiB  2.1 GiB/s  1:01 left";  // 46
+  const struct Case {
+    int columns;
+    std::string want;
+  } cases[] = {
+      {200, "[#########---------------------]" + fields_text},            // the widest bar, 30
+      {79, "[#########---------------------]" + fields_text},             // 78 characters
+      {78, "[########---------------------]" + fields_text},              // the bar shortens
+      {59, "[###-------]" + fields_text},                                 // down to 10
+      {58, "[######--------------]  31%  1.1 GiB / 3.4 GiB  2.1 GiB/s"},  // then "left" goes
+      {40, "[####---------]  31%  1.1 GiB / 3.4 GiB"},                    // then the rate
+      {29, "[######---------------]  31%"},                               // then the amount
+      {18, "[###-------]  31%"},
+      {17, "  31%"},  // no room for a bar of 10
+      {1, ""},
+  };
+  for (const Case& c : cases) {
+    const std::string line = bmpresize::render_progress(fields, c.columns);
+    EXPECT_EQ(line, c.want) << c.columns << " columns";
+    EXPECT_LT(line.size(), static_cast<std::size_t>(c.columns)) << c.columns << " columns";
+  }
+}
+
+}  // namespace
