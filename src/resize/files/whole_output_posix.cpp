@@ -2,8 +2,6 @@
 // at all, a piped input spooled to a file, and the clean-up after an
 // interruption. The library never calls these.
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <ctime>
 
 #include "posix_files.h"
+#include "unfinished_names.h"
 
 namespace bmpresizer {
 namespace {
@@ -26,108 +25,11 @@ constexpr int kOutputFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 constexpr std::size_t kMaxNameBytes = NAME_MAX;
 const char kTemporaryMark[] = ".bmpresize-";
 
-// ---- Names of unfinished outputs ---------------------------------------
-// An interruption removes them. One slot per thread that names outputs (-j
-// is capped at 1024); the path lives in the slot itself, so that the handler
-// reads no memory that a thread might free meanwhile, and slots never
-// touched cost no memory.
-
-enum SlotState : int { kFree, kBusy, kNamed };
-struct UnfinishedName {
-  std::atomic<int> state{kFree};
-  char path[kMaxPathUnits];
-};
-constexpr std::size_t kSlots = 1024;
-UnfinishedName unfinished[kSlots];
-std::atomic<std::size_t> slots_taken{0};
-thread_local UnfinishedName* my_slot = nullptr;
-std::atomic<bool> ending{false};
 std::atomic<void (*)()> last_words_to_say{nullptr};
-
 const int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-sigset_t termination_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal_number : kTerminationSignals) {
-    sigaddset(&set, signal_number);
-  }
-  return set;
-}
-
-// A change to this thread's unfinished name (making it, renaming it,
-// removing it) that an interruption sees before or after, never halfway:
-// the termination signals are blocked in this thread meanwhile, and the
-// slot says busy, so that a handler running on another thread waits for the
-// step to end. Once the process is ending, a step makes no name: it waits
-// for the end instead (and fails after a while, should the end not come).
-class NameStep {
- public:
-  NameStep() {
-    const sigset_t set = termination_signals();
-    blocked_ = pthread_sigmask(SIG_BLOCK, &set, &saved_) == 0;
-    if (my_slot == nullptr) {
-      const std::size_t slot = slots_taken.fetch_add(1);
-      my_slot = slot < kSlots ? &unfinished[slot] : nullptr;
-    }
-    if (my_slot != nullptr) {
-      my_slot->state.store(kBusy);
-    }
-  }
-  ~NameStep() {
-    if (my_slot != nullptr && my_slot->state.load() == kBusy) {
-      my_slot->state.store(kFree);
-    }
-    if (blocked_) {
-      pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-    }
-  }
-  NameStep(const NameStep&) = delete;
-  NameStep& operator=(const NameStep&) = delete;
-
-  // False once the process is ending, after waiting for it to end.
-  bool may_name() const {
-    if (!ending.load()) {
-      return true;
-    }
-    for (int wait = 0; wait < 500; ++wait) {
-      const timespec tick{0, 10 * 1000 * 1000};
-      nanosleep(&tick, nullptr);
-    }
-    return false;
-  }
-  // The name the step is about to make, before it exists.
-  // (A thread beyond the slots gets no clean-up.)
-  void about_to_name(const char* path) const {
-    if (my_slot != nullptr) {
-      std::memcpy(my_slot->path, path, std::strlen(path) + 1);
-    }
-  }
-  // Ends the step with the name made (true) or gone (false).
-  void named(bool exists) const {
-    if (my_slot != nullptr) {
-      my_slot->state.store(exists ? kNamed : kFree);
-    }
-  }
-
- private:
-  sigset_t saved_{};
-  bool blocked_ = false;
-};
-
 extern "C" void on_interruption(int signal_number) {
-  ending.store(true);
-  const std::size_t taken = slots_taken.load();
-  for (std::size_t i = 0; i < taken && i < kSlots; ++i) {
-    // A busy slot belongs to a thread with these signals blocked, in the
-    // middle of a few system calls: it ends its step soon.
-    while (unfinished[i].state.load() == kBusy) {
-      sched_yield();
-    }
-    if (unfinished[i].state.load() == kNamed) {
-      ::unlink(unfinished[i].path);
-    }
-  }
+  remove_unfinished_names();
   if (void (*last_words)() = last_words_to_say.load()) {
     last_words();
   }
@@ -197,7 +99,7 @@ bool temporary_name(const char* target, char (&name)[kMaxPathUnits], int& error)
   std::memcpy(name, target, folder);
   name[folder] = '.';
   std::memcpy(name + folder + 1, base, base_bytes);
-  std::strcpy(name + folder + 1 + base_bytes, unique);
+  std::memcpy(name + folder + 1 + base_bytes, unique, std::strlen(unique) + 1);
   return true;
 }
 
@@ -231,6 +133,15 @@ void remove_named(const char* name) {
 }
 
 }  // namespace
+
+void remove_name(const char* path) { ::unlink(path); }
+
+void wait_for_the_end() {
+  for (int wait = 0; wait < 500; ++wait) {
+    const timespec tick{0, 10L * 1000 * 1000};
+    nanosleep(&tick, nullptr);
+  }
+}
 
 WholeOutput::~WholeOutput() { discard(); }
 
@@ -457,7 +368,10 @@ void clean_up_on_interruption(void (*last_words)()) {
   for (int signal_number : kTerminationSignals) {
     struct sigaction action {};
     action.sa_handler = on_interruption;
-    action.sa_mask = termination_signals();
+    sigemptyset(&action.sa_mask);
+    for (int blocked : kTerminationSignals) {
+      sigaddset(&action.sa_mask, blocked);
+    }
     action.sa_flags = SA_RESTART;
     ::sigaction(signal_number, &action, nullptr);
   }

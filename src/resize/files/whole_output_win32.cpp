@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cwchar>
 
+#include "unfinished_names.h"
 #include "win32_files.h"
 
 namespace bmpresizer {
@@ -14,77 +15,11 @@ constexpr std::size_t kMaxNameUnits = 255;
 // Full paths from this length on take the \\?\ form, which lifts MAX_PATH.
 constexpr std::size_t kLongPathUnits = 240;
 
-// ---- Names of unfinished outputs ---------------------------------------
-// The console handler removes them; it runs on a thread of its own. One
-// slot per thread that names outputs; the path lives in the slot, so that
-// the handler reads no memory that a thread might free meanwhile.
-
-enum SlotState : int { kFree, kBusy, kNamed };
-struct UnfinishedName {
-  std::atomic<int> state{kFree};
-  wchar_t path[kMaxPathUnits];
-};
-constexpr std::size_t kSlots = 1024;
-UnfinishedName unfinished[kSlots];
-std::atomic<std::size_t> slots_taken{0};
-thread_local UnfinishedName* my_slot = nullptr;
-std::atomic<bool> ending{false};
 std::atomic<void (*)()> last_words_to_say{nullptr};
 
-// A change to this thread's unfinished name that the handler sees before or
-// after, never halfway: the slot says busy meanwhile, and the handler waits.
-class NameStep {
- public:
-  NameStep() {
-    if (my_slot == nullptr) {
-      const std::size_t slot = slots_taken.fetch_add(1);
-      my_slot = slot < kSlots ? &unfinished[slot] : nullptr;
-    }
-    if (my_slot != nullptr) {
-      my_slot->state.store(kBusy);
-    }
-  }
-  ~NameStep() {
-    if (my_slot != nullptr && my_slot->state.load() == kBusy) {
-      my_slot->state.store(kFree);
-    }
-  }
-  NameStep(const NameStep&) = delete;
-  NameStep& operator=(const NameStep&) = delete;
-
-  // False once the process is ending, after waiting for it to end.
-  bool may_name() const {
-    if (!ending.load()) {
-      return true;
-    }
-    Sleep(5000);
-    return false;
-  }
-  void about_to_name(const wchar_t* path) const {
-    if (my_slot != nullptr) {
-      std::wcscpy(my_slot->path, path);
-    }
-  }
-  void named(bool exists) const {
-    if (my_slot != nullptr) {
-      my_slot->state.store(exists ? kNamed : kFree);
-    }
-  }
-};
-
+// Runs on a thread of its own.
 BOOL WINAPI on_interruption(DWORD) {
-  ending.store(true);
-  const std::size_t taken = slots_taken.load();
-  for (std::size_t i = 0; i < taken && i < kSlots; ++i) {
-    while (unfinished[i].state.load() == kBusy) {
-      Sleep(0);
-    }
-    // Open with FILE_SHARE_DELETE: the file goes when its handle closes, as
-    // the process ends.
-    if (unfinished[i].state.load() == kNamed) {
-      DeleteFileW(unfinished[i].path);
-    }
-  }
+  remove_unfinished_names();
   if (void (*last_words)() = last_words_to_say.load()) {
     last_words();
   }
@@ -150,11 +85,17 @@ bool temporary_name(const wchar_t* target, wchar_t (&name)[kMaxPathUnits], int& 
   std::wmemcpy(name, target, folder);
   name[folder] = L'.';
   std::wmemcpy(name + folder + 1, base, base_units);
-  std::wcscpy(name + folder + 1 + base_units, unique);
+  std::wmemcpy(name + folder + 1 + base_units, unique, std::wcslen(unique) + 1);
   return true;
 }
 
 }  // namespace
+
+// Opened with FILE_SHARE_DELETE: the file goes when its handle closes, as the
+// process ends.
+void remove_name(const wchar_t* path) { DeleteFileW(path); }
+
+void wait_for_the_end() { Sleep(5000); }
 
 WholeOutput::~WholeOutput() { discard(); }
 

@@ -96,7 +96,6 @@ struct ByteSpan {
 // and as often as needed.
 class ByteSource {
  public:
-  virtual ~ByteSource() = default;
   // The number of bytes the source holds.
   virtual std::uint64_t size() const = 0;
   // Reads `size` bytes at `offset` into `buffer` and returns how many it
@@ -108,7 +107,6 @@ class ByteSource {
 // Where an enlargement is written.
 class ByteSink {
  public:
-  virtual ~ByteSink() = default;
   // Whether writes land at the offsets they name (a file, memory);
   // otherwise they follow each other (a pipe), and the offsets only count.
   virtual bool positional() const = 0;
@@ -127,6 +125,9 @@ class ByteSink {
     static_cast<void>(error);
     return true;
   }
+
+ protected:
+  ~ByteSink() = default;
 };
 
 // An image held in the caller's memory.

@@ -1,0 +1,56 @@
+// The names of the tool's unfinished outputs, which an interruption removes:
+// one registry for both platforms. The handler runs on whichever thread the
+// system picks (a signal) or on a thread of its own (a console event); a
+// thread that changes its name does so in a step that the handler sees
+// before or after, never halfway, and once the process is ending no step
+// makes a name.
+#ifndef BMPRESIZER_FILES_UNFINISHED_NAMES_H
+#define BMPRESIZER_FILES_UNFINISHED_NAMES_H
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+#include "bmpresizer_files.h"
+
+namespace bmpresizer {
+
+struct UnfinishedName;
+
+// A change to this thread's unfinished name (making it, renaming it,
+// removing it). On POSIX the termination signals are blocked in this thread
+// meanwhile, so that a handler never interrupts its own thread's step.
+class NameStep {
+ public:
+  NameStep();
+  ~NameStep();
+  NameStep(const NameStep&) = delete;
+  NameStep& operator=(const NameStep&) = delete;
+
+  // False once the process is ending (after waiting a while for the end):
+  // the step must then make no name.
+  bool may_name() const;
+  // The name the step is about to make, before it exists.
+  void about_to_name(const PathChar* path) const;
+  // Ends the step with the name in place (true) or gone (false).
+  void named(bool exists) const;
+
+ private:
+  UnfinishedName* slot_;
+#ifndef _WIN32
+  sigset_t saved_{};
+  bool blocked_ = false;
+#endif
+};
+
+// For the handler: marks the process as ending, waits for the steps under
+// way and removes every name left.
+void remove_unfinished_names();
+
+// The platform's own parts.
+void remove_name(const PathChar* path);
+void wait_for_the_end();
+
+}  // namespace bmpresizer
+
+#endif
