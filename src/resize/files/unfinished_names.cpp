@@ -14,7 +14,7 @@ enum SlotState : int { kFree, kBusy, kNamed };
 // never touched cost no memory.
 struct UnfinishedName {
   std::atomic<int> state{kFree};
-  PathChar path[kMaxPathUnits];
+  PathChar path[kMaxPathUnits] = {};
 };
 
 namespace {
