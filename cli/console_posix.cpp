@@ -18,7 +18,9 @@ void prepare_process() {
       ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
   }
+  // A write that fails says why; a signal would end the tool without a word.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> utf8_arguments(int argc, const char* const* argv) {

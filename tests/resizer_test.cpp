@@ -9,7 +9,9 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -446,45 +448,84 @@ TEST_F(ResultCodes, OutputsThatAreNotPlainFiles) {
 }
 
 #ifndef _WIN32
-// Whether SIGPIPE is blocked in this thread and whether it is pending.
-std::pair<bool, bool> sigpipe_state() {
+// Whether SIGPIPE and SIGXFSZ are blocked in this thread, and pending.
+std::vector<bool> write_signal_state() {
   sigset_t mask;
   sigset_t pending;
   pthread_sigmask(SIG_SETMASK, nullptr, &mask);
   sigpending(&pending);
-  return {sigismember(&mask, SIGPIPE) == 1, sigismember(&pending, SIGPIPE) == 1};
+  return {sigismember(&mask, SIGPIPE) == 1, sigismember(&pending, SIGPIPE) == 1,
+          sigismember(&mask, SIGXFSZ) == 1, sigismember(&pending, SIGXFSZ) == 1};
 }
 
-// A host with SIGPIPE's default action, which ends the process: a reader
-// that goes away, or a broken standard output for the console line, must
-// end the call with its code, and leave the signal mask and the pending
-// signals as they were.
-TEST_F(ResultCodes, ABrokenPipeNeverKillsTheHost) {
-  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+// A host with the default actions of SIGPIPE and SIGXFSZ, which end the
+// process: a reader that goes away, a broken standard output for the console
+// line, a file-size limit (RLIMIT_FSIZE) below the image must end the call
+// with its code (the output emptied), and leave the signal mask and the
+// pending signals as they were, also when the host had them pending before
+// the call. Each case runs in a child process, which the signals would end.
+TEST_F(ResultCodes, WriteSignalsNeverKillTheHost) {
   bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(300, 200, 5));
-  const auto before = sigpipe_state();
-  std::size_t read = 0;
-  std::thread reader =
-      bmptest::read_pipe(dir_.file("pipe"), [&](const std::uint8_t*, std::size_t got) {
-        read += got;
-        return read < 1000;  // then the reader goes away
-      });
-  EXPECT_EQ(resize(dir_.file("big.bmp"), dir_.file("pipe"), 8), BMPRESIZER_IO_ERROR);
-  reader.join();
-  EXPECT_EQ(sigpipe_state(), before);
-
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  close(ends[0]);
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  dup2(ends[1], STDOUT_FILENO);
-  close(ends[1]);
-  const int code = resize(dir_.file("missing.bmp"), dir_.file("out.bmp"), 2);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-  EXPECT_EQ(code, BMPRESIZER_CANNOT_OPEN_INPUT);
-  EXPECT_EQ(sigpipe_state(), before);
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
+  enum Fault { reader_goes_away, stdout_broken, size_limit };
+  const struct Case {
+    const char* name;
+    Fault fault;
+    bool pending_before;
+    int want;
+  } cases[] = {
+      {"a reader that goes away", reader_goes_away, false, BMPRESIZER_IO_ERROR},
+      {"a broken standard output", stdout_broken, false, BMPRESIZER_CANNOT_OPEN_INPUT},
+      {"a file-size limit", size_limit, false, BMPRESIZER_IO_ERROR},
+      {"a reader that goes away, signals pending", reader_goes_away, true, BMPRESIZER_IO_ERROR},
+      {"a file-size limit, signals pending", size_limit, true, BMPRESIZER_IO_ERROR},
+  };
+  for (const Case& c : cases) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (c.pending_before) {
+        sigset_t both;
+        sigemptyset(&both);
+        sigaddset(&both, SIGPIPE);
+        sigaddset(&both, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &both, nullptr);
+        raise(SIGPIPE);
+        raise(SIGXFSZ);
+      }
+      const std::vector<bool> before = write_signal_state();
+      int code = 0;
+      std::size_t output_bytes = 0;
+      if (c.fault == reader_goes_away) {
+        std::size_t read = 0;
+        std::thread reader =
+            bmptest::read_pipe(dir_.file("pipe"), [&](const std::uint8_t*, std::size_t got) {
+              read += got;
+              return read < 1000;  // then the reader goes away
+            });
+        code = resize(dir_.file("big.bmp"), dir_.file("pipe"), 8);
+        reader.join();
+      } else if (c.fault == stdout_broken) {
+        int ends[2];
+        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) {
+          _exit(9);
+        }
+        code = resize(dir_.file("missing.bmp"), dir_.file("out.bmp"), 2);
+      } else {
+        const rlimit limit{20480, 20480};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        code = resize(dir_.file("big.bmp"), dir_.file("out.bmp"), 8);
+        output_bytes = bmptest::read_file(dir_.file("out.bmp")).size();
+      }
+      _exit(code != c.want ? 1 : write_signal_state() != before ? 2 : output_bytes != 0 ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << c.name << ": ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << c.name << ": 1 another code, 2 the signals' state changed, 3 the output is not empty";
+  }
 }
 #endif
 

@@ -1,8 +1,8 @@
 // The exported function on POSIX systems: the frame around the resize core.
 // It turns the caller's wide paths into UTF-8, runs the library's resize,
 // prints the one console line and maps the outcome to the public code, as a
-// guest in the host's process: it never kills the host with SIGPIPE and
-// allocates nothing.
+// guest in the host's process: it never kills the host with SIGPIPE or
+// SIGXFSZ and allocates nothing.
 #include <pthread.h>
 #include <signal.h>
 
@@ -17,40 +17,55 @@
 
 namespace {
 
-// Blocks SIGPIPE in the calling thread while it lives, so that a write to a
-// pipe nobody reads fails with EPIPE instead of ending the host. A SIGPIPE
-// that the call made pending is consumed before the host's mask returns; one
-// pending before the call is left for the host.
-class SigpipeBlocked {
+// The signals a write sends instead of failing: SIGPIPE for a pipe nobody
+// reads, SIGXFSZ past the host's file-size limit (RLIMIT_FSIZE). Either
+// would end the host.
+constexpr int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
+constexpr int kWriteSignalCount = 2;
+
+// Blocks the write signals in the calling thread while it lives, so that
+// such a write fails (EPIPE, EFBIG) instead of ending the host. A signal
+// that the call made pending is consumed before the host's mask returns;
+// one pending before the call is left for the host.
+class WriteSignalsBlocked {
  public:
-  SigpipeBlocked() {
-    sigemptyset(&sigpipe_);
-    sigaddset(&sigpipe_, SIGPIPE);
+  WriteSignalsBlocked() {
     sigset_t pending;
     sigemptyset(&pending);
-    pending_before_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    blocked_ = pthread_sigmask(SIG_BLOCK, &sigpipe_, &saved_) == 0;
+    const bool known = sigpending(&pending) == 0;
+    sigemptyset(&blocked_set_);
+    for (int i = 0; i < kWriteSignalCount; ++i) {
+      sigaddset(&blocked_set_, kWriteSignals[i]);
+      pending_before_[i] = !known || sigismember(&pending, kWriteSignals[i]) == 1;
+    }
+    blocked_ = pthread_sigmask(SIG_BLOCK, &blocked_set_, &saved_) == 0;
   }
-  ~SigpipeBlocked() {
+  ~WriteSignalsBlocked() {
     if (!blocked_) {
       return;
     }
     sigset_t pending;
     sigemptyset(&pending);
-    if (!pending_before_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec no_wait{};
-      while (sigtimedwait(&sigpipe_, nullptr, &no_wait) < 0 && errno == EINTR) {
+    for (int i = 0; i < kWriteSignalCount; ++i) {
+      if (!pending_before_[i] && sigpending(&pending) == 0 &&
+          sigismember(&pending, kWriteSignals[i]) == 1) {
+        sigset_t just_this;
+        sigemptyset(&just_this);
+        sigaddset(&just_this, kWriteSignals[i]);
+        const timespec no_wait{};
+        while (sigtimedwait(&just_this, nullptr, &no_wait) < 0 && errno == EINTR) {
+        }
       }
     }
     pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
   }
-  SigpipeBlocked(const SigpipeBlocked&) = delete;
-  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+  WriteSignalsBlocked(const WriteSignalsBlocked&) = delete;
+  WriteSignalsBlocked& operator=(const WriteSignalsBlocked&) = delete;
 
  private:
-  sigset_t sigpipe_{};
+  sigset_t blocked_set_{};
   sigset_t saved_{};
-  bool pending_before_ = false;
+  bool pending_before_[kWriteSignalCount] = {};
   bool blocked_ = false;
 };
 
@@ -74,7 +89,7 @@ void print_could_not_open(const char* path) {
 
 extern "C" BMPRESIZER_API int BMPResizer(const wchar_t* input, const wchar_t* output, int factor) {
   using bmpresizer::PathConversion;
-  const SigpipeBlocked sigpipe_blocked;
+  const WriteSignalsBlocked write_signals_blocked;
   // Both paths are converted before any file is opened.
   char input_path[bmpresizer::kPathBufferBytes];
   char output_path[bmpresizer::kPathBufferBytes];

@@ -36,9 +36,10 @@ std::string conversion_hint(const std::string& input, const std::string& output)
 
 #ifndef _WIN32
 // Starts the tool with `args` in the background (standard input and output
-// on the null device) and returns its process id; the process is the tool's
-// (or its emulator's), so a signal sent to it reaches the tool.
-int start_tool(const std::vector<std::string>& args);
+// on the null device, standard error into the file `err`) and returns its
+// process id; the process is the tool's (or its emulator's), so a signal
+// sent to it reaches the tool.
+int start_tool(const std::vector<std::string>& args, const std::string& err = "/dev/null");
 #endif
 
 }  // namespace bmptest

@@ -49,13 +49,13 @@ NameStep::NameStep() {
   }
   slot_ = my_slot;
   if (slot_ != nullptr) {
-    slot_->state.store(kBusy);
+    before_ = slot_->state.exchange(kBusy);
   }
 }
 
 NameStep::~NameStep() {
   if (slot_ != nullptr && slot_->state.load() == kBusy) {
-    slot_->state.store(kFree);
+    slot_->state.store(before_);
   }
 #ifndef _WIN32
   if (blocked_) {
@@ -69,6 +69,10 @@ bool NameStep::may_name() const {
   // and waits for this step, or this step sees that the process is ending.
   if (!ending.load()) {
     return true;
+  }
+  // The handler waits for busy slots: this one must not stay busy.
+  if (slot_ != nullptr) {
+    slot_->state.store(before_);
   }
   wait_for_the_end();
   return false;

@@ -28,15 +28,18 @@ class NameStep {
   NameStep& operator=(const NameStep&) = delete;
 
   // False once the process is ending (after waiting a while for the end):
-  // the step must then make no name.
+  // the step must then make no name, and its slot is left for the handler
+  // as it was before the step.
   bool may_name() const;
   // The name the step is about to make, before it exists.
   void about_to_name(const PathChar* path) const;
-  // Ends the step with the name in place (true) or gone (false).
+  // Ends the step with the name in place (true) or gone (false); a step
+  // that does not say leaves the slot as it was.
   void named(bool exists) const;
 
  private:
   UnfinishedName* slot_;
+  int before_ = 0;
 #ifndef _WIN32
   sigset_t saved_{};
   bool blocked_ = false;

@@ -130,6 +130,7 @@ bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error,
 void remove_named(const char* name) {
   const NameStep step;
   ::unlink(name);
+  step.named(false);
 }
 
 }  // namespace

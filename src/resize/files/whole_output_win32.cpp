@@ -214,6 +214,7 @@ void WholeOutput::discard() {
   if (mode_ == Mode::named) {
     const NameStep step;
     DeleteFileW(temporary_);
+    step.named(false);
   }
   mode_ = Mode::closed;
 }
