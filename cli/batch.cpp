@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -66,7 +67,7 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
     job.input = files[i];
     const std::string name = base_name(job.input);
     job.output = folder + name;
-    const auto first = first_with_name.emplace(name, i);
+    const auto first = first_with_name.emplace(name_key(name), i);
     if (!first.second) {
       job.refusal = "bmpresize: " + job.input + ": same name as " +
                     jobs[first.first->second].input + "; both would be written to " + job.output +
@@ -160,8 +161,20 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
   for (const Job& job : jobs) {
     input_bytes += job.input_size;
   }
-  const std::size_t workers =
-      settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
+  // Each worker's buffer, taken before any worker starts: where memory is
+  // short, fewer workers (the last one on the core's own buffer).
+  std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
+  std::size_t workers = settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
+  buffers.reserve(workers);
+  while (buffers.size() < workers) {
+    // Not value-initialised: the rows overwrite whatever a page holds.
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kWorkBytes]);
+    if (!buffer) {
+      workers = buffers.empty() ? 1 : buffers.size();
+      break;
+    }
+    buffers.push_back(std::move(buffer));
+  }
   BatchConsole console(!settings.quiet && stderr_is_terminal(), jobs.size(), input_bytes, workers);
   // Each result is written by the one worker that took its index and read
   // after every worker has been joined.
@@ -170,18 +183,22 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
   const double start = seconds_now();
   const auto work = [&](std::size_t worker) {
     BatchConsole::Slot& slot = console.slot(worker);
-    bmpresizer::Progress progress;
-    progress.report = &BatchConsole::report;
-    progress.context = &slot;
-    // Not value-initialised: the rows overwrite whatever a page holds.
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kWorkBytes]);
-    const bmpresizer::WorkBuffer rows{buffer.get(), kWorkBytes};
+    const bmpresizer::Progress progress{&BatchConsole::report, &slot};
+    const bmpresizer::WorkBuffer rows{worker < buffers.size() ? buffers[worker].get() : nullptr,
+                                      worker < buffers.size() ? kWorkBytes : 0};
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
-      results[i] = run_job(settings, jobs[i], console, slot, progress, rows);
+      try {
+        results[i] = run_job(settings, jobs[i], console, slot, progress, rows);
+      } catch (const std::bad_alloc&) {
+        // Its output went with its object; the other files may still fit.
+        results[i].status = kExitOutOfMemory;
+        print_out_of_memory(jobs[i].input);
+      }
     }
   };
 
   std::vector<std::thread> threads;
+  threads.reserve(workers);
   for (std::size_t worker = 1; worker < workers; ++worker) {
     try {
       threads.emplace_back(work, worker);

@@ -8,6 +8,7 @@
 // with FILE..., that of the first FILE that failed, in argument order.
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,7 @@ const char kHelp[] =
     "     of the same name comes first)\n"
     "  5  the input is not a 24-bit uncompressed BMP, or it is truncated\n"
     "  6  the enlarged image cannot be a BMP (factor below 1, over 4 GiB, ...)\n"
-    "  7  a read or write failed (disk full, I/O error)\n"
+    "  7  a read or write failed (disk full, I/O error), or memory ran out\n"
     "With FILE..., the status is that of the first FILE that failed, in argument order.\n";
 
 int usage_error(const std::string& problem) {
@@ -85,16 +86,20 @@ int enlarge(const Arguments& args) {
   bmpresizer::Progress progress;
   progress.report = &bmpresize::ProgressBar::report;
   progress.context = &bar;
-  // Not value-initialised: the rows overwrite whatever a page holds.
-  const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kWorkBytes]);
+  // Not value-initialised: the rows overwrite whatever a page holds. Without
+  // it, the core's own buffer does.
+  const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kWorkBytes]);
   const double start = bmpresize::seconds_now();
   const bmpresizer::Outcome outcome =
       bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
-                              bmpresizer::WorkBuffer{buffer.get(), kWorkBytes}, true);
+                              bmpresizer::WorkBuffer{buffer.get(), buffer ? kWorkBytes : 0}, true);
   bar.finish();
   if (!outcome.ok()) {
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));
     return bmpresizer::result_code(outcome);
+  }
+  if (const std::string warning = bmpresize::kind_warning(args.output); !warning.empty()) {
+    bmpresize::print_error(warning);
   }
   if (args.verbose) {
     bmpresize::print_error(bmpresize::success_line(args.input, args.output, args.factor,
@@ -153,5 +158,11 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
 #endif
   bmpresize::prepare_process();
-  return run(bmpresize::utf8_arguments(argc, argv));
+  try {
+    return run(bmpresize::utf8_arguments(argc, argv));
+  } catch (const std::bad_alloc&) {
+    // Every output under way went with its object.
+    bmpresize::print_out_of_memory("");
+    return bmpresize::kExitOutOfMemory;
+  }
 }

@@ -23,6 +23,18 @@ extern const char kPathSeparators[];
 // the console shows UTF-8.
 void prepare_process();
 
+// Whether standard input or output was closed when the process started
+// (and prepare_process put the null device in its place).
+bool standard_input_was_closed();
+bool standard_output_was_closed();
+
+// The folder of temporary files, as UTF-8.
+std::string temporary_folder();
+
+// The key under which a folder tells `name` from others: the name itself,
+// or on Windows, whose folders ignore letter case, its capitals.
+std::string name_key(const std::string& name);
+
 // The arguments after the program's name, as UTF-8.
 std::vector<std::string> utf8_arguments(int argc, const bmpresizer::PathChar* const* argv);
 

@@ -9,11 +9,18 @@
 
 namespace bmpresize {
 
+namespace {
+
+bool closed_at_start[3] = {};
+
+}  // namespace
+
 const char kPathSeparators[] = "/";
 
 void prepare_process() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) < 0) {
+      closed_at_start[fd] = true;
       // open() takes the lowest free number, which is this one.
       ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
@@ -22,6 +29,16 @@ void prepare_process() {
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
 }
+
+bool standard_input_was_closed() { return closed_at_start[STDIN_FILENO]; }
+bool standard_output_was_closed() { return closed_at_start[STDOUT_FILENO]; }
+
+std::string temporary_folder() {
+  char folder[bmpresizer::kMaxPathUnits];
+  return bmpresizer::temporary_folder(folder);
+}
+
+std::string name_key(const std::string& name) { return name; }
 
 std::vector<std::string> utf8_arguments(int argc, const char* const* argv) {
   return std::vector<std::string>(argv + 1, argv + argc);

@@ -50,11 +50,19 @@ void print_to(DWORD which, const std::string& text) {
 
 const char kPathSeparators[] = "/\\";
 
+namespace {
+
+bool closed_at_start[3] = {};
+
+}  // namespace
+
 void prepare_process() {
   const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  for (DWORD which : streams) {
+  for (int i = 0; i < 3; ++i) {
+    const DWORD which = streams[i];
     const HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+      closed_at_start[i] = true;
       SetStdHandle(which, CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                       nullptr));
@@ -66,6 +74,23 @@ void prepare_process() {
   if (GetConsoleMode(error, &mode)) {
     SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
   }
+}
+
+bool standard_input_was_closed() { return closed_at_start[0]; }
+bool standard_output_was_closed() { return closed_at_start[1]; }
+
+std::string temporary_folder() {
+  wchar_t folder[bmpresizer::kMaxPathUnits];
+  return utf8(bmpresizer::temporary_folder(folder), -1).c_str();
+}
+
+std::string name_key(const std::string& name) {
+  std::wstring units = wide(name);
+  // The invariant capitals, as NTFS compares names.
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units.data(),
+                static_cast<int>(units.size()), units.data(), static_cast<int>(units.size()),
+                nullptr, nullptr, 0);
+  return utf8(units.data(), static_cast<int>(units.size()));
 }
 
 std::vector<std::string> utf8_arguments(int argc, const wchar_t* const* argv) {

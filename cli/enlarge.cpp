@@ -30,18 +30,40 @@ Outcome open_input(const std::string& path, bmpresizer::WorkBuffer work, Input& 
   if (path != kStandardStream) {
     const Outcome opened = bmpresizer::open_input(native_path(path).c_str(), input.handle);
     input.owned = opened.ok();
-    return opened;
+    if (!opened.ok()) {
+      return opened;
+    }
+  } else if (standard_input_was_closed()) {
+    return failed(Failure::input_stream_closed);
+  } else {
+    input.handle = bmpresizer::standard_input();
   }
-  // A redirected file is read as it is; a pipe cannot be read twice, so its
-  // bytes go to a temporary file first.
-  input.handle = bmpresizer::standard_input();
-  if (bmpresizer::facts_of(input.handle).regular) {
-    return Outcome{};
+  const bmpresizer::FileFacts facts = bmpresizer::facts_of(input.handle);
+  if (facts.error != 0 || facts.regular) {
+    return facts.error != 0 ? failed(Failure::read_failed, facts.error) : Outcome{};
   }
+  // A pipe or a device (standard input, /dev/stdin, <(...)) can be read only
+  // once: its bytes are kept in a temporary file, as far as its headers say
+  // the image goes, and headers this tool refuses are refused before more
+  // is read.
+  std::uint8_t header[bmpresizer::kHeaderPrefixBytes];
   int error = 0;
-  if (!bmpresizer::spool_to_temporary(input.handle, work, input.handle, error)) {
-    return failed(Failure::read_failed, error);
+  const std::size_t got = bmpresizer::read_all(input.handle, header, sizeof header, error);
+  std::uint64_t needed = 0;
+  const Outcome checked = error != 0 ? failed(Failure::read_failed, error)
+                                     : bmpresizer::bytes_needed(header, got, needed);
+  FileHandle copy = bmpresizer::kNoFile;
+  if (checked.ok() &&
+      !bmpresizer::spool_to_temporary(input.handle, {header, got}, needed, work, copy, error)) {
+    return failed(Failure::spool_failed, error);
   }
+  if (!checked.ok()) {
+    return checked;
+  }
+  if (input.owned) {
+    bmpresizer::close_file(input.handle);
+  }
+  input.handle = copy;
   input.owned = true;
   return Outcome{};
 }
@@ -139,6 +161,9 @@ Outcome enlarge_file(const std::string& input_path, const std::string& output_pa
   }
   bmpresizer::FileSource source;
   if (output_path == kStandardStream) {
+    if (standard_output_was_closed()) {
+      return failed(Failure::output_stream_closed);
+    }
     const Outcome attached = source.attach(input.handle);
     return attached.ok() ? enlarge_to_stdout(source, input.handle, factor, progress, work)
                          : attached;

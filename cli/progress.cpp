@@ -13,6 +13,10 @@ constexpr double kQuietSeconds = 0.5;
 constexpr double kRedrawSeconds = 0.1;
 constexpr int kWidestBar = 30;
 constexpr int kNarrowestBar = 10;
+// Room left at the end of the line for the "^C" a terminal echoes when
+// Ctrl-C is pressed: were it to wrap, the clearing of the line would clear
+// the wrong one.
+constexpr int kEchoColumns = 2;
 const char kClearLine[] = "\r\033[K";
 // Whether a progress line is on the terminal, for the clean-up after an
 // interruption.
@@ -110,7 +114,7 @@ void ProgressBar::update(std::uint64_t written, std::uint64_t total) {
   if (fields.bytes_per_second > 0) {
     fields.seconds_left = static_cast<double>(total - written) / fields.bytes_per_second;
   }
-  print_error(kClearLine + render_progress(fields, terminal_columns()));
+  print_error(kClearLine + render_progress(fields, terminal_columns() - kEchoColumns));
   drawn_ = true;
   set_progress_line_shown(true);
 }
@@ -183,7 +187,8 @@ void BatchConsole::update() {
   if (!throttle_.due(now)) {
     return;
   }
-  const std::string line = render_progress(fields(throttle_.elapsed(now)), terminal_columns());
+  const std::string line =
+      render_progress(fields(throttle_.elapsed(now)), terminal_columns() - kEchoColumns);
   print_error(kClearLine + line);
   drawn_ = true;
   set_progress_line_shown(true);

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "bmpresizer_files.h"
 #include "console.h"
 
 #include <chrono>
@@ -124,6 +125,8 @@ constexpr Explanation kExplanations[] = {
      [](const Outcome&) { return std::string("is a directory, not a BMP file"); }},
     {Failure::input_path_invalid, Subject::input,
      [](const Outcome& o) { return system_error("cannot open", o.error); }},
+    {Failure::input_stream_closed, Subject::input,
+     [](const Outcome&) { return std::string("standard input is closed"); }},
     {Failure::output_open, Subject::output,
      [](const Outcome& o) { return system_error("cannot create", o.error); }},
     {Failure::output_path_invalid, Subject::output,
@@ -134,6 +137,8 @@ constexpr Explanation kExplanations[] = {
      [](const Outcome&) {
        return std::string("a named pipe that no process is reading; start the reader first");
      }},
+    {Failure::output_stream_closed, Subject::output,
+     [](const Outcome&) { return std::string("standard output is closed"); }},
     {Failure::input_not_regular, Subject::input,
      [](const Outcome&) {
        return std::string("not a regular file (a pipe or a device); the input must be a file");
@@ -209,6 +214,11 @@ constexpr Explanation kExplanations[] = {
      [](const Outcome& o) { return system_error("read error", o.error); }},
     {Failure::input_shrank, Subject::input,
      [](const Outcome&) { return std::string("the file became shorter while it was being read"); }},
+    {Failure::spool_failed, Subject::input,
+     [](const Outcome& o) {
+       return system_error(("cannot keep it in a temporary file in " + temporary_folder()).c_str(),
+                           o.error);
+     }},
     {Failure::write_failed, Subject::output,
      [](const Outcome& o) { return system_error("write error", o.error); }},
     {Failure::close_failed, Subject::output,
@@ -216,6 +226,17 @@ constexpr Explanation kExplanations[] = {
 };
 
 }  // namespace
+
+void print_out_of_memory(const std::string& file) {
+  const auto span = [](const char* text, std::size_t size) {
+    return bmpresizer::ByteSpan{reinterpret_cast<const std::uint8_t*>(text), size};
+  };
+  const bmpresizer::ByteSpan parts[] = {span("bmpresize: ", 11), span(file.data(), file.size()),
+                                        span(": ", file.empty() ? 0 : 2),
+                                        span("out of memory\n", 14)};
+  int error = 0;
+  bmpresizer::write_all(bmpresizer::standard_error(), parts, 4, error);
+}
 
 double seconds_now() {
   using Clock = std::chrono::steady_clock;
@@ -248,12 +269,35 @@ std::string failure_line(const std::string& input, const std::string& output,
                          const Outcome& outcome) {
   for (const Explanation& explanation : kExplanations) {
     if (explanation.failure == outcome.failure) {
-      const std::string& file = explanation.subject == Subject::input ? input : output;
+      const std::string& named = explanation.subject == Subject::input ? input : output;
+      const std::string file = named.empty() ? "\"\"" : named;
       const bool convertible =
           explanation.convertible &&
           (outcome.failure != Failure::not_bmp || other_image_kind(outcome.have) != nullptr);
       return "bmpresize: " + file + ": " + explanation.reason(outcome) +
              (convertible ? "; " + conversion_command(input) : std::string()) + "\n";
+    }
+  }
+  return "";
+}
+
+std::string kind_warning(const std::string& output) {
+  static const char* const kOtherKinds[] = {
+      ".png", ".jpg", ".jpeg", ".gif", ".tif",  ".tiff", ".webp", ".ppm", ".pgm", ".pbm",
+      ".pnm", ".pam", ".tga",  ".ico", ".heic", ".avif", ".jxl",  ".jp2", ".exr", ".svg"};
+  const std::size_t name = output.find_last_of(kPathSeparators);
+  const std::size_t dot = output.rfind('.');
+  if (dot == std::string::npos || (name != std::string::npos && dot < name)) {
+    return "";
+  }
+  std::string extension = output.substr(dot);
+  for (char& c : extension) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  for (const char* kind : kOtherKinds) {
+    if (extension == kind) {
+      return "bmpresize: warning: " + output + " is named like a " + extension.substr(1) +
+             " image, but it holds a BMP\n";
     }
   }
   return "";

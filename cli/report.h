@@ -10,6 +10,13 @@
 
 namespace bmpresize {
 
+// The exit status when memory runs out: that of a failed read or write.
+constexpr int kExitOutOfMemory = 7;
+
+// "bmpresize: FILE: out of memory" (or "bmpresize: out of memory" for an
+// empty `file`) on standard error, without taking any memory.
+void print_out_of_memory(const std::string& file);
+
 // Seconds on a monotonic clock.
 double seconds_now();
 
@@ -24,6 +31,10 @@ std::string duration_text(double seconds);
 // what to do.
 std::string failure_line(const std::string& input, const std::string& output,
                          const bmpresizer::Outcome& outcome);
+
+// "bmpresize: warning: ..." when the name `output` says another kind of
+// image than the BMP it receives (out.png); else "".
+std::string kind_warning(const std::string& output);
 
 // The -v line for a file enlarged in `seconds`.
 std::string success_line(const std::string& input, const std::string& output, std::int32_t factor,

@@ -106,20 +106,28 @@ class Batch : public ::testing::Test {
 };
 
 // Every FILE enlarged into the folder under its own name, with nothing said,
-// whatever the number of workers.
+// whatever the number of workers, also when memory is too short for them
+// all (then fewer work at once).
 TEST_F(Batch, EnlargesEachFileIntoTheFolder) {
   const std::vector<std::string> inputs = add_eight_inputs();
-  const std::vector<std::vector<std::string>> job_options = {
-      {}, {"-j", "1"}, {"-j", "3"}, {"-j3"}, {"--jobs=8"}, {"--jobs", "50"},
-  };
-  for (const auto& jobs : job_options) {
-    const std::string label = jobs.empty() ? "default" : jobs.back();
+  const struct {
+    std::vector<std::string> jobs;
+    std::string before;
+  } runs[] = {{{}, ""},
+              {{"-j", "1"}, ""},
+              {{"-j", "3"}, ""},
+              {{"-j3"}, ""},
+              {{"--jobs=8"}, ""},
+              {{"--jobs", "50"}, ""},
+              {{"-j", "1024"}, bmptest::tool_is_plain() ? "ulimit -v 50000;" : ""}};
+  for (const auto& [jobs, before] : runs) {
+    const std::string label = (jobs.empty() ? "default" : jobs.back()) + " " + before;
     for (const char* name :
          {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp", "g.bmp", "h.bmp"}) {
       std::remove(out(name).c_str());
     }
-    const ToolRun run =
-        run_tool(dir_, joined(jobs, joined({"-f", "3", "-o", dir_.file("out")}, inputs)));
+    const ToolRun run = run_tool(
+        dir_, joined(jobs, joined({"-f", "3", "-o", dir_.file("out")}, inputs)), "", before);
     EXPECT_EQ(run.status, 0) << label;
     EXPECT_EQ(run.err, "") << label;
     EXPECT_EQ(run.out, "") << label;

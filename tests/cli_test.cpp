@@ -44,12 +44,22 @@ class Tool : public ::testing::Test {
   Bytes image_;
 };
 
+// Success is silent, but for a warning when the name says another kind of
+// image; an existing output (named with either separator on Windows) is
+// replaced.
 TEST_F(Tool, SucceedsSilently) {
-  const ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "3"});
+  ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "3"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 3), "");
+  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 2), "");
+  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.PNG"), "2"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "bmpresize: warning: " + dir_.file("out.PNG") +
+                         " is named like a png image, but it holds a BMP\n");
 }
 
 // An input of several megabytes is enlarged by two threads, half of the rows
@@ -180,6 +190,12 @@ TEST_F(Tool, ExplainsEachFailure) {
       {{dir_.file("narrow.bmp"), out, "40000"},
        6,
        out + ": the enlarged image would be 13.4 GiB; BMP files cannot exceed 4 GiB"},
+      {{in, "", "2"}, 4, "\"\": cannot create: " + bmptest::missing_file_text()},
+      // 7 x 5 at the largest factor there is: too wide, not a usage error.
+      {{in, out, "2147483647"},
+       6,
+       out + ": the enlarged image would be 15032385529 pixels wide; BMP allows at most "
+             "2147483647"},
 #ifndef _WIN32
       {{in, "/dev/full", "2"}, 7, "/dev/full: write error: No space left on device"},
 #endif
@@ -360,6 +376,211 @@ TEST_F(Tool, ConversionHintsWorkWhenTyped) {
   }
   if (!have_gm) {
     GTEST_SKIP() << "GraphicsMagick (gm) is not installed: the commands were not run";
+  }
+}
+
+// An output name as long as a folder entry may be, and a path as long as the
+// system takes, work, new or replaced (the temporary name is shortened to
+// fit); one byte more is refused with 4 before any work.
+TEST_F(Tool, NamesAndPathsAtTheirLimits) {
+  // Folders of 200-byte names down to `depth`, then a name that makes the
+  // whole path `bytes` long.
+  const auto path_of = [&](std::size_t bytes) {
+    std::string path = dir_.path();
+    while (path.size() + 1 + 200 + 1 + 10 < bytes) {
+      path += "/" + std::string(200, 'd');
+      mkdir(path.c_str(), 0755);
+    }
+    const std::size_t name = bytes - path.size() - 1;
+    return path + "/" + std::string(name > 255 ? 255 : name - 4, 'n') + (name > 255 ? "" : ".bmp");
+  };
+  const struct Case {
+    std::string output;
+    int status;
+  } cases[] = {
+      {dir_.file(std::string(250, 'a') + ".bmp"), 0},  // 254 bytes
+      {dir_.file(std::string(251, 'b') + ".bmp"), 0},  // 255
+      {dir_.file(std::string(252, 'c') + ".bmp"), 4},  // 256
+      {path_of(4095), 0},
+      {path_of(4096), 4},
+  };
+  for (const Case& c : cases) {
+    for (const char* state : {"new", "replaced"}) {
+      const ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), c.output, "2"});
+      EXPECT_EQ(run.status, c.status) << c.output.size() << " bytes, " << state << ": " << run.err;
+      if (c.status == 0) {
+        EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(c.output), 2), "");
+      } else {
+        EXPECT_NE(run.err.find(": cannot create: File name too long"), std::string::npos)
+            << run.err;
+      }
+    }
+  }
+  EXPECT_EQ(std::system(("find '" + dir_.path() + "' -name '.*bmpresize-*' | grep -q .").c_str()),
+            256)
+      << "a temporary file was left";
+}
+
+// Names that are no plain entry of a folder, such as /dev/fd/N of a file
+// the shell opened and deleted, are written through: the open file gets the
+// image, and no file named after the link's text appears.
+TEST_F(Tool, NamesThatAreNoPlainEntryAreWrittenThrough) {
+  const std::string v = "'" + dir_.file("v.bmp") + "'";
+  const ToolRun run = run_tool(
+      dir_, {dir_.file("in.bmp"), "/dev/fd/3", "2"},
+      "2>'" + dir_.file("stderr") + "'; s=$?; cat /dev/fd/3 >'" + dir_.file("copy") + "'; exit $s",
+      "exec 3<>" + v + "; rm " + v + ";");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("copy")), 2), "");
+  EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"copy", "in.bmp"}));
+}
+
+// "-" for a standard stream that was closed when the tool started is an
+// error, not the null device that took its place.
+TEST_F(Tool, DashForAClosedStreamIsAnError) {
+  ToolRun run =
+      run_tool(dir_, {dir_.file("in.bmp"), "-", "2"}, "2>'" + dir_.file("stderr") + "' >&-");
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "bmpresize: -: standard output is closed\n");
+  run = run_tool(dir_, {"-", dir_.file("out.bmp"), "2"}, "2>'" + dir_.file("stderr") + "' <&-");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.err, "bmpresize: -: standard input is closed\n");
+  EXPECT_FALSE(bmptest::file_exists(dir_.file("out.bmp")));
+}
+
+// A stream as INPUT ("-", /dev/stdin, <(...) of bash) is kept in a temporary file
+// only as far as its headers say the image goes: refused headers are refused
+// after 54 bytes, and the bytes beyond the image are left unread. A missing
+// temporary folder is named.
+TEST_F(Tool, StreamsAreReadOnlyAsFarAsTheirHeadersSay) {
+  const std::string in = "'" + dir_.file("in.bmp") + "'";
+  const std::string out = dir_.file("out.bmp");
+  const std::string left =
+      " 2>'" + dir_.file("stderr") + "'; s=$?; wc -c >'" + dir_.file("left") + "'; exit $s) ";
+  const auto unread = [&] {
+    const Bytes text = bmptest::read_file(dir_.file("left"));
+    return std::stoull(std::string(text.begin(), text.end()));
+  };
+  // 7 x 5: 54 + 4 x 24 + 21 bytes make the image; the last padding is not needed.
+  ToolRun run = run_tool(dir_, {"-", out, "2"}, "<&0" + left,
+                         "(cat " + in + "; head -c 100000 /dev/zero) | (");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(unread(), 3u + 100000u);
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(out), 2), "");
+  run = run_tool(dir_, {"-", out, "2"}, "<&0" + left, "head -c 50000000 /dev/zero | (");
+  EXPECT_EQ(run.status, 5);
+  EXPECT_EQ(unread(), 50000000u - 54u);
+  std::remove(out.c_str());
+  run = run_tool(dir_, {"/dev/stdin", out, "3"}, "2>'" + dir_.file("stderr") + "'",
+                 "cat " + in + " | ");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(out), 3), "");
+  run = run_tool(dir_, {"-", out, "2"}, "<" + in + " 2>'" + dir_.file("stderr") + "'",
+                 "cat " + in + " | TMPDIR=" + dir_.file("nowhere"));
+  EXPECT_EQ(run.status, 0) << "a redirected file needs no temporary file";
+  run = run_tool(dir_, {"-", out, "2"}, "2>'" + dir_.file("stderr") + "'",
+                 "cat " + in + " | TMPDIR=" + dir_.file("nowhere"));
+  EXPECT_EQ(run.status, 7);
+  EXPECT_EQ(run.err, "bmpresize: -: cannot keep it in a temporary file in " + dir_.file("nowhere") +
+                         ": No such file or directory\n");
+}
+
+// The tool replaces only what its user may write, and follows a link only
+// where the kernel would: a read-only output, another user's writable file
+// in a sticky folder and (where the kernel protects them) a link in a
+// sticky world-writable folder are refused with 4 before any work. Run as
+// root, a replaced file keeps its owner and its mode.
+TEST_F(Tool, PermissionsAsTheSystemChecksThem) {
+  const bool root = geteuid() == 0;
+  if (root && std::system("setpriv --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no setpriv to run the tool as an unprivileged user";
+  }
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(dir_.file("sticky").c_str(), 01777), 0);
+  ASSERT_EQ(chmod(dir_.file("sticky").c_str(), 01777), 0);
+  const Bytes old{'o', 'l', 'd'};
+  const auto refused = [&](const std::string& output, const std::string& user) {
+    const ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), output, "2"}, "", user);
+    EXPECT_EQ(run.status, 4) << output << ": " << run.err;
+    EXPECT_NE(run.err.find(": cannot create: "), std::string::npos) << run.err;
+  };
+  bmptest::write_file(dir_.file("read-only.bmp"), old);
+  ASSERT_EQ(chmod(dir_.file("read-only.bmp").c_str(), 0444), 0);
+  refused(dir_.file("read-only.bmp"), root ? as_nobody : "");
+  EXPECT_EQ(bmptest::read_file(dir_.file("read-only.bmp")), old);
+  if (!root) {
+    GTEST_SKIP() << "the other cases need a second user";
+  }
+  bmptest::write_file(dir_.file("sticky/others.bmp"), old);
+  ASSERT_EQ(chmod(dir_.file("sticky/others.bmp").c_str(), 0666), 0);
+  refused(dir_.file("sticky/others.bmp"), as_nobody);
+  EXPECT_EQ(bmptest::read_file(dir_.file("sticky/others.bmp")), old);
+  EXPECT_EQ(names_in(dir_.file("sticky")), std::vector<std::string>{"others.bmp"});
+
+  ASSERT_EQ(symlink(dir_.file("target.bmp").c_str(), dir_.file("sticky/link.bmp").c_str()), 0);
+  ASSERT_EQ(lchown(dir_.file("sticky/link.bmp").c_str(), 65534, 65534), 0);
+  const Bytes protection = bmptest::read_file("/proc/sys/fs/protected_symlinks");
+  if (!protection.empty() && protection[0] == '1') {
+    refused(dir_.file("sticky/link.bmp"), "");
+    EXPECT_FALSE(bmptest::file_exists(dir_.file("target.bmp")));
+  }
+
+  bmptest::write_file(dir_.file("nobodys.bmp"), old);
+  ASSERT_EQ(chown(dir_.file("nobodys.bmp").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(dir_.file("nobodys.bmp").c_str(), 04751), 0);
+  const ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("nobodys.bmp"), "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  struct stat info {};
+  ASSERT_EQ(stat(dir_.file("nobodys.bmp").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+  EXPECT_EQ(info.st_mode & 07777, 04751u);
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("nobodys.bmp")), 2),
+            "");
+}
+
+// An output opened for appending (">>") has its space reserved where the
+// image goes, after what the file holds, not over a hole before it.
+TEST_F(Tool, SpaceIsReservedWhereAnAppendedImageGoes) {
+  bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(1000, 1000, 6));
+  const std::string sparse = dir_.file("sparse");
+  ASSERT_EQ(std::system(("truncate -s 64M '" + sparse + "'").c_str()), 0);
+  const ToolRun run = run_tool(dir_, {dir_.file("big.bmp"), "-", "2"},
+                               ">>'" + sparse + "' 2>'" + dir_.file("stderr") + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  struct stat info {};
+  ASSERT_EQ(stat(sparse.c_str(), &info), 0);
+  const std::uint64_t image = static_cast<std::uint64_t>(info.st_size) - (64u << 20);
+  EXPECT_EQ(image, 54u + 2000u * 6000u);
+  EXPECT_LT(static_cast<std::uint64_t>(info.st_blocks) * 512, image + image / 4)
+      << "space was reserved in the hole before the image";
+}
+
+// A file-size limit (ulimit -f) is a write error, whoever writes: one
+// thread, or either of two on a large image. Nothing is left behind.
+TEST_F(Tool, AFileSizeLimitIsAWriteError) {
+  const Bytes large = bmptest::make_random_bmp(1203, -1201, 17);  // 4.3 MB: split in two
+  bmptest::write_file(dir_.file("large.bmp"), large);
+  const Bytes old{'o', 'l', 'd'};
+  const struct Case {
+    const char* input;
+    const char* factor;
+    const char* limit_kib;
+  } cases[] = {
+      {"large.bmp", "2", "12000"},  // 17.3 MB in two halves: only the second reaches the limit
+      {"large.bmp", "2", "64"},     // both do
+      {"in.bmp", "200", "64"},      // one thread
+  };
+  for (const Case& c : cases) {
+    bmptest::write_file(dir_.file("out.bmp"), old);
+    const std::vector<std::string> before = names_in(dir_.path());
+    const ToolRun run = run_tool(dir_, {dir_.file(c.input), dir_.file("out.bmp"), c.factor}, "",
+                                 std::string("ulimit -f ") + c.limit_kib + ";");
+    EXPECT_EQ(run.status, 7) << c.input << " " << c.limit_kib << ": " << run.err;
+    EXPECT_NE(run.err.find("write error: File too large"), std::string::npos) << run.err;
+    EXPECT_EQ(bmptest::read_file(dir_.file("out.bmp")), old) << c.input << " " << c.limit_kib;
+    EXPECT_EQ(names_in(dir_.path()), before) << c.input << " " << c.limit_kib;
   }
 }
 

@@ -196,8 +196,11 @@ TEST(Enlargement, StreamsAHugeFactorThroughAPipe) {
   const Bytes input = bmptest::make_bmp(fields_of(1, 1, 0, 0), Bytes{0x11, 0x22, 0x33});
   bmptest::write_file(dir.file("in.bmp"), input);
   ASSERT_EQ(mkfifo(dir.file("out.pipe").c_str(), 0600), 0);
-  const std::uint64_t factor = 19200;          // 3 x 19200 bytes per enlarged pixel
-  const std::uint64_t row_bytes = 3 * factor;  // 57600, a multiple of four
+  // 3 x 21168 = 63504 bytes per enlarged pixel, more than the 63488 of the
+  // call's own buffer, and a multiple of four.
+  const std::uint64_t factor = 21168;
+  static_assert(3 * 21168 > bmpresizer::kDefaultWorkBytes, "one pixel must exceed the buffer");
+  const std::uint64_t row_bytes = 3 * factor;
   std::string problem;
   std::uint64_t total = 0;
   int channel = 0;  // of the pixel bytes 11 22 33, repeated; no division per byte

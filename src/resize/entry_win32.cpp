@@ -27,7 +27,9 @@ void print_could_not_open(const wchar_t* path) {
   std::fflush(stdout);
   write_stdout("Could not open ", 15);
   constexpr int kPieceUnits = 256;
-  char piece[2 * kPieceUnits];  // two bytes a character at most, in double-byte code pages
+  // Up to four bytes a UTF-16 unit: three in UTF-8 (an active code page of
+  // 65001), four in GB18030.
+  char piece[4 * kPieceUnits];
   for (int start = 0; path != nullptr && path[start] != L'\0';) {
     int units = 0;
     while (units < kPieceUnits && path[start + units] != L'\0') {

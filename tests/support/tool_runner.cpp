@@ -68,6 +68,9 @@ std::string system_message(DWORD error) {
 
 }  // namespace
 
+// No shell runs the tool there, and no "ulimit".
+bool tool_is_plain() { return false; }
+
 std::string missing_file_text() { return system_message(ERROR_FILE_NOT_FOUND); }
 std::string missing_folder_text() { return system_message(ERROR_PATH_NOT_FOUND); }
 
@@ -132,6 +135,8 @@ ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
   return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
                  std::string(err.begin(), err.end())};
 }
+
+bool tool_is_plain() { return std::string(BMPRESIZE_TOOL_RUNNER).empty() && !BMPRESIZER_SANITIZED; }
 
 std::string missing_file_text() { return "No such file or directory"; }
 std::string missing_folder_text() { return "No such file or directory"; }

@@ -25,6 +25,10 @@ struct ToolRun {
 ToolRun run_tool(const TempDir& dir, const std::vector<std::string>& args,
                  const std::string& redirections = "", const std::string& before = "");
 
+// Whether the tool runs as a plain native program (no emulator, no
+// sanitizer), whose memory a limit such as "ulimit -v" measures as it is.
+bool tool_is_plain();
+
 // What the system says of a missing file, and of a path through a missing
 // folder, in the tool's messages.
 std::string missing_file_text();

@@ -115,6 +115,7 @@ Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size
   if (!checked_add(needed, kHeaderBytes, needed_file_bytes) || file_bytes < needed_file_bytes) {
     return refuse(Failure::pixels_truncated, file_bytes, needed_file_bytes);
   }
+  in.needed_bytes = needed_file_bytes;
   layout = in;
   return Outcome{};
 }

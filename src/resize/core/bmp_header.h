@@ -24,6 +24,7 @@ struct InputLayout {
   std::uint32_t pad_bytes = 0;                // W & 3: zero bytes closing each stored row
   std::uint64_t row_bytes = 0;                // 3W + pad: stride between stored rows
   std::uint64_t first_row_at = kHeaderBytes;  // file offset of the first row to read
+  std::uint64_t needed_bytes = kHeaderBytes;  // of the file: headers and rows
 };
 
 // Checks the input headers `header` (of which `header_bytes` bytes could be

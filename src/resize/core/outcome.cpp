@@ -9,11 +9,13 @@ FailureGroup group_of(Failure failure) {
     case Failure::input_open:
     case Failure::input_is_directory:
     case Failure::input_path_invalid:
+    case Failure::input_stream_closed:
       return FailureGroup::input_unopened;
     case Failure::output_open:
     case Failure::output_path_invalid:
     case Failure::output_is_input:
     case Failure::output_no_reader:
+    case Failure::output_stream_closed:
       return FailureGroup::output_unopened;
     case Failure::input_not_regular:
     case Failure::not_bmp:
@@ -32,6 +34,7 @@ FailureGroup group_of(Failure failure) {
       return FailureGroup::size_refused;
     case Failure::read_failed:
     case Failure::input_shrank:
+    case Failure::spool_failed:
     case Failure::write_failed:
     case Failure::close_failed:
       return FailureGroup::io_failed;

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstring>
 
 #include "bmp_header.h"
 #include "bmpresizer_core.h"
@@ -18,6 +19,16 @@ std::uint64_t narrow_to_part(InputLayout& in, const OutputLayout& out, Part part
 }
 
 }  // namespace
+
+Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, std::uint64_t& needed) {
+  std::uint8_t header[kHeaderBytes] = {};
+  const std::size_t header_bytes = size < kHeaderBytes ? size : kHeaderBytes;
+  std::memcpy(header, prefix, header_bytes);
+  InputLayout in;
+  const Outcome checked = check_input_header(header, header_bytes, UINT64_MAX, in);
+  needed = in.needed_bytes;
+  return checked;
+}
 
 Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const Progress* progress,
                WorkBuffer work, Part part) {

@@ -145,6 +145,10 @@ bool write_all(FileHandle handle, const ByteSpan* spans, std::size_t count, int&
   return write_fully(handle_of(handle), false, 0, spans, count, error);
 }
 
+std::size_t read_all(FileHandle handle, void* buffer, std::size_t size, int& error) {
+  return read_fully(handle_of(handle), false, 0, buffer, size, error);
+}
+
 Outcome open_input(NativePath path, FileHandle& handle) {
   if (path == nullptr) {
     return failed(Failure::input_path_invalid);

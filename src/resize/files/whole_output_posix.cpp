@@ -73,7 +73,8 @@ void folder_of(const char* path, char (&folder)[kMaxPathUnits]) {
 }
 
 // A fresh temporary name beside `target`: .NAME.bmpresize-UNIQUE, with NAME
-// shortened (at a character's start) so that the whole fits a folder entry.
+// shortened (at a character's start) so that the whole fits a folder entry
+// and a path; ENAMETOOLONG when even an empty NAME would not.
 bool temporary_name(const char* target, char (&name)[kMaxPathUnits], int& error) {
   static std::atomic<unsigned> counter{0};
   char unique[64];
@@ -81,25 +82,28 @@ bool temporary_name(const char* target, char (&name)[kMaxPathUnits], int& error)
       unique, sizeof unique, "%s%ld-%x-%lx", kTemporaryMark, static_cast<long>(::getpid()),
       counter.fetch_add(1),
       static_cast<unsigned long>(std::clock()) ^ static_cast<unsigned long>(time(nullptr)));
+  const std::size_t unique_bytes = std::strlen(unique);
   const char* slash = std::strrchr(target, '/');
   const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+  if (folder + 1 + unique_bytes >= sizeof name) {
+    error = ENAMETOOLONG;
+    return false;
+  }
+  const std::size_t path_room = sizeof name - 1 - folder - 1 - unique_bytes;
+  const std::size_t name_room = kMaxNameBytes - 1 - unique_bytes;
   const char* base = target + folder;
   std::size_t base_bytes = std::strlen(base);
-  const std::size_t room = kMaxNameBytes - 1 - std::strlen(unique);
+  const std::size_t room = path_room < name_room ? path_room : name_room;
   if (base_bytes > room) {
     base_bytes = room;
     while (base_bytes > 0 && (static_cast<unsigned char>(base[base_bytes]) & 0xC0) == 0x80) {
       --base_bytes;
     }
   }
-  if (folder + 1 + base_bytes + std::strlen(unique) >= sizeof name) {
-    error = ENAMETOOLONG;
-    return false;
-  }
   std::memcpy(name, target, folder);
   name[folder] = '.';
   std::memcpy(name + folder + 1, base, base_bytes);
-  std::memcpy(name + folder + 1 + base_bytes, unique, std::strlen(unique) + 1);
+  std::memcpy(name + folder + 1 + base_bytes, unique, unique_bytes + 1);
   return true;
 }
 
@@ -196,6 +200,15 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   old_mode_ = old.st_mode & 07777;
   old_owner_ = old.st_uid;
   old_group_ = old.st_gid;
+  // A sticky folder (/tmp) lets only the file's owner, the folder's owner
+  // or a privileged user replace a file: said before any work, not after.
+  char folder[kMaxPathUnits];
+  folder_of(target_, folder);
+  struct stat in_folder {};
+  if (::stat(folder, &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && ::geteuid() != 0 &&
+      old.st_uid != ::geteuid() && in_folder.st_uid != ::geteuid()) {
+    return failed(Failure::output_open, EPERM);
+  }
   return create_beside_target(true);
 }
 
@@ -203,6 +216,11 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
   replacing_ = replacing;
   int fd = -1;
   int error = 0;
+  // A replacement is named beside its target before it takes its place:
+  // a folder too deep for any such name is refused before any work.
+  if (replacing && !temporary_name(target_, temporary_, error)) {
+    return failed(Failure::output_open, error);
+  }
   if (can_make_unnamed_files()) {
 #if defined(__linux__) && defined(O_TMPFILE)
     char folder[kMaxPathUnits];
@@ -323,10 +341,17 @@ void WholeOutput::discard() {
   mode_ = Mode::closed;
 }
 
-bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, int& error) {
-  error = 0;
+NativePath temporary_folder(char (&buffer)[kMaxPathUnits]) {
   const char* folder = std::getenv("TMPDIR");
   const char* dir = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  std::snprintf(buffer, sizeof buffer, "%s", dir);
+  return buffer;
+}
+
+bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
+                        FileHandle& copy, int& error) {
+  char dir[kMaxPathUnits];
+  temporary_folder(dir);
   // An unnamed file where the file system can make one; else a named one,
   // unlinked at once.
   int fd = -1;
@@ -349,19 +374,24 @@ bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, in
     error = errno;
     return false;
   }
-  for (std::uint64_t at = 0;;) {
-    const std::size_t got = read_fully(from, false, 0, buffer.data, buffer.size, error);
-    const ByteSpan span{buffer.data, got};
-    if (error != 0 || !write_fully(fd, true, at, &span, 1, error)) {
-      ::close(fd);
-      return false;
-    }
-    at += got;
-    if (got < buffer.size) {
-      copy = fd;
-      return true;
+  error = 0;
+  bool kept = write_fully(fd, true, 0, &prefix, 1, error);
+  for (std::uint64_t at = prefix.size; kept && at < limit;) {
+    const std::uint64_t left = limit - at;
+    const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
+    const ByteSpan got{buffer.data, read_fully(from, false, 0, buffer.data, want, error)};
+    kept = error == 0 && write_fully(fd, true, at, &got, 1, error);
+    at += got.size;
+    if (got.size < want) {
+      break;  // the stream ended
     }
   }
+  if (!kept) {
+    ::close(fd);
+    return false;
+  }
+  copy = fd;
+  return true;
 }
 
 void clean_up_on_interruption(void (*last_words)()) {

@@ -219,10 +219,18 @@ void WholeOutput::discard() {
   mode_ = Mode::closed;
 }
 
-bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, int& error) {
-  wchar_t folder[MAX_PATH + 1];
-  wchar_t name[MAX_PATH + 1];
-  if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"bmp", 0, name) == 0) {
+NativePath temporary_folder(wchar_t (&buffer)[kMaxPathUnits]) {
+  if (GetTempPathW(kMaxPathUnits, buffer) == 0) {
+    buffer[0] = L'\0';
+  }
+  return buffer;
+}
+
+bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
+                        FileHandle& copy, int& error) {
+  wchar_t folder[kMaxPathUnits];
+  wchar_t name[kMaxPathUnits];
+  if (temporary_folder(folder)[0] == L'\0' || GetTempFileNameW(folder, L"bmp", 0, name) == 0) {
     error = last_error();
     return false;
   }
@@ -233,19 +241,25 @@ bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, in
     DeleteFileW(name);
     return false;
   }
-  for (std::uint64_t at = 0;;) {
-    const std::size_t got = read_fully(handle_of(from), false, 0, buffer.data, buffer.size, error);
-    const ByteSpan span{buffer.data, got};
-    if (error != 0 || !write_fully(file, true, at, &span, 1, error)) {
-      CloseHandle(file);
-      return false;
-    }
-    at += got;
-    if (got < buffer.size) {
-      copy = file_of(file);
-      return true;
+  error = 0;
+  bool kept = write_fully(file, true, 0, &prefix, 1, error);
+  for (std::uint64_t at = prefix.size; kept && at < limit;) {
+    const std::uint64_t left = limit - at;
+    const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
+    const ByteSpan got{buffer.data,
+                       read_fully(handle_of(from), false, 0, buffer.data, want, error)};
+    kept = error == 0 && write_fully(file, true, at, &got, 1, error);
+    at += got.size;
+    if (got.size < want) {
+      break;  // the stream ended
     }
   }
+  if (!kept) {
+    CloseHandle(file);
+    return false;
+  }
+  copy = file_of(file);
+  return true;
 }
 
 void clean_up_on_interruption(void (*last_words)()) {

@@ -14,14 +14,16 @@ namespace bmpresizer {
 enum class Failure : std::uint8_t {
   none,
   // The input could not be opened for reading.
-  input_open,          // the system refused it; `error` holds its error number
-  input_is_directory,  // a folder holds no image
-  input_path_invalid,  // null, too long, or not convertible to a native path
+  input_open,           // the system refused it; `error` holds its error number
+  input_is_directory,   // a folder holds no image
+  input_path_invalid,   // null, too long, or not convertible to a native path
+  input_stream_closed,  // standard input was closed when the process started
   // The output could not be opened for writing.
-  output_open,          // the system refused it; `error` holds its error number
-  output_path_invalid,  // null, too long, or not convertible to a native path
-  output_is_input,      // the output names the input file (through any link)
-  output_no_reader,     // a named pipe that no process is reading
+  output_open,           // the system refused it; `error` holds its error number
+  output_path_invalid,   // null, too long, or not convertible to a native path
+  output_is_input,       // the output names the input file (through any link)
+  output_no_reader,      // a named pipe that no process is reading
+  output_stream_closed,  // standard output was closed when the process started
   // The input is not a BMP of the accepted kind (have = what the file says).
   input_not_regular,  // a pipe, device or socket: no file to read twice
   not_bmp,            // no "BM" signature; have = the first two bytes, little-endian
@@ -40,6 +42,7 @@ enum class Failure : std::uint8_t {
   // Input or output failed after both were open (`error` set).
   read_failed,
   input_shrank,  // have = bytes read, want = bytes needed at that point
+  spool_failed,  // a stream's bytes could not be kept in a temporary file
   write_failed,
   close_failed,
 };
@@ -181,6 +184,13 @@ struct Part {
   std::uint32_t index = 0;
   std::uint32_t count = 1;
 };
+
+// How many bytes from its start the BMP that begins with the `size` bytes
+// at `prefix` needs (its headers and rows), from its headers alone: what a
+// reader of a stream must keep of it (kHeaderPrefixBytes are enough to
+// tell). Fails as resize would for headers it refuses.
+constexpr std::size_t kHeaderPrefixBytes = 54;
+Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, std::uint64_t& needed);
 
 // Enlarges the BMP that `input` holds by `factor` into `output`, from the
 // output's start. Checks the input's headers and size first (not_bmp ...

@@ -73,6 +73,10 @@ class FileSink final : public ByteSink {
 // Writes all `count` spans at the handle's position (a console line).
 bool write_all(FileHandle handle, const ByteSpan* spans, std::size_t count, int& error);
 
+// Reads `size` bytes at the handle's position, fewer only where the stream
+// ends (`error` 0) or fails (`error` set); returns the bytes read.
+std::size_t read_all(FileHandle handle, void* buffer, std::size_t size, int& error);
+
 // ---- Opening and closing, the library's way ------------------------------
 
 // Opens `path` for reading. Fails with input_is_directory for a folder and
@@ -166,10 +170,16 @@ class WholeOutput {
 #endif
 };
 
-// Reads all of `from` (a pipe) into a new unnamed temporary file through
-// `buffer`, and opens that for reading; the file goes when it is closed.
-// False with `error` set on failure.
-bool spool_to_temporary(FileHandle from, WorkBuffer buffer, FileHandle& copy, int& error);
+// Keeps a stream's bytes where they can be read twice: `prefix` (read from
+// it already), then what follows in `from` (a pipe), up to `limit` bytes in
+// all (the rest is left unread), in a new unnamed temporary file in
+// temporary_folder(), copied through `buffer` and opened for reading; the
+// file goes when it is closed. False with `error` set on failure.
+bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
+                        FileHandle& copy, int& error);
+
+// The folder of temporary files: $TMPDIR, else /tmp (Windows: GetTempPath).
+NativePath temporary_folder(PathChar (&buffer)[kMaxPathUnits]);
 
 // From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break
 // or a closed console on Windows) removes the names of uncommitted outputs,
