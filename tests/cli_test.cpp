@@ -1,13 +1,16 @@
 // The bmpresize tool: arguments, exit status and the one line it prints.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -46,7 +49,7 @@ class Tool : public ::testing::Test {
 
 // Success is silent, but for a warning when the name says another kind of
 // image; an existing output (named with either separator on Windows) is
-// replaced.
+// replaced, and so is one of a long name.
 TEST_F(Tool, SucceedsSilently) {
   ToolRun run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "3"});
   EXPECT_EQ(run.status, 0);
@@ -56,6 +59,13 @@ TEST_F(Tool, SucceedsSilently) {
   run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 2), "");
+  // A long name, whose path with a temporary suffix would pass MAX_PATH.
+  const std::string long_name = dir_.file(std::string(230, 'n') + ".bmp");
+  for (const char* state : {"new", "replaced"}) {
+    run = run_tool(dir_, {dir_.file("in.bmp"), long_name, "2"});
+    EXPECT_EQ(run.status, 0) << state << ": " << run.err;
+    EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(long_name), 2), "") << state;
+  }
   run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.PNG"), "2"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "bmpresize: warning: " + dir_.file("out.PNG") +
@@ -190,7 +200,7 @@ TEST_F(Tool, ExplainsEachFailure) {
       {{dir_.file("narrow.bmp"), out, "40000"},
        6,
        out + ": the enlarged image would be 13.4 GiB; BMP files cannot exceed 4 GiB"},
-      {{in, "", "2"}, 4, "\"\": cannot create: " + bmptest::missing_file_text()},
+      {{in, "", "2"}, 4, "\"\": cannot create: " + bmptest::missing_folder_text()},
       // 7 x 5 at the largest factor there is: too wide, not a usage error.
       {{in, out, "2147483647"},
        6,
@@ -555,6 +565,92 @@ TEST_F(Tool, SpaceIsReservedWhereAnAppendedImageGoes) {
   EXPECT_EQ(image, 54u + 2000u * 6000u);
   EXPECT_LT(static_cast<std::uint64_t>(info.st_blocks) * 512, image + image / 4)
       << "space was reserved in the hole before the image";
+}
+
+// What a terminal of `columns` columns shows after `output`: enough of one
+// to follow a progress line (carriage returns, line ends, erasing to the
+// end of the line, and lines that wrap at the last column).
+std::vector<std::string> screen_after(const std::string& output, std::size_t columns) {
+  std::vector<std::string> rows(1);
+  std::size_t column = 0;
+  bool wrap_next = false;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\r') {
+      column = 0;
+      wrap_next = false;
+    } else if (c == '\n') {
+      rows.emplace_back();
+      wrap_next = false;
+    } else if (c == '\033' && output.compare(i, 3, "\033[K") == 0) {
+      rows.back().resize(std::min(rows.back().size(), column));
+      i += 2;
+    } else {
+      if (wrap_next) {
+        rows.emplace_back();
+        column = 0;
+        wrap_next = false;
+      }
+      rows.back().resize(std::max(rows.back().size(), column + 1), ' ');
+      rows.back()[column] = c;
+      wrap_next = ++column == columns;
+      column = wrap_next ? columns - 1 : column;
+    }
+  }
+  return rows;
+}
+
+// Ctrl-C typed at a narrow terminal while the progress line is shown: the
+// terminal's "^C" must not wrap the line, and the line is gone afterwards.
+TEST_F(Tool, CtrlCLeavesNoProgressLine) {
+  bmptest::write_file(dir_.file("big.bmp"), bmptest::make_random_bmp(1000, 1000, 6));
+  ASSERT_EQ(mkfifo(dir_.file("out.pipe").c_str(), 0600), 0);
+  // The output is read slowly, so that the run lasts long enough to show
+  // its progress.
+  std::atomic<bool> slow{true};
+  std::thread reader =
+      bmptest::read_pipe(dir_.file("out.pipe"), [&](const std::uint8_t*, std::size_t) {
+        if (slow.load()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+      });
+  winsize size{};
+  size.ws_col = 40;
+  size.ws_row = 24;
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string command =
+        bmptest::tool_command({dir_.file("big.bmp"), dir_.file("out.pipe"), "3"});
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  bool interrupted = false;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(terminal, chunk, sizeof chunk);
+    if (got <= 0) {
+      break;  // the tool is gone
+    }
+    shown.append(chunk, static_cast<std::size_t>(got));
+    if (!interrupted && shown.find('%') != std::string::npos) {
+      ASSERT_EQ(write(terminal, "\003", 1), 1);  // Ctrl-C, as typed
+      interrupted = true;
+    }
+  }
+  slow.store(false);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  reader.join();
+  close(terminal);
+  ASSERT_TRUE(interrupted) << "no progress line was shown: " << shown;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  for (const std::string& row : screen_after(shown, 40)) {
+    EXPECT_EQ(row.find('%'), std::string::npos) << "left on the screen: " << row;
+  }
 }
 
 // A file-size limit (ulimit -f) is a write error, whoever writes: one

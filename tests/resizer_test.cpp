@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -259,6 +260,12 @@ TEST_F(ResultCodes, MissingInputPrintsAndLeavesTheOutputAlone) {
   const auto second = call(dir_.file("missing.bmp"), dir_.file("new.bmp"), 2);
   EXPECT_EQ(second.first, BMPRESIZER_CANNOT_OPEN_INPUT);
   EXPECT_FALSE(bmptest::file_exists(dir_.file("new.bmp")));
+  // What the host has buffered comes first.
+  bmptest::StdoutCapture capture;
+  std::printf("host says: ");
+  EXPECT_EQ(resize(dir_.file("missing.bmp"), dir_.file("new.bmp"), 2),
+            BMPRESIZER_CANNOT_OPEN_INPUT);
+  EXPECT_EQ(capture.finish(), "host says: Could not open " + dir_.file("missing.bmp") + ".\n");
 }
 
 // Longer than any path a file system takes (PATH_MAX is 4096 on Linux).

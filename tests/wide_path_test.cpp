@@ -49,6 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"lone high surrogate", std::wstring(L"a") + wchar_t(0xD83D) + L"b",
                    PathConversion::not_unicode, ""},
         Conversion{"lone low surrogate", std::wstring(1, wchar_t(0xDFFF)),
+                   PathConversion::not_unicode, ""},
+        // The ends of the two ranges.
+        Conversion{"the last high surrogate alone", std::wstring(1, wchar_t(0xDBFF)),
+                   PathConversion::not_unicode, ""},
+        Conversion{"the first low surrogate alone", std::wstring(1, wchar_t(0xDC00)),
                    PathConversion::not_unicode, ""}));
 
 #if WCHAR_MAX > 0xFFFF

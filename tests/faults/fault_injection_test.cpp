@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bmp_testing.h"
@@ -256,52 +258,121 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolScenario{"new output, named temporary file", false, true},
                       ToolScenario{"replaced output, named temporary file", true, true}));
 
-// A host that has closed its standard descriptors: the call's files get
-// those numbers, and what another thread prints meanwhile must not end up in
-// the output. A child process closes 0, 1 and 2, and before each file call
-// in turn prints a line to all three, as another thread of the host might;
-// the output must still be exact (to its length: a 1 x 1 image is shorter
-// than the line), and no file of the call may be left on 0, 1 or 2.
+// A host that has closed some of its standard descriptors: the call's files
+// get those numbers, and what another thread prints meanwhile must not end
+// up in the output. A child process closes them and, before each file call
+// in turn, prints a line to all three, as another thread of the host might;
+// then, a thread prints all through a longer call. The output must still
+// be exact (to its length: a 1 x 1 image is shorter than the line), and no
+// file of the call may be left on 0, 1 or 2.
 TEST(RealFaults, ClosedStandardDescriptorsNeverReachTheOutput) {
   bmptest::TempDir dir;
   const std::string in = dir.file("in.bmp");
+  const std::string big = dir.file("big.bmp");
   const std::string out = dir.file("out.bmp");
   const Bytes input = bmptest::make_random_bmp(1, 1, 4);
+  const Bytes large = bmptest::make_random_bmp(600, 300, 5);
   bmptest::write_file(in, input);
+  bmptest::write_file(big, large);
   faults::arm({});
   ASSERT_EQ(bmpresizer::resize_files(in.c_str(), out.c_str(), 1).failure,
             bmpresizer::Failure::none);
-  const std::size_t calls = faults::disarm().size();
-  for (std::size_t n = 1; n <= calls; ++n) {
-    std::remove(out.c_str());
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(0);
-      close(1);
-      close(2);
-      faults::Plan plan;
-      plan.hook_at = static_cast<int>(n);
-      plan.hook = [] {
-        const std::string line(100, 'x');
-        for (int fd = 0; fd <= 2; ++fd) {
-          static_cast<void>(write(fd, line.data(), line.size()));
-        }
-      };
-      faults::arm(plan);
-      const bool ok = bmpresizer::resize_files(in.c_str(), out.c_str(), 1).ok();
-      faults::disarm();
-      const bool stdio_closed =
-          fcntl(0, F_GETFD) < 0 && fcntl(1, F_GETFD) < 0 && fcntl(2, F_GETFD) < 0;
-      const bool exact = bmptest::check_enlargement(input, bmptest::read_file(out), 1).empty();
-      _exit(ok ? (stdio_closed ? (exact ? 0 : 3) : 2) : 1);
+  const std::vector<Call> made = faults::disarm();
+  const int calls = static_cast<int>(made.size());
+  const auto print_everywhere = [] {
+    const std::string line(100, 'x');
+    for (int fd = 0; fd <= 2; ++fd) {
+      static_cast<void>(write(fd, line.data(), line.size()));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0)
-        << "a line printed before call " << n
-        << ": 1 the call failed, 2 a file stayed on 0-2, 3 the output is not exact";
+  };
+  const std::vector<std::vector<int>> closings = {{0, 1, 2}, {2}, {1, 2}};
+  for (const std::vector<int>& closed : closings) {
+    // Call 0: the long call with a printing thread.
+    for (int n = 0; n <= calls; ++n) {
+      std::remove(out.c_str());
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        for (int fd : closed) {
+          close(fd);
+        }
+        std::atomic<bool> done{false};
+        std::thread printer;
+        faults::Plan plan;
+        // Reading and writing happen on descriptors above 2, whatever was
+        // closed.
+        bool stdio_used = false;
+        if (n > 0) {
+          const bool transfer = made[static_cast<std::size_t>(n - 1)] == Call::pread ||
+                                made[static_cast<std::size_t>(n - 1)] == Call::pwritev;
+          plan.hook_at = n;
+          plan.hook = [&, transfer] {
+            for (int fd : closed) {
+              stdio_used = stdio_used || (transfer && fcntl(fd, F_GETFD) >= 0);
+            }
+            print_everywhere();
+          };
+        } else {
+          printer = std::thread([&] {
+            while (!done.load()) {
+              print_everywhere();
+            }
+          });
+        }
+        faults::arm(plan);
+        const bool ok =
+            bmpresizer::resize_files(n > 0 ? in.c_str() : big.c_str(), out.c_str(), n > 0 ? 1 : 3)
+                .ok();
+        faults::disarm();
+        done.store(true);
+        if (printer.joinable()) {
+          printer.join();
+        }
+        bool stdio_kept = !stdio_used;
+        for (int fd : closed) {
+          stdio_kept = stdio_kept && fcntl(fd, F_GETFD) < 0;
+        }
+        const bool exact = bmptest::check_enlargement(n > 0 ? input : large,
+                                                      bmptest::read_file(out), n > 0 ? 1 : 3)
+                               .empty();
+        _exit(ok ? (stdio_kept ? (exact ? 0 : 3) : 2) : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 0)
+          << closed.size() << " closed, a line printed "
+          << (n > 0 ? "before call " + std::to_string(n) : std::string("all through"))
+          << ": 1 the call failed, 2 a file stayed on 0-2, 3 the output is not exact";
+    }
+  }
+}
+
+// A line written in pieces, as a console or a pipe may take it: each write
+// cut short or interrupted, at every point, still gives the whole line.
+TEST(RealFaults, ShortWritesOfALineResume) {
+  bmptest::TempDir dir;
+  const std::string path = dir.file("line");
+  const std::string parts[] = {"Could not open ", "/some/path/missing.bmp", ".\n"};
+  const bmpresizer::ByteSpan spans[] = {
+      {reinterpret_cast<const std::uint8_t*>(parts[0].data()), parts[0].size()},
+      {reinterpret_cast<const std::uint8_t*>(parts[1].data()), parts[1].size()},
+      {reinterpret_cast<const std::uint8_t*>(parts[2].data()), parts[2].size()}};
+  const std::string whole = parts[0] + parts[1] + parts[2];
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    faults::Plan plan;
+    plan.cut_at = 1;
+    plan.cut_to = [cut](std::size_t) { return cut; };
+    faults::arm(plan);
+    int error = 0;
+    const bool written = bmpresizer::write_all(fd, spans, 3, error);
+    faults::disarm();
+    close(fd);
+    EXPECT_TRUE(written) << "cut at " << cut;
+    const Bytes line = bmptest::read_file(path);
+    EXPECT_EQ(std::string(line.begin(), line.end()), whole) << "cut at " << cut;
   }
 }
 

@@ -141,12 +141,16 @@ bool tool_is_plain() { return std::string(BMPRESIZE_TOOL_RUNNER).empty() && !BMP
 std::string missing_file_text() { return "No such file or directory"; }
 std::string missing_folder_text() { return "No such file or directory"; }
 
-int start_tool(const std::vector<std::string>& args, const std::string& err) {
+std::string tool_command(const std::vector<std::string>& args) {
   std::string command = "exec " BMPRESIZE_TOOL_RUNNER + quoted(BMPRESIZE_TOOL);
   for (const std::string& arg : args) {
     command += " " + quoted(arg);
   }
-  command += " </dev/null >/dev/null 2>" + quoted(err);
+  return command;
+}
+
+int start_tool(const std::vector<std::string>& args, const std::string& err) {
+  const std::string command = tool_command(args) + " </dev/null >/dev/null 2>" + quoted(err);
   const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
   pid_t child = -1;
   if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {

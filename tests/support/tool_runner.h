@@ -39,6 +39,9 @@ std::string missing_folder_text();
 std::string conversion_hint(const std::string& input, const std::string& output);
 
 #ifndef _WIN32
+// The shell command that runs the tool with `args` in place of the shell.
+std::string tool_command(const std::vector<std::string>& args);
+
 // Starts the tool with `args` in the background (standard input and output
 // on the null device, standard error into the file `err`) and returns its
 // process id; the process is the tool's (or its emulator's), so a signal
