@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "bmp_testing.h"
@@ -94,21 +97,90 @@ TEST(Resize, ReportsProgressUpToTheWholeOutput) {
   EXPECT_EQ(bmptest::check_enlargement(input, output, 3), "");
 }
 
-// A sequential output gets the same bytes, in order, at offsets that follow
-// each other: short rows copied in the buffer, rows whose copies do not fit
-// it, long rows piece by piece, rows of no pixels.
-TEST(Resize, WritesASequentialOutputInOrder) {
-  const struct Shape {
+// Many shapes and factors, each checked pixel by pixel by an independent
+// decoder, through an output that takes its bytes in sequence (at offsets
+// that must follow each other): every width mod 4 and every tail the pixel
+// kernels leave, with every small factor, bottom-up and top-down, with junk
+// after the rows; then each way through the buffer: many short rows per
+// batch, rows whose copies do not fit it, rows written straight from it, and
+// rows whose enlargement does not fit it at all.
+TEST(Resize, RepeatsEveryPixelAndRow) {
+  struct Shape {
     std::int32_t width, height, factor;
-  } shapes[] = {{5, -3, 2}, {1, 2, 200}, {7000, 2, 3}, {0, 4, 2}};
-  for (const Shape& shape : shapes) {
-    const Bytes input = bmptest::make_random_bmp(shape.width, shape.height, 4);
+    std::size_t trailing;
+  };
+  // The widest row at factor 3 whose enlargement still fits the buffer.
+  constexpr auto kWidestBatched = static_cast<std::int32_t>(bmpresizer::kDefaultWorkBytes / 9);
+  std::vector<Shape> shapes = {{1, 5000, 2, 0},
+                               {3, -5000, 1, 1},
+                               {100, 300, 2, 0},
+                               {700, 40, 2, 2},
+                               {1365, 9, 14, 0},
+                               {1, 2, 200, 0},
+                               {30000, 2, 1, 0},
+                               {64, 2, 300, 0},
+                               {kWidestBatched, 2, 3, 0},
+                               {7000, 2, 3, 0},
+                               {kWidestBatched + 1, 2, 3, 0},
+                               {kWidestBatched + 5, -3, 3, 5}};
+  for (std::int32_t width = 0; width <= 16; ++width) {
+    for (std::int32_t height : {0, 1, 2, -3}) {
+      for (std::int32_t factor : {1, 2, 3, 4, 5, 7}) {
+        shapes.push_back(Shape{width, height, factor, 3});
+      }
+    }
+  }
+  for (const Shape& s : shapes) {
+    const Bytes input = bmptest::make_random_bmp(
+        s.width, s.height, static_cast<std::uint32_t>(s.width * 131 + s.factor), s.trailing);
     bmpresizer::MemorySource source(input.data(), input.size());
     PipeSink sink;
-    ASSERT_TRUE(bmpresizer::resize(source, sink, shape.factor).ok()) << shape.width;
-    EXPECT_TRUE(sink.in_sequence) << shape.width;
-    EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, shape.factor), "") << shape.width;
+    const std::string shape = std::to_string(s.width) + "x" + std::to_string(s.height) +
+                              " factor " + std::to_string(s.factor);
+    ASSERT_TRUE(bmpresizer::resize(source, sink, s.factor).ok()) << shape;
+    EXPECT_TRUE(sink.in_sequence) << shape;
+    EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, s.factor), "") << shape;
   }
+}
+
+// A factor so large that one enlarged pixel exceeds the call's own buffer:
+// 1.3 GB of output, checked as it goes by instead of kept.
+TEST(Resize, StreamsAPixelWiderThanTheBuffer) {
+  constexpr std::uint32_t kFactor = 21168;  // 3 x 21168 bytes, a multiple of four
+  static_assert(3 * kFactor > bmpresizer::kDefaultWorkBytes, "one pixel must exceed the buffer");
+  bmptest::BmpFields fields;
+  fields.width = 1;
+  fields.height = 1;
+  const Bytes input = bmptest::make_bmp(fields, Bytes{0x11, 0x22, 0x33, 0});
+  class CheckingSink final : public bmpresizer::ByteSink {
+   public:
+    bool positional() const override { return false; }
+    bool write(const bmpresizer::ByteSpan* spans, std::size_t count, std::uint64_t, int&) override {
+      for (std::size_t i = 0; i < count; ++i) {
+        // Past the headers, the bytes 11 22 33 over and over.
+        for (std::size_t at = 0; at < spans[i].size;) {
+          const std::size_t skip = total < 54 ? static_cast<std::size_t>(54 - total) : 0;
+          const std::size_t phase = total < 54 ? 0 : static_cast<std::size_t>((total - 54) % 3);
+          const std::size_t size = std::min(spans[i].size - at, skip > 0 ? skip : 3000 - phase);
+          exact =
+              exact && (skip > 0 || std::memcmp(spans[i].data + at, pattern + phase, size) == 0);
+          at += size;
+          total += size;
+        }
+      }
+      return true;
+    }
+    std::uint8_t pattern[3000];
+    std::uint64_t total = 0;
+    bool exact = true;
+  } sink;
+  for (std::size_t i = 0; i < sizeof sink.pattern; ++i) {
+    sink.pattern[i] = static_cast<std::uint8_t>(0x11 * (i % 3 + 1));
+  }
+  bmpresizer::MemorySource source(input.data(), input.size());
+  ASSERT_TRUE(bmpresizer::resize(source, sink, kFactor).ok());
+  EXPECT_TRUE(sink.exact);
+  EXPECT_EQ(sink.total, 54 + std::uint64_t{3} * kFactor * kFactor);
 }
 
 TEST(Resize, SaysWhatItFoundInARefusedFileAndWritesNothing) {
