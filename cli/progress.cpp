@@ -24,6 +24,16 @@ std::atomic<bool> progress_line_shown{false};
 
 void set_progress_line_shown(bool shown) { progress_line_shown.store(shown); }
 
+// Draws `line` in place of the one shown, before any clean-up after an
+// interruption (which clears it) and never after one has begun.
+void draw(const std::string& line) {
+  bmpresizer::InterruptionHold hold;
+  if (!hold.ending()) {
+    print_error(kClearLine + line);
+    set_progress_line_shown(true);
+  }
+}
+
 std::string time_left(double seconds) {
   const long whole = static_cast<long>(seconds);
   char text[32];
@@ -114,9 +124,8 @@ void ProgressBar::update(std::uint64_t written, std::uint64_t total) {
   if (fields.bytes_per_second > 0) {
     fields.seconds_left = static_cast<double>(total - written) / fields.bytes_per_second;
   }
-  print_error(kClearLine + render_progress(fields, terminal_columns() - kEchoColumns));
+  draw(render_progress(fields, terminal_columns() - kEchoColumns));
   drawn_ = true;
-  set_progress_line_shown(true);
 }
 
 void ProgressBar::finish() {
@@ -189,9 +198,8 @@ void BatchConsole::update() {
   }
   const std::string line =
       render_progress(fields(throttle_.elapsed(now)), terminal_columns() - kEchoColumns);
-  print_error(kClearLine + line);
+  draw(line);
   drawn_ = true;
-  set_progress_line_shown(true);
 }
 
 // The share of the work done is weighed by input sizes, which grow with the

@@ -23,7 +23,7 @@ constexpr std::size_t kSlots = 1024;
 UnfinishedName unfinished[kSlots];
 std::atomic<std::size_t> slots_taken{0};
 thread_local UnfinishedName* my_slot = nullptr;
-std::atomic<bool> ending{false};
+std::atomic<bool> process_ending{false};
 
 #ifndef _WIN32
 sigset_t termination_signals() {
@@ -38,7 +38,7 @@ sigset_t termination_signals() {
 
 }  // namespace
 
-NameStep::NameStep() {
+InterruptionHold::InterruptionHold() {
 #ifndef _WIN32
   const sigset_t set = termination_signals();
   blocked_ = pthread_sigmask(SIG_BLOCK, &set, &saved_) == 0;
@@ -53,7 +53,7 @@ NameStep::NameStep() {
   }
 }
 
-NameStep::~NameStep() {
+InterruptionHold::~InterruptionHold() {
   if (slot_ != nullptr && slot_->state.load() == kBusy) {
     slot_->state.store(before_);
   }
@@ -64,15 +64,22 @@ NameStep::~NameStep() {
 #endif
 }
 
-bool NameStep::may_name() const {
+bool InterruptionHold::ending() {
   // Seen after the slot was marked busy: either the handler sees the mark
-  // and waits for this step, or this step sees that the process is ending.
-  if (!ending.load()) {
-    return true;
+  // and waits for this hold, or this hold sees that the process is ending.
+  if (!process_ending.load()) {
+    return false;
   }
   // The handler waits for busy slots: this one must not stay busy.
   if (slot_ != nullptr) {
     slot_->state.store(before_);
+  }
+  return true;
+}
+
+bool NameStep::may_name() {
+  if (!ending()) {
+    return true;
   }
   wait_for_the_end();
   return false;
@@ -96,7 +103,7 @@ void NameStep::named(bool exists) const {
 }
 
 void remove_unfinished_names() {
-  ending.store(true);
+  process_ending.store(true);
   const std::size_t taken = slots_taken.load();
   for (std::size_t i = 0; i < taken && i < kSlots; ++i) {
     // A busy slot's thread is in the middle of a few system calls (on POSIX

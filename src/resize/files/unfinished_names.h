@@ -7,43 +7,24 @@
 #ifndef BMPRESIZER_FILES_UNFINISHED_NAMES_H
 #define BMPRESIZER_FILES_UNFINISHED_NAMES_H
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 #include "bmpresizer_files.h"
 
 namespace bmpresizer {
 
-struct UnfinishedName;
-
 // A change to this thread's unfinished name (making it, renaming it,
-// removing it). On POSIX the termination signals are blocked in this thread
-// meanwhile, so that a handler never interrupts its own thread's step.
-class NameStep {
+// removing it), under a hold: the handler sees the name before or after,
+// never halfway.
+class NameStep : public InterruptionHold {
  public:
-  NameStep();
-  ~NameStep();
-  NameStep(const NameStep&) = delete;
-  NameStep& operator=(const NameStep&) = delete;
-
   // False once the process is ending (after waiting a while for the end):
   // the step must then make no name, and its slot is left for the handler
   // as it was before the step.
-  bool may_name() const;
+  bool may_name();
   // The name the step is about to make, before it exists.
   void about_to_name(const PathChar* path) const;
   // Ends the step with the name in place (true) or gone (false); a step
   // that does not say leaves the slot as it was.
   void named(bool exists) const;
-
- private:
-  UnfinishedName* slot_;
-  int before_ = 0;
-#ifndef _WIN32
-  sigset_t saved_{};
-  bool blocked_ = false;
-#endif
 };
 
 // For the handler: marks the process as ending, waits for the steps under

@@ -116,7 +116,7 @@ bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error,
     if (!temporary_name(target, name, error)) {
       return false;
     }
-    const NameStep step;
+    NameStep step;
     if (!step.may_name()) {
       error = EINTR;
       return false;
@@ -132,7 +132,7 @@ bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error,
 }
 
 void remove_named(const char* name) {
-  const NameStep step;
+  NameStep step;
   ::unlink(name);
   step.named(false);
 }
@@ -316,7 +316,7 @@ Outcome WholeOutput::name_and_replace() {
     return closed;
   }
   {
-    const NameStep step;
+    NameStep step;
     const bool may_name = step.may_name();
     const bool renamed = may_name && ::rename(temporary_, target_) == 0;
     error = may_name ? errno : EINTR;

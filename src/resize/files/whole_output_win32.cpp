@@ -150,7 +150,7 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
     if (!temporary_name(target_, temporary_, error)) {
       return failed(Failure::output_open, error);
     }
-    const NameStep step;
+    NameStep step;
     if (!step.may_name()) {
       return failed(Failure::output_open, ERROR_OPERATION_ABORTED);
     }
@@ -188,7 +188,7 @@ Outcome WholeOutput::commit() {
 // The closed output renamed over the target; ReplaceFileW keeps the
 // replaced file's attributes and permissions.
 Outcome WholeOutput::name_and_replace() {
-  const NameStep step;
+  NameStep step;
   bool replaced = false;
   if (step.may_name()) {
     replaced = replacing_ && GetFileAttributesW(target_) != INVALID_FILE_ATTRIBUTES
@@ -212,7 +212,7 @@ void WholeOutput::discard() {
     handle_ = kNoFile;
   }
   if (mode_ == Mode::named) {
-    const NameStep step;
+    NameStep step;
     DeleteFileW(temporary_);
     step.named(false);
   }

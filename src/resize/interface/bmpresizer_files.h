@@ -7,6 +7,10 @@
 #ifndef BMPRESIZER_FILES_H
 #define BMPRESIZER_FILES_H
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include <cstddef>
 #include <cstdint>
 
@@ -180,6 +184,30 @@ bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, W
 
 // The folder of temporary files: $TMPDIR, else /tmp (Windows: GetTempPath).
 NativePath temporary_folder(PathChar (&buffer)[kMaxPathUnits]);
+
+struct UnfinishedName;
+
+// Holds off the clean-up after an interruption while it lives, on this
+// thread: what is done under it (drawing a progress line, naming a file)
+// comes before the clean-up and its last words. Once the process is ending,
+// ending() is true (and the hold let go): nothing more should be made or
+// shown.
+class InterruptionHold {
+ public:
+  InterruptionHold();
+  ~InterruptionHold();
+  InterruptionHold(const InterruptionHold&) = delete;
+  InterruptionHold& operator=(const InterruptionHold&) = delete;
+  bool ending();
+
+ protected:
+  UnfinishedName* slot_;
+  int before_ = 0;  // the slot's state before the hold
+#ifndef _WIN32
+  sigset_t saved_{};
+  bool blocked_ = false;
+#endif
+};
 
 // From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break
 // or a closed console on Windows) removes the names of uncommitted outputs,
