@@ -1,4 +1,4 @@
-// bmpresize: enlarge 24-bit BMP files by a whole-number factor.
+// bmpresize: enlarge BMP files by a whole-number factor.
 //
 //   bmpresize [-q | -v] INPUT OUTPUT FACTOR
 //   bmpresize [-q | -v] [-j N] -f FACTOR -o DIR FILE...
@@ -32,7 +32,7 @@ constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
 const char kUsage[] =
     "usage: bmpresize [-q | -v] INPUT OUTPUT FACTOR\n"
     "       bmpresize [-q | -v] [-j N] -f FACTOR -o DIR FILE...\n"
-    "Enlarge the 24-bit BMP file INPUT by the whole number FACTOR (1 or more) into OUTPUT,\n"
+    "Enlarge the BMP file INPUT by the whole number FACTOR (1 or more) into OUTPUT,\n"
     "or each FILE into the existing folder DIR under the same name.\n";
 
 const char kHelp[] =
@@ -41,8 +41,13 @@ const char kHelp[] =
     "nothing is blended, so the result is exact. Works in constant memory on images\n"
     "of any size, up to the 4 GiB limit of the BMP format.\n"
     "\n"
-    "Accepted input: 24 bits per pixel, uncompressed, with the 40-byte header and\n"
-    "no colour table (pixel data at byte 54), bottom-up or top-down.\n"
+    "Accepted input: every uncompressed BMP, bottom-up or top-down: 1, 2, 4, 8,\n"
+    "16, 24 or 32 bits per pixel, with or without colour masks; the headers of\n"
+    "OS/2 (12, 16 and 64 bytes), Windows 3 (40), V2, V3, V4 and V5 (with its colour\n"
+    "profile). The output is of the input's own kind: the same headers (but for\n"
+    "the sizes), colour table and masks. Compressed BMPs (RLE, JPEG, PNG) are\n"
+    "refused with a command that converts them. (The library function BMPResizer\n"
+    "takes 24-bit files with the 40-byte header only.)\n"
     "\n"
     "INPUT - reads standard input and OUTPUT - writes standard output (a file\n"
     "named - is ./-). An existing OUTPUT is replaced only once the enlargement is\n"
@@ -69,7 +74,7 @@ const char kHelp[] =
     "  3  the input cannot be opened\n"
     "  4  the output cannot be created (or it is the input file, or another FILE\n"
     "     of the same name comes first)\n"
-    "  5  the input is not a 24-bit uncompressed BMP, or it is truncated\n"
+    "  5  the input is not an uncompressed BMP, or it is truncated or damaged\n"
     "  6  the enlarged image cannot be a BMP (factor below 1, over 4 GiB, ...)\n"
     "  7  a read or write failed (disk full, I/O error), or memory ran out\n"
     "With FILE..., the status is that of the first FILE that failed, in argument order.\n";

@@ -15,6 +15,9 @@ using bmpresizer::Failure;
 using bmpresizer::FileHandle;
 using bmpresizer::Outcome;
 
+// The tool enlarges every uncompressed BMP.
+constexpr bmpresizer::Kinds kKinds = bmpresizer::Kinds::uncompressed;
+
 // An open input, and whether it is the tool's to close.
 struct Input {
   FileHandle handle = bmpresizer::kNoFile;
@@ -51,7 +54,7 @@ Outcome open_input(const std::string& path, bmpresizer::WorkBuffer work, Input& 
   const std::size_t got = bmpresizer::read_all(input.handle, header, sizeof header, error);
   std::uint64_t needed = 0;
   const Outcome checked = error != 0 ? failed(Failure::read_failed, error)
-                                     : bmpresizer::bytes_needed(header, got, needed);
+                                     : bmpresizer::bytes_needed(header, got, kKinds, needed);
   FileHandle copy = bmpresizer::kNoFile;
   if (checked.ok() &&
       !bmpresizer::spool_to_temporary(input.handle, {header, got}, needed, work, copy, error)) {
@@ -108,7 +111,7 @@ Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_p
     return failed(Failure::write_failed, error);
   }
   if (!split || !sink.positional() || input.size() < kSplitInputBytes) {
-    return bmpresizer::resize(input, sink, factor, progress, work);
+    return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
   }
   SplitProgress both;
   both.outer = progress;
@@ -122,12 +125,13 @@ Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_p
   std::thread helper;
   try {
     helper = std::thread([&] {
-      second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2});
+      second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2}, kKinds);
     });
   } catch (const std::system_error&) {
-    return bmpresizer::resize(input, sink, factor, progress, work);
+    return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
   }
-  const Outcome first_half = bmpresizer::resize(input, sink, factor, &first, first_buffer, {0, 2});
+  const Outcome first_half =
+      bmpresizer::resize(input, sink, factor, &first, first_buffer, {0, 2}, kKinds);
   helper.join();
   if (!first_half.ok() || !second_half.ok()) {
     return first_half.ok() ? second_half : first_half;

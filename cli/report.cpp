@@ -50,46 +50,56 @@ std::string shell_word(const std::string& word) {
 #endif
 }
 
-// A command that turns `input` into a BMP this tool accepts, beside it.
-std::string conversion_command(const std::string& input) {
+// The commands that turn `input` into an uncompressed BMP beside it (both
+// programs write compressed ones of few colours unless told not to).
+std::string conversion_commands(const std::string& input) {
   const std::size_t name = input.find_last_of(kPathSeparators);
   const std::size_t dot = input.rfind('.');
   const bool has_extension = dot != std::string::npos && (name == std::string::npos || dot > name);
-  const std::string converted =
-      (input == "-" ? std::string("converted")
-                    : input.substr(0, has_extension ? dot : input.size())) +
-      "-24bit.bmp";
   const std::string in = shell_word(input);
-  const std::string out = shell_word(converted);
-  return "convert it first: gm convert " + in + " -type TrueColor BMP3:" + out +
-         " (or ImageMagick: convert " + in + " -type truecolor BMP3:" + out + ")";
+  const std::string out =
+      shell_word((input == "-" ? std::string("converted")
+                               : input.substr(0, has_extension ? dot : input.size())) +
+                 "-plain.bmp");
+  return "gm convert " + in + " -compress None BMP3:" + out + " (or ImageMagick: convert " + in +
+         " -compress none BMP3:" + out + ")";
 }
 
-const char* info_header_name(std::uint64_t size) {
-  switch (size) {
-    case 12:
-      return " (OS/2 1.x)";
-    case 16:
-    case 64:
-      return " (OS/2 2.x)";
-    case 52:
-      return " (V2)";
-    case 56:
-      return " (V3)";
-    case 108:
-      return " (V4)";
-    case 124:
-      return " (V5)";
-    default:
-      return "";
+// The compression method `method` of a header of `header_size` bytes (0:
+// 40); OS/2's 64-byte header numbers two of them its own way.
+const char* compression_name(std::uint64_t method, std::uint64_t header_size) {
+  if (header_size == 64 && (method == 3 || method == 4)) {
+    return method == 3 ? "Huffman 1D" : "RLE24";
   }
-}
-
-const char* compression_name(std::uint64_t method) {
   static const char* const kNames[] = {"none", "RLE8", "RLE4",          "BITFIELDS",
                                        "JPEG", "PNG",  "ALPHABITFIELDS"};
   return method < std::size(kNames) ? kNames[method] : "unknown";
 }
+
+// What to run to convert the refused `input`, or "": an image that the
+// general tools read (another kind of file, a BMP compressed with RLE), or
+// a BMP whose pixels are a whole JPEG or PNG file, taken out first.
+std::string conversion_hint(const std::string& input, const Outcome& o) {
+  if ((o.failure == Failure::not_bmp && other_image_kind(o.have) != nullptr) ||
+      (o.failure == Failure::compression && o.want != 64 && (o.have == 1 || o.have == 2))) {
+    return "; convert it first: " + conversion_commands(input);
+  }
+#ifndef _WIN32
+  if (o.failure == Failure::compression && o.want != 64 && (o.have == 4 || o.have == 5) &&
+      input != "-") {
+    const std::size_t dot = input.rfind('.');
+    const std::string inner = input.substr(0, dot == std::string::npos ? input.size() : dot) +
+                              (o.have == 4 ? ".jpg" : ".png");
+    return "; its pixels are a whole " + std::string(o.have == 4 ? "JPEG" : "PNG") +
+           " file: take it out with tail -c +$((1 + $(od -An -tu4 -j10 -N4 " + shell_word(input) +
+           "))) " + shell_word(input) + " > " + shell_word(inner) +
+           " and convert that: " + conversion_commands(inner);
+  }
+#endif
+  return "";
+}
+
+const char kDamaged[] = "; the header is damaged";
 
 std::string number(std::uint64_t value) { return std::to_string(value); }
 
@@ -110,11 +120,10 @@ using Reason = std::string (*)(const Outcome&);
 
 // The fields in the order a table entry reads best; a few bytes of padding in
 // a table of two dozen entries cost nothing.
-struct Explanation {  // NOLINT(clang-analyzer-optin.performance.Padding)
+struct Explanation {
   Failure failure;
   Subject subject;
   Reason reason;
-  bool convertible = false;  // another kind of image, which a general tool can convert
 };
 
 // One entry for every failure, in the order of Failure.
@@ -148,8 +157,7 @@ constexpr Explanation kExplanations[] = {
        const char* kind = other_image_kind(o.have);
        return kind != nullptr ? std::string("a ") + kind + " image, not a BMP"
                               : std::string("not a BMP file (it does not start with \"BM\")");
-     },
-     true},
+     }},
     {Failure::header_truncated, Subject::input,
      [](const Outcome& o) {
        return "file is truncated: " + number(o.have) + " bytes, a BMP header needs " +
@@ -157,30 +165,39 @@ constexpr Explanation kExplanations[] = {
      }},
     {Failure::info_header_size, Subject::input,
      [](const Outcome& o) {
-       return number(o.have) + "-byte" + info_header_name(o.have) +
-              " header; only the 40-byte header is supported";
-     },
-     true},
+       return "a " + number(o.have) + "-byte information header, which no kind of BMP has" +
+              kDamaged;
+     }},
+    {Failure::planes, Subject::input,
+     [](const Outcome& o) { return number(o.have) + " planes, where a BMP has 1" + kDamaged; }},
     {Failure::bit_count, Subject::input,
      [](const Outcome& o) {
-       return number(o.have) + " bits per pixel; only 24-bit uncompressed BMP is supported";
-     },
-     true},
+       return number(o.have) + " bits per pixel; BMP files of 1, 2, 4, 8, 16, 24 and 32 are " +
+              "enlarged";
+     }},
     {Failure::compression, Subject::input,
      [](const Outcome& o) {
-       return std::string("compressed (") + compression_name(o.have) +
-              "); only 24-bit uncompressed BMP is supported";
-     },
-     true},
+       return std::string("compressed (") + compression_name(o.have, o.want) +
+              "); only uncompressed BMP files are enlarged" +
+              (o.want == 64 && (o.have == 3 || o.have == 4)
+                   ? std::string(", and no common program reads this compression")
+                   : std::string());
+     }},
     {Failure::pixel_offset, Subject::input,
      [](const Outcome& o) {
-       return "pixel data starts at byte " + number(o.have) +
-              " (a colour table or a gap comes first); only byte 54 is supported";
-     },
-     true},
-    {Failure::negative_width, Subject::input,
+       return "pixel data starts at byte " + number(o.have) + ", inside the headers" + kDamaged;
+     }},
+    {Failure::color_table, Subject::input,
      [](const Outcome& o) {
-       return "negative width (" + signed32(o.have) + "); the header is damaged";
+       return "a colour table of " + number(o.have) + " colours, with room for " + number(o.want) +
+              " before the pixels" + kDamaged;
+     }},
+    {Failure::negative_width, Subject::input,
+     [](const Outcome& o) { return "negative width (" + signed32(o.have) + ")" + kDamaged; }},
+    {Failure::profile_offset, Subject::input,
+     [](const Outcome& o) {
+       return "its colour profile (at " + number(o.have) + " in its header) overlaps the pixels" +
+              kDamaged;
      }},
     {Failure::pixels_truncated, Subject::input,
      [](const Outcome& o) {
@@ -197,13 +214,13 @@ constexpr Explanation kExplanations[] = {
      }},
     {Failure::width_too_large, Subject::output,
      [](const Outcome& o) {
-       return "the enlarged image would be " + number(o.want) +
-              " pixels wide; BMP allows at most 2147483647";
+       return "the enlarged image would be " + number(o.want) + " pixels wide; its kind of BMP " +
+              "allows at most " + number(o.have);
      }},
     {Failure::height_too_large, Subject::output,
      [](const Outcome& o) {
-       return "the enlarged image would be " + number(o.want) +
-              " pixels high; BMP allows at most 2147483647";
+       return "the enlarged image would be " + number(o.want) + " pixels high; its kind of BMP " +
+              "allows at most " + number(o.have);
      }},
     {Failure::file_too_large, Subject::output,
      [](const Outcome& o) {
@@ -271,11 +288,8 @@ std::string failure_line(const std::string& input, const std::string& output,
     if (explanation.failure == outcome.failure) {
       const std::string& named = explanation.subject == Subject::input ? input : output;
       const std::string file = named.empty() ? "\"\"" : named;
-      const bool convertible =
-          explanation.convertible &&
-          (outcome.failure != Failure::not_bmp || other_image_kind(outcome.have) != nullptr);
       return "bmpresize: " + file + ": " + explanation.reason(outcome) +
-             (convertible ? "; " + conversion_command(input) : std::string()) + "\n";
+             conversion_hint(input, outcome) + "\n";
     }
   }
   return "";

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -14,15 +15,23 @@ using bmpresizer::Failure;
 using bmptest::BmpFields;
 using bmptest::Bytes;
 
+using bmpresizer::Kinds;
+
 struct Header {
-  std::uint8_t bytes[bmpresizer::kHeaderBytes] = {};
+  std::uint8_t bytes[bmpresizer::kMaxHeaderBytes] = {};
 };
 
-Header header_of(const BmpFields& fields) {
-  const Bytes bytes = bmptest::make_bmp(fields, {});
+Header header_of(const Bytes& bytes) {
   Header header;
-  std::memcpy(header.bytes, bytes.data(), sizeof header.bytes);
+  std::memcpy(header.bytes, bytes.data(), std::min(bytes.size(), sizeof header.bytes));
   return header;
+}
+
+Header header_of(const BmpFields& fields) { return header_of(bmptest::make_bmp(fields, {})); }
+
+bmpresizer::Outcome check(const Header& header, std::size_t header_bytes, std::uint64_t file_bytes,
+                          bmpresizer::InputLayout& layout, Kinds kinds = Kinds::classic) {
+  return bmpresizer::check_input_header(header.bytes, header_bytes, file_bytes, kinds, layout);
 }
 
 BmpFields sized(std::int32_t width, std::int32_t height) {
@@ -56,7 +65,7 @@ TEST_P(DeriveTest, RewritesExactlyTheFourSizeFields) {
   fields.reserved2 = 0xBEEF;
   const Header in = header_of(fields);
   bmpresizer::InputLayout layout;
-  ASSERT_EQ(bmpresizer::check_input_header(in.bytes, 54, 1u << 30, layout).failure, Failure::none);
+  ASSERT_EQ(check(in, 54, 1u << 30, layout).failure, Failure::none);
 
   Header out;
   bmpresizer::OutputLayout out_layout;
@@ -110,8 +119,7 @@ TEST_P(CheckTest, RefusesWithTheFailingCheck) {
   const Refusal& r = GetParam();
   const Header header = header_of(r.fields);
   bmpresizer::InputLayout layout;
-  const bmpresizer::Outcome outcome =
-      bmpresizer::check_input_header(header.bytes, r.header_bytes, r.file_bytes, layout);
+  const bmpresizer::Outcome outcome = check(header, r.header_bytes, r.file_bytes, layout);
   EXPECT_EQ(outcome.failure, r.want) << r.name;
   EXPECT_EQ(outcome.have, r.want_have) << r.name;
 }
@@ -174,8 +182,7 @@ TEST(CheckInputHeader, ChecksInTheirOrder) {
     step.fix(f);
     const Header header = header_of(f);
     bmpresizer::InputLayout layout;
-    EXPECT_EQ(bmpresizer::check_input_header(header.bytes, 54, 62, layout).failure, step.want)
-        << static_cast<int>(step.want);
+    EXPECT_EQ(check(header, 54, 62, layout).failure, step.want) << static_cast<int>(step.want);
   }
 }
 
@@ -183,7 +190,7 @@ TEST(CheckInputHeader, AcceptsAMissingLastRowPadding) {
   // 2 x 2: the first row needs its 2 padding bytes, the last one need not.
   const Header header = header_of(sized(2, 2));
   bmpresizer::InputLayout layout;
-  EXPECT_TRUE(bmpresizer::check_input_header(header.bytes, 54, 54 + 8 + 6, layout).ok());
+  EXPECT_TRUE(check(header, 54, 54 + 8 + 6, layout).ok());
   EXPECT_EQ(layout.rows, 2u);
   EXPECT_EQ(layout.row_bytes, 8u);
 }
@@ -191,7 +198,7 @@ TEST(CheckInputHeader, AcceptsAMissingLastRowPadding) {
 TEST(CheckInputHeader, AcceptsZeroWidthWithAnyHeight) {
   const Header header = header_of(sized(0, INT32_MIN));
   bmpresizer::InputLayout layout;
-  EXPECT_TRUE(bmpresizer::check_input_header(header.bytes, 54, 54, layout).ok());
+  EXPECT_TRUE(check(header, 54, 54, layout).ok());
   EXPECT_TRUE(layout.top_down);
   EXPECT_EQ(layout.rows, 0x80000000u);
 }
@@ -212,8 +219,7 @@ TEST_P(TooLargeTest, IsRefused) {
   const TooLarge& t = GetParam();
   const Header header = header_of(sized(t.width, t.height));
   bmpresizer::InputLayout layout;
-  ASSERT_TRUE(bmpresizer::check_input_header(header.bytes, 54, UINT64_MAX / 2, layout).ok())
-      << t.name;
+  ASSERT_TRUE(check(header, 54, UINT64_MAX / 2, layout).ok()) << t.name;
   Header out;
   bmpresizer::OutputLayout out_layout;
   const bmpresizer::Outcome outcome =
@@ -245,7 +251,7 @@ TEST(DeriveOutputHeader, AcceptsTheLargestFileThatFits) {
   // 65535 rows of 65536 bytes: 4294901760 + 54 bytes, under 4 GiB - 1.
   const Header header = header_of(sized(21845, -65535));
   bmpresizer::InputLayout layout;
-  ASSERT_TRUE(bmpresizer::check_input_header(header.bytes, 54, UINT64_MAX / 2, layout).ok());
+  ASSERT_TRUE(check(header, 54, UINT64_MAX / 2, layout).ok());
   Header out;
   bmpresizer::OutputLayout out_layout;
   ASSERT_TRUE(

@@ -50,14 +50,15 @@ bool starts_with(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// An 8-bit palette image: a well-formed BMP the tool refuses.
-Bytes palette_bmp() {
-  bmptest::BmpFields pal8;
-  pal8.width = 4;
-  pal8.height = 1;
-  pal8.bit_count = 8;
-  pal8.pixel_offset = 54 + 1024;
-  return bmptest::make_bmp(pal8, Bytes(1028, 0));
+// A BMP compressed with RLE8: one the tool refuses.
+Bytes rle_bmp() {
+  bmptest::BmpFields rle;
+  rle.width = 2;
+  rle.height = 1;
+  rle.bit_count = 8;
+  rle.compression = 1;
+  rle.pixel_offset = 54 + 8;
+  return bmptest::make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1});
 }
 
 // Good inputs in <tmp>/in and an empty folder <tmp>/out for the outputs.
@@ -213,15 +214,15 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
 #else
   const std::string a2 = add_input("other/a.bmp", bmptest::make_random_bmp(3, 3, 4));
 #endif
-  const std::string pal8 = in("pal8.bmp");
-  bmptest::write_file(pal8, palette_bmp());
+  const std::string pal8 = in("rle.bmp");
+  bmptest::write_file(pal8, rle_bmp());
   const std::string missing = in("missing.bmp");
   const std::string o = dir_.file("out");
   const std::string missing_line =
       "bmpresize: " + missing + ": cannot open: " + bmptest::missing_file_text();
   const std::string pal8_line = "bmpresize: " + pal8 +
-                                ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; " +
-                                bmptest::conversion_hint(pal8, in("pal8-24bit.bmp"));
+                                ": compressed (RLE8); only uncompressed BMP files are enlarged; " +
+                                bmptest::conversion_hint(pal8, in("rle-plain.bmp"));
   const std::string a2_line = "bmpresize: " + a2 + ": same name as " + a +
                               "; both would be written to " + out(a2.substr(a2.size() - 5)) +
                               ", so it was skipped";
@@ -305,7 +306,7 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
       }
     }
     // A refused FILE leaves no file at all in the folder.
-    EXPECT_FALSE(bmptest::file_exists(out("pal8.bmp")));
+    EXPECT_FALSE(bmptest::file_exists(out("rle.bmp")));
     EXPECT_FALSE(bmptest::file_exists(out("missing.bmp")));
   }
 }

@@ -33,14 +33,16 @@ class Tool : public ::testing::Test {
     image_ = bmptest::make_random_bmp(7, -5, 3);
     bmptest::write_file(dir_.file("in.bmp"), image_);
   }
-  // v5.bmp: a 1 x 1 image with the 124-byte V5 header, which is refused.
-  void write_v5_bmp() {
-    bmptest::BmpFields v5;
-    v5.width = 1;
-    v5.height = 1;
-    v5.info_size = 124;
-    v5.pixel_offset = 138;
-    bmptest::write_file(dir_.file("v5.bmp"), bmptest::make_bmp(v5, Bytes(88, 0)));
+  // rle.bmp: a 2 x 1 image compressed with RLE8, which is refused.
+  void write_rle_bmp() {
+    bmptest::BmpFields rle;
+    rle.width = 2;
+    rle.height = 1;
+    rle.bit_count = 8;
+    rle.compression = 1;
+    rle.pixel_offset = 54 + 8;
+    bmptest::write_file(dir_.file("rle.bmp"),
+                        bmptest::make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1}));
   }
 
   bmptest::TempDir dir_;
@@ -172,13 +174,12 @@ std::vector<std::string> names_in(const std::string& dir) {
 // an existing output left exactly as it was, with no file of the tool's
 // beside it.
 TEST_F(Tool, ExplainsEachFailure) {
-  write_v5_bmp();
-  bmptest::BmpFields pal8;
-  pal8.width = 4;
-  pal8.height = 1;
-  pal8.bit_count = 8;
-  pal8.pixel_offset = 54 + 1024;
-  bmptest::write_file(dir_.file("pal8.bmp"), bmptest::make_bmp(pal8, Bytes(1028, 0)));
+  write_rle_bmp();
+  bmptest::BmpFields deep;
+  deep.width = 1;
+  deep.height = 1;
+  deep.bit_count = 64;
+  bmptest::write_file(dir_.file("deep.bmp"), bmptest::make_bmp(deep, Bytes(8, 0)));
   bmptest::write_file(dir_.file("cut.bmp"), Bytes(image_.begin(), image_.end() - 30));
   bmptest::write_file(dir_.file("narrow.bmp"), bmptest::make_random_bmp(3, 1, 9));
 
@@ -198,14 +199,14 @@ TEST_F(Tool, ExplainsEachFailure) {
        4,
        dir_.file("nowhere/out.bmp") + ": cannot create: " + bmptest::missing_folder_text()},
       {{in, in, "2"}, 4, in + ": output is the same file as the input"},
-      {{dir_.file("pal8.bmp"), out, "2"},
+      {{dir_.file("rle.bmp"), out, "2"},
        5,
-       dir_.file("pal8.bmp") + ": 8 bits per pixel; only 24-bit uncompressed BMP is supported; " +
-           bmptest::conversion_hint(dir_.file("pal8.bmp"), dir_.file("pal8-24bit.bmp"))},
-      {{dir_.file("v5.bmp"), out, "2"},
+       dir_.file("rle.bmp") + ": compressed (RLE8); only uncompressed BMP files are enlarged; " +
+           bmptest::conversion_hint(dir_.file("rle.bmp"), dir_.file("rle-plain.bmp"))},
+      {{dir_.file("deep.bmp"), out, "2"},
        5,
-       dir_.file("v5.bmp") + ": 124-byte (V5) header; only the 40-byte header is supported; " +
-           bmptest::conversion_hint(dir_.file("v5.bmp"), dir_.file("v5-24bit.bmp"))},
+       dir_.file("deep.bmp") + ": 64 bits per pixel; BMP files of 1, 2, 4, 8, 16, 24 and 32 "
+                               "are enlarged"},
       // 7 x 5: rows of 24 bytes; the last needs only 21: 54 + 96 + 21 = 171.
       {{dir_.file("cut.bmp"), out, "2"},
        5,
@@ -221,8 +222,8 @@ TEST_F(Tool, ExplainsEachFailure) {
       // 7 x 5 at the largest factor there is: too wide, not a usage error.
       {{in, out, "2147483647"},
        6,
-       out + ": the enlarged image would be 15032385529 pixels wide; BMP allows at most "
-             "2147483647"},
+       out + ": the enlarged image would be 15032385529 pixels wide; its kind of BMP allows "
+             "at most 2147483647"},
 #ifndef _WIN32
       {{in, "/dev/full", "2"}, 7, "/dev/full: write error: No space left on device"},
       // "-" for a standard stream closed at the start, not the null device
@@ -351,9 +352,7 @@ TEST_F(Tool, DashIsStandardInputAndOutput) {
 TEST_F(Tool, ConversionHintsWorkWhenTyped) {
   const bool have_gm = std::system("gm version >/dev/null 2>&1") == 0;
   const std::string name = "my 'photo' 1";
-  for (const char* kind : {"bmpsuite/g/pal8os2.bmp", "bmpsuite/g/rgb24pal.bmp",
-                           "bmpsuite/g/rgb32bf.bmp", "bmpsuite/g/pal4rle.bmp",
-                           "bmpsuite/g/pal8v5.bmp", "bmpsuite/g/rgb16-565.bmp", "tiny.png"}) {
+  for (const char* kind : {"bmpsuite/g/pal4rle.bmp", "bmpsuite/g/pal8rle.bmp", "tiny.png"}) {
     const std::string input =
         dir_.file(name + (std::string(kind).find(".png") != std::string::npos ? ".png" : ".bmp"));
     bmptest::write_file(input, bmptest::read_file(bmptest::data_dir() + "/" + kind));
@@ -361,15 +360,15 @@ TEST_F(Tool, ConversionHintsWorkWhenTyped) {
     EXPECT_EQ(run.status, 5) << kind;
     const std::string quoted_in =
         "'" + dir_.path() + "/my '\\''photo'\\'' 1." + input.substr(input.size() - 3) + "'";
-    const std::string quoted_out = "'" + dir_.path() + "/my '\\''photo'\\'' 1-24bit.bmp'";
-    const std::string gm = "gm convert " + quoted_in + " -type TrueColor BMP3:" + quoted_out;
+    const std::string quoted_out = "'" + dir_.path() + "/my '\\''photo'\\'' 1-plain.bmp'";
+    const std::string gm = "gm convert " + quoted_in + " -compress None BMP3:" + quoted_out;
     const std::string want = "; " + bmptest::conversion_hint(quoted_in, quoted_out) + "\n";
     ASSERT_GE(run.err.size(), want.size()) << run.err;
     EXPECT_EQ(run.err.substr(run.err.size() - want.size()), want) << kind;
     if (have_gm) {
       ASSERT_EQ(std::system(gm.c_str()), 0) << gm;
       const ToolRun converted =
-          run_tool(dir_, {dir_.path() + "/" + name + "-24bit.bmp", dir_.file("out.bmp"), "2"});
+          run_tool(dir_, {dir_.path() + "/" + name + "-plain.bmp", dir_.file("out.bmp"), "2"});
       EXPECT_EQ(converted.status, 0) << kind << ": " << converted.err;
     }
     std::remove(input.c_str());
@@ -456,7 +455,7 @@ TEST_F(Tool, StreamsAreReadOnlyAsFarAsTheirHeadersSay) {
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(out), 2), "");
   run = run_tool(dir_, {"-", out, "2"}, "<&0" + left, "head -c 50000000 /dev/zero | (");
   EXPECT_EQ(run.status, 5);
-  EXPECT_EQ(unread(), 50000000u - 54u);
+  EXPECT_EQ(unread(), 50000000u - 138u);
   std::remove(out.c_str());
   run = run_tool(dir_, {"/dev/stdin", out, "3"}, "2>'" + dir_.file("stderr") + "'",
                  "cat " + in + " | ");

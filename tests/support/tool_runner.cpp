@@ -22,8 +22,8 @@
 namespace bmptest {
 
 std::string conversion_hint(const std::string& input, const std::string& output) {
-  return "convert it first: gm convert " + input + " -type TrueColor BMP3:" + output +
-         " (or ImageMagick: convert " + input + " -type truecolor BMP3:" + output + ")";
+  return "convert it first: gm convert " + input + " -compress None BMP3:" + output +
+         " (or ImageMagick: convert " + input + " -compress none BMP3:" + output + ")";
 }
 
 #ifdef _WIN32

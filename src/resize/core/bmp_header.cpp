@@ -7,9 +7,6 @@
 namespace bmpresizer {
 namespace {
 
-// Row sizes reach 2^33: counted in 64 bits on every platform.
-constexpr std::uint64_t kPixelBytes = kBytesPerPixel;
-
 std::uint16_t get_u16le(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -27,11 +24,15 @@ void put_u32le(std::uint8_t* p, std::uint32_t value) {
 }
 
 constexpr std::uint16_t kSignatureBM = 0x4D42;       // the bytes "BM"
-constexpr std::uint32_t kInfoHeaderSize = 40;        // BITMAPINFOHEADER; V4/V5 headers are larger
 constexpr std::uint32_t kBitsPerPixel = 24;          // three bytes per pixel: blue, green, red
-constexpr std::uint32_t kBiRgb = 0;                  // uncompressed
 constexpr std::uint64_t kMaxDimension = 0x7FFFFFFF;  // biWidth and biHeight are signed 32-bit
+constexpr std::uint64_t kMaxCoreDimension = 0xFFFF;  // a 12-byte header's sizes are 16-bit
 constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFF;  // bfSize is unsigned 32-bit
+
+void put_u16le(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
 
 std::int32_t get_i32le(const std::uint8_t* p) {
   const std::uint32_t bits = get_u32le(p);
@@ -51,22 +52,67 @@ std::uint32_t magnitude(std::int32_t value) {
   return value < 0 ? 0U - as_bits(value) : as_bits(value);
 }
 
-// A row of n three-byte pixels is padded to a multiple of four bytes; the
-// padding, (4 - 3n mod 4) mod 4, equals n mod 4.
-std::uint32_t row_padding(std::uint64_t pixels) { return static_cast<std::uint32_t>(pixels & 3U); }
-
 // A refusal: the check that failed, with what the file says.
 Outcome refuse(Failure failure, std::uint64_t have, std::uint64_t want = 0) {
   return failed(failure, 0, have, want);
 }
 
-}  // namespace
-
-Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size_t header_bytes,
-                           std::uint64_t file_bytes, InputLayout& layout) {
-  if (header_bytes < 2 || get_u16le(header + kBfType) != kSignatureBM) {
-    return refuse(Failure::not_bmp, header_bytes >= 2 ? get_u16le(header + kBfType) : 0);
+bool is_header_size(std::uint32_t size) {
+  switch (size) {
+    case kCoreHeaderSize:
+    case kOs2ShortHeaderSize:
+    case kInfoHeaderSize:
+    case kV2HeaderSize:
+    case kV3HeaderSize:
+    case kOs2HeaderSize:
+    case kV4HeaderSize:
+    case kV5HeaderSize:
+      return true;
+    default:
+      return false;
   }
+}
+
+bool is_bit_count(std::uint32_t bits) {
+  return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Rows of `pixels` pixels of `bits` bits: the bytes that hold them, and the
+// stride, a whole number of 32-bit words. Both below 2^34.
+void set_row_shape(std::uint64_t pixels, std::uint32_t bits, std::uint64_t& data_bytes,
+                   std::uint64_t& row_bytes) {
+  data_bytes = (pixels * bits + 7) / 8;
+  row_bytes = (pixels * bits + 31) / 32 * 4;
+}
+
+// The layout's rows from `width`, `height` and the bit depth; the file must
+// hold the prefix and every row but the last one's padding, which may be
+// missing. Sets `needed_bytes`; false when that exceeds 64 bits.
+bool set_rows(InputLayout& in, std::uint32_t width, std::int32_t height) {
+  in.width = width;
+  in.rows = magnitude(height);
+  in.top_down = height < 0;
+  set_row_shape(in.width, in.bits_per_pixel, in.row_data_bytes, in.row_bytes);
+  in.pad_bytes = static_cast<std::uint32_t>(in.row_bytes - in.row_data_bytes);
+  in.first_row_at = in.prefix_bytes;
+  std::uint64_t full_rows = 0;
+  std::uint64_t rows_end = 0;
+  in.needed_bytes = in.prefix_bytes;
+  return in.rows == 0 || (checked_mul(in.row_bytes, in.rows - 1U, full_rows) &&
+                          checked_add(full_rows, in.row_data_bytes, rows_end) &&
+                          checked_add(rows_end, in.prefix_bytes, in.needed_bytes));
+}
+
+// The file is long enough for what the layout needs.
+Outcome check_length(const InputLayout& in, std::uint64_t file_bytes) {
+  if (file_bytes < in.needed_bytes) {
+    return refuse(Failure::pixels_truncated, file_bytes, in.needed_bytes);
+  }
+  return Outcome{};
+}
+
+Outcome check_classic(const std::uint8_t* header, std::size_t header_bytes,
+                      std::uint64_t file_bytes, InputLayout& layout) {
   if (header_bytes < kHeaderBytes) {
     return refuse(Failure::header_truncated, header_bytes, kHeaderBytes);
   }
@@ -94,67 +140,187 @@ Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size
   if (width < 0) {
     return refuse(Failure::negative_width, as_bits(width));
   }
-  const std::int32_t height = get_i32le(header + kBiHeight);
-
   InputLayout in;
-  in.width = static_cast<std::uint32_t>(width);
-  in.rows = magnitude(height);
-  in.top_down = height < 0;
-  in.pad_bytes = row_padding(in.width);
-  in.row_bytes = kPixelBytes * in.width + in.pad_bytes;  // < 2^33, no overflow
-  // Every row but the last needs its padding; the last row's may be missing.
-  std::uint64_t needed = 0;
-  if (in.rows > 0) {
-    std::uint64_t full_rows = 0;
-    if (!checked_mul(in.row_bytes, in.rows - 1U, full_rows) ||
-        !checked_add(full_rows, kPixelBytes * in.width, needed)) {
-      return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
-    }
+  if (!set_rows(in, static_cast<std::uint32_t>(width), get_i32le(header + kBiHeight))) {
+    return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
   }
-  std::uint64_t needed_file_bytes = 0;
-  if (!checked_add(needed, kHeaderBytes, needed_file_bytes) || file_bytes < needed_file_bytes) {
-    return refuse(Failure::pixels_truncated, file_bytes, needed_file_bytes);
+  const Outcome length = check_length(in, file_bytes);
+  if (length.ok()) {
+    layout = in;
   }
-  in.needed_bytes = needed_file_bytes;
-  layout = in;
+  return length;
+}
+
+// Where the colour masks of a 40-byte header with bit fields lie: after it,
+// before the colour table.
+std::uint32_t mask_bytes(std::uint32_t info_size, std::uint32_t compression) {
+  if (info_size != kInfoHeaderSize) {
+    return 0;  // none, or inside the header
+  }
+  return compression == kBiBitfields ? 12 : compression == kBiAlphaBitfields ? 16 : 0;
+}
+
+// A V5 header's profile (a file name or an ICC profile) lies somewhere from
+// the start of the V5 header: inside the prefix, where it is copied with it,
+// or after the pixels, where it is copied after the enlarged ones.
+Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
+  const std::uint32_t space = get_u32le(header + kBV5CSType);
+  const std::uint64_t size = get_u32le(header + kBV5ProfileSize);
+  if (in.info_size != kV5HeaderSize || size == 0 ||
+      (space != kProfileLinked && space != kProfileEmbedded)) {
+    return Outcome{};
+  }
+  const std::uint32_t data = get_u32le(header + kBV5ProfileData);
+  const std::uint64_t at = kFileHeaderBytes + std::uint64_t{data};
+  if (at + size <= in.prefix_bytes) {
+    return Outcome{};
+  }
+  if (at < in.needed_bytes) {
+    return refuse(Failure::profile_offset, data);
+  }
+  in.profile_at = at;
+  in.profile_bytes = size;
+  in.needed_bytes = at + size;
   return Outcome{};
 }
 
-Outcome derive_output_header(const std::uint8_t (&header)[kHeaderBytes], const InputLayout& input,
-                             std::int32_t factor, std::uint8_t (&out_header)[kHeaderBytes],
+Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
+                           std::uint64_t file_bytes, InputLayout& layout) {
+  const std::uint64_t size_field_end = kBiSize + 4;
+  if (header_bytes < size_field_end) {
+    return refuse(Failure::header_truncated, header_bytes, size_field_end);
+  }
+  InputLayout in;
+  in.info_size = get_u32le(header + kBiSize);
+  if (!is_header_size(in.info_size)) {
+    return refuse(Failure::info_header_size, in.info_size);
+  }
+  if (header_bytes < kFileHeaderBytes + in.info_size) {
+    return refuse(Failure::header_truncated, header_bytes, kFileHeaderBytes + in.info_size);
+  }
+  const bool core = in.info_size == kCoreHeaderSize;
+  const std::uint16_t planes = get_u16le(header + (core ? kBcPlanes : kBiPlanes));
+  if (planes != 1) {
+    return refuse(Failure::planes, planes);
+  }
+  // OS/2 headers of 12 and 16 bytes have no compression field; in the
+  // 64-byte one, 3 and 4 are Huffman 1D and RLE24. A compressed image says
+  // so before its bit count (0 for JPEG and PNG).
+  const std::uint32_t compression =
+      in.info_size > kOs2ShortHeaderSize ? get_u32le(header + kBiCompression) : kBiRgb;
+  const bool masks = (compression == kBiBitfields || compression == kBiAlphaBitfields) &&
+                     in.info_size != kOs2HeaderSize;
+  if (compression != kBiRgb && !masks) {
+    return refuse(Failure::compression, compression, in.info_size);
+  }
+  in.bits_per_pixel = get_u16le(header + (core ? kBcBitCount : kBiBitCount));
+  if (!is_bit_count(in.bits_per_pixel)) {
+    return refuse(Failure::bit_count, in.bits_per_pixel);
+  }
+  // Masks go with 16 and 32 bits per pixel only.
+  if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
+    return refuse(Failure::compression, compression, in.info_size);
+  }
+  const std::uint64_t tables_at =
+      kFileHeaderBytes + in.info_size + mask_bytes(in.info_size, compression);
+  in.prefix_bytes = get_u32le(header + kBfOffBits);
+  if (in.prefix_bytes < tables_at) {
+    return refuse(Failure::pixel_offset, in.prefix_bytes);
+  }
+  // A colour table must end before the pixels start (OS/2 1.x headers give
+  // no count: theirs ends where the pixels start).
+  const std::uint64_t colours =
+      core || in.info_size == kOs2ShortHeaderSize ? 0 : get_u32le(header + kBiClrUsed);
+  if (colours * 4 > in.prefix_bytes - tables_at) {
+    return refuse(Failure::color_table, colours, (in.prefix_bytes - tables_at) / 4);
+  }
+  std::uint32_t width = get_u16le(header + kBcWidth);
+  std::int32_t height = get_u16le(header + kBcHeight);
+  if (!core) {
+    const std::int32_t signed_width = get_i32le(header + kBiWidth);
+    if (signed_width < 0) {
+      return refuse(Failure::negative_width, as_bits(signed_width));
+    }
+    width = static_cast<std::uint32_t>(signed_width);
+    height = get_i32le(header + kBiHeight);
+  }
+  if (!set_rows(in, width, height)) {
+    return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
+  }
+  const Outcome profile = check_profile(header, in);
+  if (!profile.ok()) {
+    return profile;
+  }
+  const Outcome length = check_length(in, file_bytes);
+  if (length.ok()) {
+    layout = in;
+  }
+  return length;
+}
+
+}  // namespace
+
+Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
+                           std::uint64_t file_bytes, Kinds kinds, InputLayout& layout) {
+  if (header_bytes < 2 || get_u16le(header + kBfType) != kSignatureBM) {
+    return refuse(Failure::not_bmp, header_bytes >= 2 ? get_u16le(header + kBfType) : 0);
+  }
+  return kinds == Kinds::classic ? check_classic(header, header_bytes, file_bytes, layout)
+                                 : check_uncompressed(header, header_bytes, file_bytes, layout);
+}
+
+Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input,
+                             std::int32_t factor, std::uint8_t (&out_header)[kMaxHeaderBytes],
                              OutputLayout& layout) {
   if (factor < 1) {
     return refuse(Failure::factor_below_one, as_bits(factor));
   }
   OutputLayout out;
   out.factor = static_cast<std::uint32_t>(factor);
+  const bool core = input.info_size == kCoreHeaderSize;
+  const std::uint64_t limit = core ? kMaxCoreDimension : kMaxDimension;
   std::uint64_t width = 0;
   std::uint64_t rows = 0;
   // Both products are below 2^63, but they are checked like every other size.
-  if (!checked_mul(input.width, out.factor, width) || width > kMaxDimension) {
-    return refuse(Failure::width_too_large, 0, width);
+  if (!checked_mul(input.width, out.factor, width) || width > limit) {
+    return refuse(Failure::width_too_large, limit, width);
   }
-  if (!checked_mul(input.rows, out.factor, rows) || rows > kMaxDimension) {
-    return refuse(Failure::height_too_large, 0, rows);
+  if (!checked_mul(input.rows, out.factor, rows) || rows > limit) {
+    return refuse(Failure::height_too_large, limit, rows);
   }
   out.width = static_cast<std::uint32_t>(width);
   out.rows = static_cast<std::uint32_t>(rows);
-  out.pad_bytes = row_padding(out.width);
-  out.row_bytes = kPixelBytes * out.width + out.pad_bytes;
-  std::uint64_t image_bytes = 0;
+  set_row_shape(out.width, input.bits_per_pixel, out.row_data_bytes, out.row_bytes);
+  out.pad_bytes = static_cast<std::uint32_t>(out.row_bytes - out.row_data_bytes);
+  out.pixels_at = input.prefix_bytes;
+  std::uint64_t pixels_end = 0;
   std::uint64_t file_bytes = 0;
-  if (!checked_mul(out.row_bytes, out.rows, image_bytes) ||
-      !checked_add(image_bytes, kHeaderBytes, file_bytes) || file_bytes > kMaxFileBytes) {
+  if (!checked_mul(out.row_bytes, out.rows, out.pixel_bytes) ||
+      !checked_add(out.pixel_bytes, out.pixels_at, pixels_end) ||
+      !checked_add(pixels_end, input.profile_bytes, file_bytes) || file_bytes > kMaxFileBytes) {
     return refuse(Failure::file_too_large, 0, file_bytes == 0 ? UINT64_MAX : file_bytes);
   }
+  out.profile_at = pixels_end;
   out.file_bytes = file_bytes;
 
-  std::memcpy(out_header, header, kHeaderBytes);
-  const std::int32_t signed_rows = static_cast<std::int32_t>(out.rows);
+  const std::size_t header_bytes = kFileHeaderBytes + input.info_size;
+  std::memcpy(out_header, header, header_bytes);
   put_u32le(out_header + kBfSize, static_cast<std::uint32_t>(file_bytes));
-  put_u32le(out_header + kBiWidth, out.width);
-  put_u32le(out_header + kBiHeight, input.top_down ? as_bits(-signed_rows) : out.rows);
-  put_u32le(out_header + kBiSizeImage, static_cast<std::uint32_t>(image_bytes));
+  if (core) {
+    put_u16le(out_header + kBcWidth, static_cast<std::uint16_t>(out.width));
+    put_u16le(out_header + kBcHeight, static_cast<std::uint16_t>(out.rows));
+  } else {
+    const std::int32_t signed_rows = static_cast<std::int32_t>(out.rows);
+    put_u32le(out_header + kBiWidth, out.width);
+    put_u32le(out_header + kBiHeight, input.top_down ? as_bits(-signed_rows) : out.rows);
+  }
+  if (header_bytes >= kBiSizeImage + 4) {
+    put_u32le(out_header + kBiSizeImage, static_cast<std::uint32_t>(out.pixel_bytes));
+  }
+  if (input.profile_bytes > 0) {
+    put_u32le(out_header + kBV5ProfileData,
+              static_cast<std::uint32_t>(out.profile_at - kFileHeaderBytes));
+  }
   layout = out;
   return Outcome{};
 }

@@ -1,10 +1,10 @@
-// The BMP subset at both ends of a resize: checking the input's two headers
-// and deriving the enlarged output's headers from them.
+// The BMP formats at both ends of a resize: checking the input's headers and
+// deriving the enlarged output's headers from them.
 //
-// Headers are handled as the 54 raw little-endian bytes they are in the file
-// (14-byte file header, then the 40-byte information header). The 32-bit
-// fields at offsets 2 and 10 are unaligned, so fields are always read and
-// written byte by byte, never through a struct or a cast pointer.
+// Headers are handled as the raw little-endian bytes they are in the file
+// (the 14-byte file header, then the information header, 12 to 124 bytes).
+// The 32-bit fields at offsets 2 and 10 are unaligned, so fields are always
+// read and written byte by byte, never through a struct or a cast pointer.
 #ifndef BMPRESIZER_RESIZE_BMP_HEADER_H
 #define BMPRESIZER_RESIZE_BMP_HEADER_H
 
@@ -16,44 +16,63 @@
 
 namespace bmpresizer {
 
-// The shape of the pixel data of an accepted input.
+// The shape of an accepted input.
 struct InputLayout {
-  std::uint32_t width = 0;                    // W, pixels per row (biWidth, never negative)
+  std::uint32_t info_size = kInfoHeaderSize;  // biSize
+  std::uint32_t bits_per_pixel = 24;          // 1, 2, 4, 8, 16, 24 or 32
+  std::uint32_t width = 0;                    // W, pixels per row (never negative)
   std::uint32_t rows = 0;                     // |H|, stored rows
   bool top_down = false;                      // biHeight < 0
-  std::uint32_t pad_bytes = 0;                // W & 3: zero bytes closing each stored row
-  std::uint64_t row_bytes = 0;                // 3W + pad: stride between stored rows
+  std::uint64_t row_data_bytes = 0;           // the bytes of a row that hold its W pixels
+  std::uint32_t pad_bytes = 0;                // the rest of a row, up to a multiple of four
+  std::uint64_t row_bytes = 0;                // stride between stored rows
+  // Everything before the pixels (headers, masks, colour table, any gap):
+  // bfOffBits bytes, copied.
+  std::uint64_t prefix_bytes = kHeaderBytes;
   std::uint64_t first_row_at = kHeaderBytes;  // file offset of the first row to read
-  std::uint64_t needed_bytes = kHeaderBytes;  // of the file: headers and rows
+  // A V5 colour profile after the pixels, copied after the enlarged ones (0
+  // bytes: none, or one inside the prefix).
+  std::uint64_t profile_at = 0;
+  std::uint64_t profile_bytes = 0;
+  std::uint64_t needed_bytes = kHeaderBytes;  // of the file, to its last needed byte
 };
 
-// Checks the input headers `header` (of which `header_bytes` bytes could be
-// read) against a file of `file_bytes` bytes. Accepts only 24-bit,
-// uncompressed BMPs with a 40-byte information header, pixel data at byte 54,
-// a width of zero or more, and enough bytes for every declared row. On
-// success fills `layout`; otherwise returns the first check that failed, in
-// this order: signature, header length, header kind, bit depth, compression,
-// pixel offset, width, file length.
-Outcome check_input_header(const std::uint8_t (&header)[kHeaderBytes], std::size_t header_bytes,
-                           std::uint64_t file_bytes, InputLayout& layout);
+// Checks the input headers `header` (kMaxHeaderBytes bytes, of which
+// `header_bytes` could be read; the rest zero) against a file of
+// `file_bytes` bytes. Kinds::classic accepts only 24-bit, uncompressed BMPs
+// with a 40-byte information header, pixel data at byte 54, a width of zero
+// or more, and enough bytes for every declared row; on failure it returns
+// the first check that failed, in this order: signature, header length,
+// header kind, bit depth, compression, pixel offset, width, file length.
+// Kinds::uncompressed accepts every uncompressed BMP, checked in the order:
+// signature, header length, header kind, planes, compression, bit depth,
+// pixel offset, colour table, width, profile, file length.
+Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
+                           std::uint64_t file_bytes, Kinds kinds, InputLayout& layout);
 
 // The shape of the enlarged output.
 struct OutputLayout {
   std::uint32_t factor = 0;
-  std::uint32_t width = 0;       // W x factor
-  std::uint32_t rows = 0;        // |H| x factor
-  std::uint32_t pad_bytes = 0;   // (W x factor) & 3
-  std::uint64_t row_bytes = 0;   // 3 x width + pad_bytes
-  std::uint64_t file_bytes = 0;  // 54 + row_bytes x rows, at most 4 GiB - 1
+  std::uint32_t width = 0;                 // W x factor
+  std::uint32_t rows = 0;                  // |H| x factor
+  std::uint64_t row_data_bytes = 0;        // the bytes of a row that hold its pixels
+  std::uint32_t pad_bytes = 0;             // zero bytes closing each row
+  std::uint64_t row_bytes = 0;             // row_data_bytes + pad_bytes, a multiple of four
+  std::uint64_t pixels_at = kHeaderBytes;  // the input's prefix comes first
+  std::uint64_t pixel_bytes = 0;           // row_bytes x rows
+  std::uint64_t profile_at = 0;            // where a profile after the pixels goes
+  std::uint64_t file_bytes = 0;            // everything, at most 4 GiB - 1
 };
 
 // Derives the output headers from the input `header` for `factor`: a copy of
-// the input's 54 bytes with bfSize, biWidth, biHeight and biSizeImage
-// rewritten (the sign of biHeight carries over). Refuses factors below 1 and
-// enlargements whose width or height exceed 2^31 - 1 or whose file exceeds
-// 4 GiB - 1 bytes; `out_header` and `layout` are then unspecified.
-Outcome derive_output_header(const std::uint8_t (&header)[kHeaderBytes], const InputLayout& input,
-                             std::int32_t factor, std::uint8_t (&out_header)[kHeaderBytes],
+// its first 14 + biSize bytes with bfSize, the width, the height (its sign
+// carried over), biSizeImage and a V5 profile's offset rewritten, as far as
+// the header has them. Refuses factors below 1 and enlargements whose width
+// or height exceed the header's fields (2^31 - 1, or 65535 in a 12-byte
+// header; `have` the limit) or whose file exceeds 4 GiB - 1 bytes;
+// `out_header` and `layout` are then unspecified.
+Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input,
+                             std::int32_t factor, std::uint8_t (&out_header)[kMaxHeaderBytes],
                              OutputLayout& layout);
 
 }  // namespace bmpresizer

@@ -108,4 +108,150 @@ void repeat_forward(std::uint8_t* dest, std::size_t unit, std::size_t size) {
   }
 }
 
+namespace {
+
+// The pixel of `Bytes` bytes (1, 2 or 4) at `pixel`, over and over in the
+// eight bytes that a 64-bit store writes.
+template <std::uint32_t Bytes>
+std::uint64_t spread(const std::uint8_t* pixel) {
+  std::uint64_t unit = 0;
+  for (std::uint32_t k = 0; k < Bytes; ++k) {
+    unit |= std::uint64_t{pixel[k]} << (kLittleEndian ? 8 * k : 8 * (7 - k));
+  }
+  for (std::uint32_t width = 8 * Bytes; width < 64; width *= 2) {
+    unit |= kLittleEndian ? unit << width : unit >> width;
+  }
+  return unit;
+}
+
+// Two copies of each of the eight bytes at `source`, at `dest`: b0 b0 b1 b1
+// ... b7 b7, the stored bytes read before any is written. Little-endian.
+template <std::uint32_t Bytes>
+void double_eight_bytes(std::uint8_t* dest, const std::uint8_t* source) {
+  std::uint64_t x = 0;
+  std::memcpy(&x, source, sizeof x);
+  std::uint64_t halves[2] = {x & 0xFFFFFFFFu, x >> 32};
+  for (std::uint64_t& t : halves) {
+    if (Bytes == 1) {
+      t = (t | t << 16) & 0x0000FFFF0000FFFFu;
+      t = (t | t << 8) & 0x00FF00FF00FF00FFu;
+      t |= t << 8;
+    } else if (Bytes == 2) {
+      t = (t | t << 16) & 0x0000FFFF0000FFFFu;
+      t |= t << 16;
+    } else {
+      t |= t << 32;
+    }
+  }
+  std::memcpy(dest, halves, sizeof halves);
+}
+
+template <std::uint32_t Bytes>
+void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                        std::uint32_t factor) {
+  const std::size_t run = std::size_t{Bytes} * factor;
+  std::uint32_t i = 0;
+  if (factor == 2 && kLittleEndian) {
+    // Eight bytes in, sixteen out, the stored ones read first: a write never
+    // passes the next stored byte to be read.
+    for (; i + 8 / Bytes <= pixels; i += 8 / Bytes) {
+      double_eight_bytes<Bytes>(dest + run * i, source + Bytes * i);
+    }
+  } else if (run % 8 == 0) {
+    for (; i < pixels; ++i) {
+      const std::uint64_t pattern = spread<Bytes>(source + Bytes * i);
+      for (std::size_t at = 0; at < run; at += 8) {
+        std::memcpy(dest + run * i + at, &pattern, sizeof pattern);
+      }
+    }
+  }
+  for (; i < pixels; ++i) {
+    std::uint8_t pixel[Bytes];
+    std::memcpy(pixel, source + Bytes * i, Bytes);
+    for (std::uint32_t k = 0; k < factor; ++k) {
+      std::memcpy(dest + run * i + Bytes * k, pixel, Bytes);
+    }
+  }
+}
+
+// Writes `count` bits of `fill` at bit `at` of `dest`; the bits of the byte
+// at `at` before it are kept, those after the run are left undefined.
+void write_run(std::uint8_t* dest, std::uint64_t at, std::uint8_t fill, std::uint64_t count) {
+  std::uint8_t* byte = dest + at / 8;
+  const auto shift = static_cast<std::uint32_t>(at % 8);
+  if (shift != 0) {
+    const std::uint32_t take = count < 8 - shift ? static_cast<std::uint32_t>(count) : 8 - shift;
+    const auto mask = static_cast<std::uint8_t>((0xFFu >> shift) & ~(0xFFu >> (shift + take)));
+    *byte = static_cast<std::uint8_t>((*byte & ~mask) | (fill & mask));
+    ++byte;
+    count -= take;
+  }
+  std::memset(byte, fill, static_cast<std::size_t>((count + 7) / 8));
+}
+
+}  // namespace
+
+void expand_pixels(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                   std::uint32_t bytes, std::uint32_t factor) {
+  if (factor == 1) {
+    if (dest != source) {
+      std::memmove(dest, source, std::size_t{bytes} * pixels);
+    }
+    return;
+  }
+  switch (bytes) {
+    case 1:
+      expand_whole_bytes<1>(dest, source, pixels, factor);
+      break;
+    case 2:
+      expand_whole_bytes<2>(dest, source, pixels, factor);
+      break;
+    case 3:
+      expand_row(dest, source, pixels, factor);
+      break;
+    default:
+      expand_whole_bytes<4>(dest, source, pixels, factor);
+      break;
+  }
+}
+
+std::uint8_t fill_of(std::uint32_t value, std::uint32_t bits) {
+  // 0b1 -> 0xFF, 0b10 -> 0xAA, 0b0110 -> 0x66.
+  return static_cast<std::uint8_t>(value * (0xFFu / ((1u << bits) - 1)));
+}
+
+void make_bit_table(std::uint8_t* table, std::uint32_t bits, std::uint32_t factor) {
+  for (std::uint32_t value = 0; value < 256; ++value) {
+    const auto stored = static_cast<std::uint8_t>(value);
+    expand_bits(table + std::size_t{factor} * value, &stored, 8 / bits, bits, factor, nullptr);
+  }
+}
+
+void expand_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                 std::uint32_t bits, std::uint32_t factor, const std::uint8_t* table) {
+  const std::uint32_t per_byte = 8 / bits;
+  std::uint32_t whole = 0;  // stored bytes done
+  if (table != nullptr) {
+    // Each stored byte is read before its `factor` bytes are written.
+    for (; whole < pixels / per_byte; ++whole) {
+      const std::uint8_t stored = source[whole];
+      std::memcpy(dest + std::size_t{factor} * whole, table + std::size_t{factor} * stored, factor);
+    }
+  }
+  const std::uint64_t run = std::uint64_t{factor} * bits;
+  std::uint64_t at = run * per_byte * whole;
+  for (std::uint32_t i = whole * per_byte; i < pixels;) {
+    // A stored byte is read whole before its first run is written.
+    const std::uint8_t stored = source[i / per_byte];
+    for (std::uint32_t k = i % per_byte; k < per_byte && i < pixels; ++k, ++i) {
+      const std::uint32_t value = (stored >> (8 - bits * (k + 1))) & ((1u << bits) - 1);
+      write_run(dest, at, fill_of(value, bits), run);
+      at += run;
+    }
+  }
+  if (at % 8 != 0) {
+    dest[at / 8] = static_cast<std::uint8_t>(dest[at / 8] & ~(0xFFu >> (at % 8)));
+  }
+}
+
 }  // namespace bmpresizer

@@ -1,4 +1,5 @@
-// Pixel kernels: repeating 24-bit pixels in memory.
+// Pixel kernels: repeating pixels in memory, of whole bytes (1 to 4) and of
+// bits (1, 2 or 4, the first pixel of a byte in its most significant bits).
 #ifndef BMPRESIZER_RESIZE_EXPAND_H
 #define BMPRESIZER_RESIZE_EXPAND_H
 
@@ -20,6 +21,31 @@ void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pi
 
 // Fills `size` bytes at `dest` with copies of the `unit` bytes already there.
 void repeat_forward(std::uint8_t* dest, std::size_t unit, std::size_t size);
+
+// expand_row for pixels of `bytes` bytes each, 1, 2, 3 or 4: the stored
+// pixels may lie inside the destination, provided `source` - `dest` >=
+// `bytes` x (factor - 1) x pixels.
+void expand_pixels(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                   std::uint32_t bytes, std::uint32_t factor);
+
+// The largest factor for which make_bit_table is worth its room.
+constexpr std::uint32_t kMaxBitTableFactor = 16;
+
+// The `factor` bytes that each of the 256 stored bytes of `bits`-bit
+// pixels becomes, into `table` (256 x factor bytes).
+void make_bit_table(std::uint8_t* table, std::uint32_t bits, std::uint32_t factor);
+
+// A byte holding nothing but the `bits`-bit pixel `value`, over and over.
+std::uint8_t fill_of(std::uint32_t value, std::uint32_t bits);
+
+// Writes the `pixels` pixels of `bits` bits (1, 2 or 4) at `source`, each
+// repeated `factor` times, to `dest` from its first bit: ceil(pixels x
+// factor x bits / 8) bytes, the bits after the last pixel zero. With a
+// `table` from make_bit_table, whole stored bytes take one lookup each. The
+// stored pixels may lie inside the destination, provided `source` - `dest`
+// >= ceil(pixels x factor x bits / 8) - ceil(pixels x bits / 8).
+void expand_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                 std::uint32_t bits, std::uint32_t factor, const std::uint8_t* table);
 
 }  // namespace bmpresizer
 

@@ -21,10 +21,13 @@ FailureGroup group_of(Failure failure) {
     case Failure::not_bmp:
     case Failure::header_truncated:
     case Failure::info_header_size:
+    case Failure::planes:
     case Failure::bit_count:
     case Failure::compression:
     case Failure::pixel_offset:
+    case Failure::color_table:
     case Failure::negative_width:
+    case Failure::profile_offset:
     case Failure::pixels_truncated:
       return FailureGroup::input_refused;
     case Failure::factor_below_one:

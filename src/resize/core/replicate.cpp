@@ -95,38 +95,94 @@ Outcome write_failure(const SpanWriter& writer) {
   return failed(Failure::write_failed, writer.error());
 }
 
+// Copies `size` bytes of the input from `from` through the buffer.
+Outcome copy_bytes(ByteSource& input, SpanWriter& writer, std::uint64_t from, std::uint64_t size,
+                   WorkBuffer work) {
+  while (size > 0) {
+    const std::size_t piece = size < work.size ? static_cast<std::size_t>(size) : work.size;
+    const Outcome read = read_exactly(input, from, work.data, piece);
+    if (!read.ok()) {
+      return read;
+    }
+    // The next piece overwrites the buffer.
+    if (!writer.add(work.data, piece) || !writer.flush()) {
+      return write_failure(writer);
+    }
+    from += piece;
+    size -= piece;
+  }
+  return Outcome{};
+}
+
+// How the stored pixels of a row become its enlargement in memory.
+class RowExpander {
+ public:
+  // Sub-byte pixels take a table where the factor is small enough to make
+  // its room worth it; `work` gives that room and keeps the rest.
+  RowExpander(const InputLayout& in, const OutputLayout& out, WorkBuffer& work)
+      : pixels_(in.width), bits_(in.bits_per_pixel), factor_(out.factor) {
+    if (bits_ < 8 && factor_ <= kMaxBitTableFactor) {
+      table_ = work.data;
+      make_bit_table(work.data, bits_, factor_);
+      work.data += 256 * factor_;
+      work.size -= 256 * factor_;
+    }
+  }
+
+  // The row data at `source` (which may lie inside the destination from
+  // dest + out.row_data_bytes - in.row_data_bytes on) as its enlargement at
+  // `dest`.
+  void expand(std::uint8_t* dest, const std::uint8_t* source) const {
+    if (bits_ < 8) {
+      expand_bits(dest, source, pixels_, bits_, factor_, table_);
+    } else {
+      expand_pixels(dest, source, pixels_, bits_ / 8, factor_);
+    }
+  }
+
+ private:
+  std::uint32_t pixels_;
+  std::uint32_t bits_;
+  std::uint32_t factor_;
+  const std::uint8_t* table_ = nullptr;
+};
+
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
 // one read, enlarge them within the buffer and write each enlarged row
 // factor times.
 Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                          const OutputLayout& out, WorkBuffer work) {
+                          const OutputLayout& out, const RowExpander& expander, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
-  const std::size_t pixel_bytes = row_bytes - out.pad_bytes;
+  const std::size_t data_bytes = static_cast<std::size_t>(out.row_data_bytes);
   // Short rows are laid out factor times in the buffer (one long run per
   // batch); long rows once, and the span list repeats them.
   const bool copies_in_buffer =
       out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work.size;
   const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
   const std::size_t rows_per_batch = work.size / slot_bytes;
+  const auto stored_stride = static_cast<std::size_t>(in.row_bytes);
+  const auto stored_data = static_cast<std::size_t>(in.row_data_bytes);
 
   std::uint64_t offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows;) {
     const std::uint32_t left = in.rows - row;
     const auto batch = static_cast<std::uint32_t>(left < rows_per_batch ? left : rows_per_batch);
-    // The stored rows go to the end of the room their enlargements take, so
-    // that enlarging them in order, each from the start of its slot, never
-    // overwrites a stored byte still to be read. The last stored row's
-    // padding is not needed (and may be missing).
-    const std::size_t stored_bytes = static_cast<std::size_t>(in.row_bytes) * batch;
-    std::uint8_t* stored = work.data + slot_bytes * batch - stored_bytes;
-    Outcome read = read_exactly(input, offset, stored, stored_bytes - in.pad_bytes);
+    // The stored rows go to the end of the room their enlargements take, the
+    // last row's pixels ending where its enlarged pixels end: enlarging them
+    // in order, each from the start of its slot, then never overwrites a
+    // stored byte still to be read. The last stored row's padding is not
+    // needed (and may be missing).
+    std::uint8_t* stored =
+        work.data + (slot_bytes - stored_stride) * (batch - 1) + data_bytes - stored_data;
+    const Outcome read =
+        read_exactly(input, offset, stored, stored_stride * (batch - 1) + stored_data);
     if (!read.ok()) {
       return read;
     }
     for (std::uint32_t r = 0; r < batch; ++r) {
       std::uint8_t* slot = work.data + slot_bytes * r;
-      expand_row(slot, stored + static_cast<std::size_t>(in.row_bytes) * r, in.width, out.factor);
-      std::memset(slot + pixel_bytes, 0, out.pad_bytes);
+      expander.expand(slot, stored + stored_stride * r);
+      std::memset(slot + data_bytes, 0, out.pad_bytes);
       if (copies_in_buffer) {
         repeat_forward(slot, row_bytes, slot_bytes);
       }
@@ -150,29 +206,30 @@ Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayo
   return Outcome{};
 }
 
-// One piece of a long row, `pixels` stored pixels from `offset`, enlarged
-// into the buffer and handed to the writer. When even one enlarged pixel
-// exceeds the buffer, the buffer holds as many copies of the pixel as fit and
-// its run is written from there in several spans.
+// One piece of a long row of whole-byte pixels, `pixels` stored pixels from
+// `offset`, enlarged into the buffer and handed to the writer. When even one
+// enlarged pixel exceeds the buffer, the buffer holds as many copies of the
+// pixel as fit and its run is written from there in several spans.
 Outcome write_piece(ByteSource& input, SpanWriter& writer, std::uint64_t offset,
-                    std::uint32_t pixels, std::uint32_t factor, WorkBuffer work) {
-  const std::size_t run_bytes = kBytesPerPixel * factor;  // one pixel, enlarged
+                    std::uint32_t pixels, std::uint32_t bytes, std::uint32_t factor,
+                    WorkBuffer work) {
+  const std::size_t run_bytes = std::size_t{bytes} * factor;  // one pixel, enlarged
   if (run_bytes <= work.size) {
     // As in a batch, the stored piece goes to the end of its enlargement.
-    const std::size_t stored_at = (run_bytes - kBytesPerPixel) * pixels;
-    Outcome read = read_exactly(input, offset, work.data + stored_at, kBytesPerPixel * pixels);
+    const std::size_t stored_at = (run_bytes - bytes) * pixels;
+    Outcome read = read_exactly(input, offset, work.data + stored_at, std::size_t{bytes} * pixels);
     if (!read.ok()) {
       return read;
     }
-    expand_row(work.data, work.data + stored_at, pixels, factor);
+    expand_pixels(work.data, work.data + stored_at, pixels, bytes, factor);
     return writer.add(work.data, run_bytes * pixels) ? Outcome{} : write_failure(writer);
   }
-  Outcome read = read_exactly(input, offset, work.data, kBytesPerPixel);
+  Outcome read = read_exactly(input, offset, work.data, bytes);
   if (!read.ok()) {
     return read;
   }
-  const std::size_t fill_bytes = work.size / kBytesPerPixel * kBytesPerPixel;
-  repeat_forward(work.data, kBytesPerPixel, fill_bytes);
+  const std::size_t fill_bytes = work.size / bytes * bytes;
+  repeat_forward(work.data, bytes, fill_bytes);
   for (std::size_t done = 0; done < run_bytes; done += fill_bytes) {
     const std::size_t rest = run_bytes - done;
     if (!writer.add(work.data, rest < fill_bytes ? rest : fill_bytes)) {
@@ -182,11 +239,13 @@ Outcome write_piece(ByteSource& input, SpanWriter& writer, std::uint64_t offset,
   return Outcome{};
 }
 
-// Rows whose enlargement does not fit the buffer: for each repetition, read
-// the stored row again piece by piece, enlarge each piece and write it.
+// Rows of whole-byte pixels whose enlargement does not fit the buffer: for
+// each repetition, read the stored row again piece by piece, enlarge each
+// piece and write it.
 Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                             const OutputLayout& out, WorkBuffer work) {
-  const std::size_t run_bytes = kBytesPerPixel * out.factor;
+  const std::uint32_t bytes = in.bits_per_pixel / 8;
+  const std::size_t run_bytes = std::size_t{bytes} * out.factor;
   const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
   std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
@@ -194,8 +253,8 @@ Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLa
       for (std::uint32_t x = 0; x < in.width;) {
         const std::uint32_t left = in.width - x;
         const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
-        Outcome piece = write_piece(input, writer, row_offset + std::uint64_t{kBytesPerPixel} * x,
-                                    pixels, out.factor, work);
+        Outcome piece = write_piece(input, writer, row_offset + std::uint64_t{bytes} * x, pixels,
+                                    bytes, out.factor, work);
         if (!piece.ok()) {
           return piece;
         }
@@ -213,30 +272,151 @@ Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLa
   return writer.flush() ? Outcome{} : write_failure(writer);
 }
 
+// Runs of bits written through the buffer, for rows of sub-byte pixels too
+// long for it: whole bytes are gathered in the buffer and handed to the
+// writer when it is full; a byte begun is kept until it is complete.
+class BitStream {
+ public:
+  BitStream(SpanWriter& writer, WorkBuffer work) : writer_(writer), work_(work) {}
+
+  // `count` bits of `fill`.
+  bool add_run(std::uint8_t fill, std::uint64_t count) {
+    if (begun_ > 0) {
+      const std::uint32_t take =
+          count < 8 - begun_ ? static_cast<std::uint32_t>(count) : 8 - begun_;
+      const auto mask = static_cast<std::uint8_t>((0xFFu >> begun_) & ~(0xFFu >> (begun_ + take)));
+      byte_ = static_cast<std::uint8_t>(byte_ | (fill & mask));
+      begun_ += take;
+      count -= take;
+      if (begun_ < 8) {
+        return true;  // the run ended inside the byte
+      }
+      if (!add_bytes(byte_, 1)) {
+        return false;
+      }
+      begun_ = 0;
+    }
+    if (!add_bytes(fill, count / 8)) {
+      return false;
+    }
+    begun_ = static_cast<std::uint32_t>(count % 8);
+    byte_ = static_cast<std::uint8_t>(fill & ~(0xFFu >> begun_));
+    return true;
+  }
+
+  // Closes the row: its last byte begun, then `padding` zero bytes.
+  bool end_row(std::uint32_t padding) {
+    const bool ok = (begun_ == 0 || add_bytes(byte_, 1)) && add_bytes(0, padding);
+    begun_ = 0;
+    byte_ = 0;
+    return ok;
+  }
+
+  bool flush() {
+    const bool ok = used_ == 0 || (writer_.add(work_.data, used_) && writer_.flush());
+    used_ = 0;
+    return ok;
+  }
+
+ private:
+  bool add_bytes(std::uint8_t value, std::uint64_t count) {
+    while (count > 0) {
+      if (used_ == work_.size && !flush()) {
+        return false;
+      }
+      const std::size_t room = work_.size - used_;
+      const std::size_t n = count < room ? static_cast<std::size_t>(count) : room;
+      std::memset(work_.data + used_, value, n);
+      used_ += n;
+      count -= n;
+    }
+    return true;
+  }
+
+  SpanWriter& writer_;
+  WorkBuffer work_;
+  std::size_t used_ = 0;
+  std::uint8_t byte_ = 0;
+  std::uint32_t begun_ = 0;  // bits of byte_ set
+};
+
+// Rows of sub-byte pixels whose enlargement does not fit the buffer: for
+// each repetition, the stored row is read again a small piece at a time and
+// each pixel becomes a run of bits.
+Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
+                                const OutputLayout& out, WorkBuffer work) {
+  const std::uint32_t bits = in.bits_per_pixel;
+  const std::uint32_t per_byte = 8 / bits;
+  const std::uint64_t run = std::uint64_t{out.factor} * bits;
+  BitStream stream(writer, work);
+  std::uint8_t piece[256];
+  std::uint64_t row_offset = in.first_row_at;
+  for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
+    for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
+      for (std::uint64_t at = 0; at < in.row_data_bytes; at += sizeof piece) {
+        const std::uint64_t left = in.row_data_bytes - at;
+        const std::size_t size =
+            left < sizeof piece ? static_cast<std::size_t>(left) : sizeof piece;
+        const Outcome read = read_exactly(input, row_offset + at, piece, size);
+        if (!read.ok()) {
+          return read;
+        }
+        for (std::size_t i = 0; i < size * per_byte && at * per_byte + i < in.width; ++i) {
+          const std::uint32_t value =
+              (piece[i / per_byte] >> (8 - bits * (i % per_byte + 1))) & ((1u << bits) - 1);
+          if (!stream.add_run(fill_of(value, bits), run)) {
+            return write_failure(writer);
+          }
+        }
+      }
+      if (!stream.end_row(out.pad_bytes)) {
+        return write_failure(writer);
+      }
+    }
+  }
+  return stream.flush() ? Outcome{} : write_failure(writer);
+}
+
+Outcome replicate_pixels(ByteSource& input, SpanWriter& writer, const InputLayout& in,
+                         const OutputLayout& out, WorkBuffer work) {
+  const RowExpander expander(in, out, work);
+  if (out.row_bytes <= work.size) {
+    return replicate_batched(input, writer, in, out, expander, work);
+  }
+  return in.bits_per_pixel < 8 ? replicate_long_bit_rows(input, writer, in, out, work)
+                               : replicate_long_rows(input, writer, in, out, work);
+}
+
 }  // namespace
 
-Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset, ByteSpan headers,
-                       const InputLayout& input_layout, const OutputLayout& output_layout,
-                       const Progress* progress, WorkBuffer work) {
-  const std::uint64_t total = headers.size + std::uint64_t{input_layout.rows} *
-                                                 output_layout.factor * output_layout.row_bytes;
+Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset,
+                       const Surroundings& around, const InputLayout& input_layout,
+                       const OutputLayout& output_layout, const Progress* progress,
+                       WorkBuffer work) {
+  const std::uint64_t total =
+      around.headers.size + around.prefix_bytes +
+      std::uint64_t{input_layout.rows} * output_layout.factor * output_layout.row_bytes +
+      around.suffix_bytes;
   SpanWriter writer(output, offset, progress, total);
-  if (!writer.add(headers.data, headers.size)) {
+  if (!writer.add(around.headers.data, around.headers.size)) {
     return write_failure(writer);
-  }
-  // Zero width or height: the output is its headers (rows of zero pixels have
-  // zero padding too).
-  if (input_layout.width == 0 || input_layout.rows == 0) {
-    return writer.flush() ? Outcome{} : write_failure(writer);
   }
   std::uint8_t own[kDefaultWorkBytes];
   if (work.data == nullptr || work.size < kMinWorkBytes) {
     work = WorkBuffer{own, sizeof own};
   }
-  if (output_layout.row_bytes <= work.size) {
-    return replicate_batched(input, writer, input_layout, output_layout, work);
+  Outcome outcome = copy_bytes(input, writer, around.prefix_from, around.prefix_bytes, work);
+  // Zero width or height: no rows (rows of zero pixels have no padding).
+  if (outcome.ok() && input_layout.width > 0 && input_layout.rows > 0) {
+    outcome = replicate_pixels(input, writer, input_layout, output_layout, work);
   }
-  return replicate_long_rows(input, writer, input_layout, output_layout, work);
+  if (outcome.ok()) {
+    outcome = copy_bytes(input, writer, around.suffix_from, around.suffix_bytes, work);
+  }
+  if (outcome.ok() && !writer.flush()) {
+    outcome = write_failure(writer);
+  }
+  return outcome;
 }
 
 }  // namespace bmpresizer

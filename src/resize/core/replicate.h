@@ -1,4 +1,5 @@
-// Pixel replication: the output's pixel data, streamed from the input's.
+// Pixel replication: the output's pixel data, streamed from the input's,
+// with what comes before and after it.
 #ifndef BMPRESIZER_RESIZE_REPLICATE_H
 #define BMPRESIZER_RESIZE_REPLICATE_H
 
@@ -10,23 +11,37 @@
 
 namespace bmpresizer {
 
-// Writes `headers` (which may be empty), then the enlarged pixel rows of
-// `output_layout`, to `output` from `offset` on, reading the stored rows of `input_layout`
-// from `input`, from its first_row_at onwards. Progress counts the bytes
-// this call writes. (The headers go out with the first rows: one write fewer, and
-// the ones that follow carry whole rows.) Every pixel is repeated
-// factor times across, every stored row factor times down, in stored order;
-// each output row ends in zero padding. The input's padding bytes and
-// anything after its last row are never read.
+// What a call writes besides the rows: `headers` (which may be empty),
+// then `prefix_bytes` of the input from `prefix_from` (the colour table and
+// whatever else lies before the pixels), the rows, and `suffix_bytes` of
+// the input from `suffix_from` (a profile after the pixels).
+struct Surroundings {
+  ByteSpan headers{nullptr, 0};
+  std::uint64_t prefix_from = 0;
+  std::uint64_t prefix_bytes = 0;
+  std::uint64_t suffix_from = 0;
+  std::uint64_t suffix_bytes = 0;
+};
+
+// Writes `around`'s headers and prefix, then the enlarged pixel rows of
+// `output_layout`, then `around`'s suffix, to `output` from `offset` on,
+// reading the stored rows of `input_layout` from `input`, from its
+// first_row_at onwards. Progress counts the bytes this call writes. (The
+// headers go out with the first rows where nothing lies between them: one
+// write fewer.) Every pixel is repeated factor times across, every stored
+// row factor times down, in stored order; each output row ends in zero
+// padding, and a row of pixels smaller than a byte in zero bits. The input's
+// padding and anything after its last row are never read.
 //
 // Enlarges rows in `work`, or without one (or with one smaller than
 // kMinWorkBytes) in kDefaultWorkBytes of its own stack; no heap. A row whose
 // enlargement fits the buffer is read once and written factor times; a longer
 // row is read again for each repetition, piece by piece. Fails with
 // read_failed, input_shrank or write_failed; `progress` may be null.
-Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset, ByteSpan headers,
-                       const InputLayout& input_layout, const OutputLayout& output_layout,
-                       const Progress* progress, WorkBuffer work);
+Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset,
+                       const Surroundings& around, const InputLayout& input_layout,
+                       const OutputLayout& output_layout, const Progress* progress,
+                       WorkBuffer work);
 
 }  // namespace bmpresizer
 

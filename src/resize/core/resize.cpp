@@ -13,37 +13,44 @@ namespace {
 std::uint64_t narrow_to_part(InputLayout& in, const OutputLayout& out, Part part) {
   const std::uint64_t first = std::uint64_t{in.rows} * part.index / part.count;
   const std::uint64_t end = std::uint64_t{in.rows} * (part.index + 1) / part.count;
-  in.first_row_at = kHeaderBytes + first * in.row_bytes;
+  in.first_row_at = in.prefix_bytes + first * in.row_bytes;
   in.rows = static_cast<std::uint32_t>(end - first);
-  return kHeaderBytes + first * out.factor * out.row_bytes;
+  return out.pixels_at + first * out.factor * out.row_bytes;
+}
+
+// The headers the checks need: 54 bytes of the library's kind, up to 138 of
+// the others; the rest of `header` zero.
+std::size_t header_bytes_of(Kinds kinds) {
+  return kinds == Kinds::classic ? kHeaderBytes : kMaxHeaderBytes;
 }
 
 }  // namespace
 
-Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, std::uint64_t& needed) {
-  std::uint8_t header[kHeaderBytes] = {};
-  const std::size_t header_bytes = size < kHeaderBytes ? size : kHeaderBytes;
+Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
+                     std::uint64_t& needed) {
+  std::uint8_t header[kMaxHeaderBytes] = {};
+  const std::size_t header_bytes = size < header_bytes_of(kinds) ? size : header_bytes_of(kinds);
   std::memcpy(header, prefix, header_bytes);
   InputLayout in;
-  const Outcome checked = check_input_header(header, header_bytes, UINT64_MAX, in);
+  const Outcome checked = check_input_header(header, header_bytes, UINT64_MAX, kinds, in);
   needed = in.needed_bytes;
   return checked;
 }
 
 Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const Progress* progress,
-               WorkBuffer work, Part part) {
-  std::uint8_t header[kHeaderBytes] = {};
+               WorkBuffer work, Part part, Kinds kinds) {
+  std::uint8_t header[kMaxHeaderBytes] = {};
   int error = 0;
-  const std::size_t header_bytes = input.read_at(0, header, kHeaderBytes, error);
+  const std::size_t header_bytes = input.read_at(0, header, header_bytes_of(kinds), error);
   if (error != 0) {
     return failed(Failure::read_failed, error);
   }
   InputLayout in;
-  const Outcome checked = check_input_header(header, header_bytes, input.size(), in);
+  const Outcome checked = check_input_header(header, header_bytes, input.size(), kinds, in);
   if (!checked.ok()) {
     return checked;
   }
-  std::uint8_t out_header[kHeaderBytes] = {};
+  std::uint8_t out_header[kMaxHeaderBytes] = {};
   OutputLayout out;
   const Outcome derived = derive_output_header(header, in, factor, out_header, out);
   if (!derived.ok()) {
@@ -54,16 +61,31 @@ Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const P
   if (!whole && (part.index >= part.count || !output.positional())) {
     return failed(Failure::write_failed, EINVAL);
   }
-  ByteSpan headers{out_header, kHeaderBytes};
+  // The headers as derived, then the rest of the input's prefix as it is;
+  // a profile after the pixels goes after the enlarged ones.
+  const std::uint64_t headers = kFileHeaderBytes + in.info_size;
+  Surroundings around;
+  around.headers = ByteSpan{out_header, static_cast<std::size_t>(headers)};
+  around.prefix_from = headers;
+  around.prefix_bytes = in.prefix_bytes - headers;
+  around.suffix_from = in.profile_at;
+  around.suffix_bytes = in.profile_bytes;
   std::uint64_t offset = 0;
   if (!whole) {
     const std::uint64_t start = narrow_to_part(in, out, part);
-    offset = part.index == 0 ? 0 : start;
-    headers.size = part.index == 0 ? kHeaderBytes : 0;
+    if (part.index > 0) {
+      offset = start;
+      around.headers.size = 0;
+      around.prefix_bytes = 0;
+    }
+    if (part.index + 1 < part.count) {
+      around.suffix_bytes = 0;
+    }
   }
-  output.reserve(offset, headers.size + std::uint64_t{in.rows} * out.factor * out.row_bytes);
-  const Outcome replicated =
-      replicate_rows(input, output, offset, headers, in, out, progress, work);
+  output.reserve(offset, around.headers.size + around.prefix_bytes +
+                             std::uint64_t{in.rows} * out.factor * out.row_bytes +
+                             around.suffix_bytes);
+  const Outcome replicated = replicate_rows(input, output, offset, around, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;
   }

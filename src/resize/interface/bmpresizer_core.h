@@ -27,17 +27,20 @@ enum class Failure : std::uint8_t {
   // The input is not a BMP of the accepted kind (have = what the file says).
   input_not_regular,  // a pipe, device or socket: no file to read twice
   not_bmp,            // no "BM" signature; have = the first two bytes, little-endian
-  header_truncated,   // have = bytes in the file, want = 54
+  header_truncated,   // have = bytes in the file, want = bytes the headers need
   info_header_size,   // have = biSize
+  planes,             // have = biPlanes (not 1)
   bit_count,          // have = biBitCount
-  compression,        // have = biCompression
+  compression,        // have = biCompression, want = biSize (0: 40)
   pixel_offset,       // have = bfOffBits
+  color_table,        // have = colours declared, want = colours there is room for
   negative_width,     // have = biWidth as an unsigned image of the signed value
-  pixels_truncated,   // have = bytes in the file, want = bytes the rows need
+  profile_offset,     // have = bV5ProfileData: a profile over the pixels
+  pixels_truncated,   // have = bytes in the file, want = bytes the image needs
   // The enlarged image cannot be written as a BMP.
   factor_below_one,  // have = factor as an unsigned image of the signed value
-  width_too_large,   // want = enlarged width in pixels
-  height_too_large,  // want = enlarged height in rows
+  width_too_large,   // want = enlarged width in pixels, have = the most the header holds
+  height_too_large,  // want = enlarged height in rows, have = the most the header holds
   file_too_large,    // want = enlarged file size in bytes
   // Input or output failed after both were open (`error` set).
   read_failed,
@@ -185,26 +188,45 @@ struct Part {
   std::uint32_t count = 1;
 };
 
+// The BMPs a call accepts.
+enum class Kinds : std::uint8_t {
+  // The library's own: 24 bits per pixel, uncompressed, the 40-byte
+  // information header, the pixel data at byte 54.
+  classic,
+  // Every uncompressed BMP: information headers of 12 (OS/2 1.x), 16 and 64
+  // (OS/2 2.x), 40, 52, 56, 108 (V4) and 124 (V5) bytes; 1, 2, 4, 8, 16, 24
+  // and 32 bits per pixel; no compression, or colour masks (bit fields).
+  // Each is enlarged into its own kind: the same headers (but for the sizes
+  // and a V5 profile's offset), colour table, masks and anything before the
+  // pixels; a V5 profile after the pixels follows the enlarged ones.
+  uncompressed,
+};
+
 // How many bytes from its start the BMP that begins with the `size` bytes
-// at `prefix` needs (its headers and rows), from its headers alone: what a
-// reader of a stream must keep of it (kHeaderPrefixBytes are enough to
-// tell). Fails as resize would for headers it refuses.
-constexpr std::size_t kHeaderPrefixBytes = 54;
-Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, std::uint64_t& needed);
+// at `prefix` needs (everything up to its last row, and a profile after
+// it), from its headers alone: what a reader of a stream must keep of it
+// (kHeaderPrefixBytes are enough to tell). Fails as resize would for
+// headers it refuses.
+constexpr std::size_t kHeaderPrefixBytes = 138;
+Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
+                     std::uint64_t& needed);
 
 // Enlarges the BMP that `input` holds by `factor` into `output`, from the
-// output's start. Checks the input's headers and size first (not_bmp ...
-// pixels_truncated), then the size of the enlargement (factor_below_one ...
-// file_too_large); nothing is written unless both pass. A read or write
-// error ends it with read_failed, input_shrank or write_failed. On success
-// the output is finished at the image's length and `output_bytes` is that
-// length.
+// output's start, every pixel repeated factor times across and every row
+// factor times down. Accepts the `kinds` of BMP that it is asked to. Checks
+// the input's headers and size first (not_bmp ... pixels_truncated), then
+// the size of the enlargement (factor_below_one ... file_too_large);
+// nothing is written unless both pass. A read or write error ends it with
+// read_failed, input_shrank or write_failed. On success the output is
+// finished at the image's length and `output_bytes` is that length.
 //
 // With `part` one of several (a positional sink only), the call writes only
-// its share of the rows at their place, part 0 the headers too, and leaves
-// finishing the output to the caller; progress then counts this part's bytes.
+// its share of the rows at their place, the first part what comes before
+// them and the last what comes after, and leaves finishing the output to
+// the caller; progress then counts this part's bytes.
 Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor,
-               const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {});
+               const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {},
+               Kinds kinds = Kinds::classic);
 
 }  // namespace bmpresizer
 
