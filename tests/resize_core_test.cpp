@@ -261,4 +261,136 @@ TEST(Resize, PartsMakeTheWholeImage) {
   }
 }
 
+// Little-endian fields, and a file made of parts, for hand-written files.
+Bytes le(std::uint64_t value, int bytes) {
+  Bytes out;
+  for (int i = 0; i < bytes; ++i) {
+    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+  return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+Bytes times(const Bytes& part, int count) {
+  Bytes out;
+  for (int i = 0; i < count; ++i) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+// A file header and a 40-byte information header, `colours` in the table.
+Bytes headers(std::uint32_t file_size, std::uint32_t offset, std::int32_t width,
+              std::int32_t height, int bits, std::uint32_t image_size, std::uint32_t colours) {
+  return cat({{'B', 'M'},
+              le(file_size, 4),
+              le(0, 4),
+              le(offset, 4),
+              le(40, 4),
+              le(static_cast<std::uint32_t>(width), 4),
+              le(static_cast<std::uint32_t>(height), 4),
+              le(1, 2),
+              le(static_cast<std::uint32_t>(bits), 2),
+              le(0, 4),
+              le(image_size, 4),
+              le(2835, 4),
+              le(2835, 4),
+              le(colours, 4),
+              le(0, 4)});
+}
+
+// Kinds other than the library's, each input and the exact output it must
+// give, from the format's rules: pixels of 1, 2 and 4 bits repeated bit by
+// bit, the enlarged row ending inside a byte whose other bits are zero, the
+// stored rows' unused bits and padding ignored; a V5 profile after the
+// pixels; the 16-bit sizes of an OS/2 1.x header.
+TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
+  const Bytes two_colours = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0};
+  const Bytes junk3 = {0xEE, 0xEE, 0xEE};
+  // Masks, 'MBED', endpoints and gammas, intent, the profile at 14 + 128 of
+  // 4 bytes, reserved.
+  const Bytes v5_tail = cat({Bytes(16, 0), le(0x4D424544, 4), Bytes(36 + 12, 0), le(0, 4),
+                             le(128, 4), le(4, 4), le(0, 4)});
+  const auto v5 = [&](std::uint32_t file_size, std::int32_t side, std::uint32_t image_size,
+                      std::uint32_t profile_at) {
+    Bytes h = headers(file_size, 138, side, side, 24, image_size, 0);
+    h[14] = 124;
+    Bytes tail = v5_tail;
+    const Bytes at = le(profile_at, 4);
+    std::copy(at.begin(), at.end(), tail.end() - 12);
+    return cat({h, tail});
+  };
+  const Bytes os2_palette = {1, 2, 3, 4, 5, 6};
+  const auto os2 = [&](std::uint32_t file_size, std::uint16_t width, std::uint16_t height) {
+    return cat({{'B', 'M'},
+                le(file_size, 4),
+                le(0, 4),
+                le(32, 4),
+                le(12, 4),
+                le(width, 2),
+                le(height, 2),
+                le(1, 2),
+                le(8, 2),
+                os2_palette});
+  };
+  const struct Case {
+    const char* name;
+    Bytes input;
+    int factor;
+    Bytes want;
+  } cases[] = {
+      // Pixels 1 0 1 (the rest of the byte junk) at 3: 111000111, in E3 80.
+      {"1 bit", cat({headers(0, 62, 3, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 3,
+       cat({headers(74, 62, 9, 3, 1, 12, 2), two_colours, times({0xE3, 0x80, 0, 0}, 3)})},
+      // 3 1 2 at 2: 11 11 01 01 10 10, in F5 A0.
+      {"2 bits", cat({headers(0, 70, 3, -1, 2, 4, 4), two_colours, two_colours, {0xDB}, junk3}), 2,
+       cat({headers(78, 70, 6, -2, 2, 8, 4), two_colours, two_colours,
+            times({0xF5, 0xA0, 0, 0}, 2)})},
+      // A 5 C at 3: AAA555CCC, in AA A5 55 CC C0.
+      {"4 bits", cat({headers(0, 54, 3, 1, 4, 4, 0), {0xA5, 0xCF}, {0xEE, 0xEE}}), 3,
+       cat({headers(78, 54, 9, 3, 4, 24, 0), times({0xAA, 0xA5, 0x55, 0xCC, 0xC0, 0, 0, 0}, 3)})},
+      // 1 0 at 20, past the factors that take a table: 20 ones, 20 zeros.
+      {"1 bit at 20", cat({headers(0, 62, 2, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 20,
+       cat({headers(222, 62, 40, 20, 1, 160, 2), two_colours,
+            times({0xFF, 0xFF, 0xF0, 0, 0, 0, 0, 0}, 20)})},
+      // 8 bits, a byte per pixel: 7 9 at 2.
+      {"8 bits", cat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}), 2,
+       cat({headers(62, 54, 4, 2, 8, 8, 0), times({7, 7, 9, 9}, 2)})},
+      // 1 x 1 with a profile after the pixels (and junk after it, dropped):
+      // the profile follows the enlarged pixels, its offset moved.
+      {"V5 profile", cat({v5(0, 1, 4, 128), {0x11, 0x22, 0x33, 0}, {'I', 'C', 'C', '!'}, {'J'}}), 2,
+       cat({v5(158, 2, 16, 140),
+            times({0x11, 0x22, 0x33, 0x11, 0x22, 0x33, 0, 0}, 2),
+            {'I', 'C', 'C', '!'}})},
+      // OS/2 1.x: 16-bit sizes, 3-byte colours, no image size.
+      {"OS/2 1.x", cat({os2(0, 2, 1), {5, 6}, {0xEE, 0xEE}}), 2,
+       cat({os2(40, 4, 2), times({5, 5, 6, 6}, 2)})},
+  };
+  for (const Case& c : cases) {
+    bmpresizer::MemorySource source(c.input.data(), c.input.size());
+    PipeSink sink;
+    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, c.factor, nullptr, {}, {},
+                                                           bmpresizer::Kinds::uncompressed);
+    EXPECT_TRUE(outcome.ok()) << c.name << ": " << static_cast<int>(outcome.failure);
+    EXPECT_EQ(sink.bytes, c.want) << c.name;
+  }
+  // 40000 x 1 at 2 is more than the 16-bit width holds.
+  const Bytes wide = cat({os2(0, 40000, 1), Bytes(40000, 1)});
+  bmpresizer::MemorySource source(wide.data(), wide.size());
+  PipeSink sink;
+  const bmpresizer::Outcome outcome =
+      bmpresizer::resize(source, sink, 2, nullptr, {}, {}, bmpresizer::Kinds::uncompressed);
+  EXPECT_EQ(outcome.failure, Failure::width_too_large);
+  EXPECT_EQ(outcome.have, 65535u);
+  EXPECT_EQ(outcome.want, 80000u);
+  EXPECT_EQ(sink.writes, 0);
+}
+
 }  // namespace

@@ -244,7 +244,8 @@ void expand_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t p
     // A stored byte is read whole before its first run is written.
     const std::uint8_t stored = source[i / per_byte];
     for (std::uint32_t k = i % per_byte; k < per_byte && i < pixels; ++k, ++i) {
-      const std::uint32_t value = (stored >> (8 - bits * (k + 1))) & ((1u << bits) - 1);
+      const std::uint32_t value =
+          (std::uint32_t{stored} >> (8 - bits * (k + 1))) & ((1u << bits) - 1);
       write_run(dest, at, fill_of(value, bits), run);
       at += run;
     }

@@ -362,8 +362,9 @@ Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const Inp
           return read;
         }
         for (std::size_t i = 0; i < size * per_byte && at * per_byte + i < in.width; ++i) {
+          const auto shift = static_cast<std::uint32_t>(8 - bits * (i % per_byte + 1));
           const std::uint32_t value =
-              (piece[i / per_byte] >> (8 - bits * (i % per_byte + 1))) & ((1u << bits) - 1);
+              (std::uint32_t{piece[i / per_byte]} >> shift) & ((1u << bits) - 1);
           if (!stream.add_run(fill_of(value, bits), run)) {
             return write_failure(writer);
           }
