@@ -1,11 +1,12 @@
 // libFuzzer target: any bytes as an input image in memory, a factor of 1 to
-// 8 from the first byte, enlarged into memory. Checks the result against the
+// 8 and the kinds accepted (the library's, or the tool's every uncompressed
+// kind) from the first byte, enlarged into memory. Checks the result against the
 // contract with its own reading of the format, and aborts on any breach:
 //  - the result is 5, 6 or 999 (memory neither fails to read nor to write);
 //  - on 5 and 6 nothing was written;
-//  - on 999 the output has exactly bfSize bytes, its header differs from the
-//    input's only in bfSize, biWidth, biHeight and biSizeImage, output pixel
-//    (x, y) is input pixel (x / f, y / f) and every padding byte is zero.
+//  - on 999 the output has exactly bfSize bytes, what comes before its
+//    pixels differs from the input's only in the size fields, output pixel
+//    (x, y) is input pixel (x / f, y / f) and every padding bit is zero.
 // Inputs whose enlargement would exceed kMaxOutputBytes are skipped, so that
 // a run never writes gigabytes; the checks that refuse larger ones are
 // covered by the tests.
@@ -35,24 +36,24 @@ void require(bool condition, const char* what) {
   }
 }
 
-// The size of the enlargement the header asks for, by the format's own
-// stride rule; UINT64_MAX when it can't be computed or isn't a plain image.
+// An upper bound of the enlargement the header asks for, in either kind:
+// the prefix and rows of up to 32 bits per pixel (a 12-byte header's sizes
+// are 16-bit); UINT64_MAX when too large to try.
 std::uint64_t declared_output(const std::uint8_t* bmp, std::size_t size, std::uint64_t f) {
-  if (size < 54) {
+  if (size < 26) {
     return 0;
   }
-  const auto width = static_cast<std::int32_t>(u32(bmp + 18));
-  const auto height = static_cast<std::int32_t>(u32(bmp + 22));
+  const bool core = u32(bmp + 14) == 12;
+  const std::int64_t width =
+      core ? (bmp[18] | bmp[19] << 8) : static_cast<std::int32_t>(u32(bmp + 18));
+  const std::int64_t height =
+      core ? (bmp[20] | bmp[21] << 8) : static_cast<std::int32_t>(u32(bmp + 22));
   if (width < 0) {
     return 0;
   }
-  const std::uint64_t rows = height < 0
-                                 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(height))
-                                 : static_cast<std::uint64_t>(height);
-  const std::uint64_t out_width = static_cast<std::uint64_t>(width) * f;
-  const std::uint64_t stride = bmporacle::stride_of(out_width);
+  const long double rows = static_cast<long double>(height < 0 ? -height : height) * f;
   const long double total =
-      54.0L + static_cast<long double>(stride) * static_cast<long double>(rows * f);
+      static_cast<long double>(size) + (static_cast<long double>(width) * f * 4 + 4) * rows;
   return total > static_cast<long double>(kMaxOutputBytes) ? UINT64_MAX
                                                            : static_cast<std::uint64_t>(total);
 }
@@ -64,6 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::uint64_t factor = 1 + data[0] % 8;
+  // The high bit picks the tool's kinds over the library's.
+  const bmpresizer::Kinds kinds =
+      (data[0] & 0x80) != 0 ? bmpresizer::Kinds::uncompressed : bmpresizer::Kinds::classic;
   const std::uint8_t* bmp = data + 1;
   const std::size_t bmp_size = size - 1;
   if (declared_output(bmp, bmp_size, factor) == UINT64_MAX) {
@@ -73,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bmpresizer::MemorySource source(bmp, bmp_size);
   bmpresizer::MemorySink sink(out.data(), out.size());
   const bmpresizer::Outcome outcome =
-      bmpresizer::resize(source, sink, static_cast<std::int32_t>(factor));
+      bmpresizer::resize(source, sink, static_cast<std::int32_t>(factor), nullptr, {}, {}, kinds);
   const int code = bmpresizer::result_code(outcome);
   require(code == BMPRESIZER_UNSUPPORTED_INPUT || code == BMPRESIZER_OUTPUT_TOO_LARGE ||
               code == BMPRESIZER_SUCCESS,
@@ -82,8 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(sink.length() == 0, "a refused input was written");
   } else {
     require(outcome.output_bytes == sink.length(), "the output is not as long as reported");
-    const std::string difference = bmporacle::check_enlargement(
-        bmp, bmp_size, out.data(), sink.length(), static_cast<int>(factor));
+    const std::string difference =
+        kinds == bmpresizer::Kinds::classic
+            ? bmporacle::check_enlargement(bmp, bmp_size, out.data(), sink.length(),
+                                           static_cast<int>(factor))
+            : bmporacle::check_any_enlargement(bmp, bmp_size, out.data(), sink.length(),
+                                               static_cast<int>(factor));
     require(difference.empty(), difference.c_str());
   }
   return 0;

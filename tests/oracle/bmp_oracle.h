@@ -18,6 +18,16 @@ namespace bmporacle {
 std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
                               const std::uint8_t* output, std::size_t output_size, int factor);
 
+// The same for an uncompressed BMP of any kind the tool takes (headers of
+// 12 to 124 bytes; 1 to 32 bits per pixel): the same bytes before the
+// pixels but for the size fields (bfSize, the width and height, biSizeImage,
+// a V5 profile's offset), which must give the enlarged sizes; pixel (x, y)
+// equal to input pixel (x / factor, y / factor), bit for bit; zero bits and
+// bytes after each row's pixels; a V5 profile after the pixels copied after
+// the enlarged ones; nothing else.
+std::string check_any_enlargement(const std::uint8_t* input, std::size_t input_size,
+                                  const std::uint8_t* output, std::size_t output_size, int factor);
+
 // Bytes per stored row of `width` 24-bit pixels: rows of bits are rounded up
 // to whole 32-bit words.
 std::uint64_t stride_of(std::uint64_t width);
