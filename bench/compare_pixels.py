@@ -6,10 +6,10 @@
 Each file may be:
   * a BMP with any info header of 40 bytes or more (40, 52, 56, 108, 124 as
     written by various tools), bottom-up or top-down, pixel data at
-    bfOffBits, either 24 bits per pixel uncompressed (BI_RGB) or 32 bits per
-    pixel (BI_RGB, or BI_BITFIELDS / BI_ALPHABITFIELDS whose colour masks are
-    each one whole byte, e.g. the usual 00FF0000/0000FF00/000000FF); alpha is
-    ignored;
+    bfOffBits, either 1, 2, 4 or 8 bits per pixel with a colour table, 24 bits
+    per pixel uncompressed (BI_RGB) or 32 bits per pixel (BI_RGB, or
+    BI_BITFIELDS / BI_ALPHABITFIELDS whose colour masks are each one whole
+    byte, e.g. the usual 00FF0000/0000FF00/000000FF); alpha is ignored;
   * a binary PPM (P6) with a maximum value of 255.
 
 Rows are compared in top-to-bottom order, so a bottom-up file matches a
@@ -71,7 +71,21 @@ class Image:
         self.height = abs(height)
         self.bottom_up = height > 0
 
-        if bpp == 24 and compression == 0:
+        self.palette = None
+        if bpp in (1, 2, 4, 8) and compression == 0:
+            # Indexes into the colour table: each stored byte becomes 8 / bpp
+            # bytes of indexes, then three translations give B, G and R.
+            f.seek(14 + info_size)
+            count = colors_used or 1 << bpp
+            table = f.read(4 * count) + bytes(4 * 256)
+            self.palette = tuple(bytes(table[4 * i + c] for i in range(256)) for c in range(3))
+            per_byte = 8 // bpp
+            self.indexes = [bytes((byte >> (8 - bpp * (k + 1))) & ((1 << bpp) - 1)
+                                  for k in range(per_byte)) for byte in range(256)]
+            self.pixel_size = 1
+            self.byte_pos = None
+            self.row_bytes = (width * bpp + 7) // 8
+        elif bpp == 24 and compression == 0:
             self.pixel_size = 3
             self.byte_pos = None  # already B, G, R
         elif bpp == 32 and compression == 0:
@@ -89,7 +103,8 @@ class Image:
             raise DecodeError("%s: BMP with %d bits per pixel, compression %d "
                               "is not supported" % (self.path, bpp, compression))
 
-        self.row_bytes = width * self.pixel_size
+        if self.palette is None:
+            self.row_bytes = width * self.pixel_size
         self.stride = (self.row_bytes + 3) & ~3
         self.data_start = off_bits
         if off_bits < 14 + info_size:
@@ -99,7 +114,7 @@ class Image:
         if file_size < needed:
             raise DecodeError("%s: truncated: %d bytes, pixel data needs %d"
                               % (self.path, file_size, needed))
-        del colors_used, planes  # not needed for 24/32-bit images
+        del planes
 
     def _mask_byte(self, mask):
         """Byte position (0..3) selected by a one-byte colour mask."""
@@ -153,6 +168,13 @@ class Image:
 
     def _canonical(self, row):
         """Convert one stored row into B, G, R bytes."""
+        if self.palette is not None:
+            if len(self.indexes[0]) > 1:
+                row = b"".join(self.indexes[byte] for byte in row)[:self.width]
+            out = bytearray(self.width * 3)
+            for c in range(3):
+                out[c::3] = row.translate(self.palette[c])
+            return bytes(out)
         if self.byte_pos is None:
             return row
         n = self.pixel_size

@@ -10,23 +10,16 @@
 
 namespace bmporacle {
 
-// Checks that `output` is `input` (a 24-bit BMP the library accepts)
-// enlarged `factor` times by pixel repetition: the same header except
-// bfSize, biWidth, biHeight and biSizeImage; exactly bfSize bytes; pixel
-// (x, y) equal to input pixel (x / factor, y / factor) in stored row order;
-// zero padding. Returns "" or a description of the first difference.
-std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
-                              const std::uint8_t* output, std::size_t output_size, int factor);
-
-// The same for an uncompressed BMP of any kind the tool takes (headers of
-// 12 to 124 bytes; 1 to 32 bits per pixel): the same bytes before the
-// pixels but for the size fields (bfSize, the width and height, biSizeImage,
+// Checks that `output` is `input` (an uncompressed BMP of any kind the
+// tool or the library accepts: headers of 12 to 124 bytes, 1 to 32 bits per
+// pixel) enlarged `factor` times by pixel repetition: the same bytes before
+// the pixels but for the size fields (bfSize, the width and height, biSizeImage,
 // a V5 profile's offset), which must give the enlarged sizes; pixel (x, y)
 // equal to input pixel (x / factor, y / factor), bit for bit; zero bits and
 // bytes after each row's pixels; a V5 profile after the pixels copied after
-// the enlarged ones; nothing else.
-std::string check_any_enlargement(const std::uint8_t* input, std::size_t input_size,
-                                  const std::uint8_t* output, std::size_t output_size, int factor);
+// the enlarged ones; nothing else. Returns "" or the first difference.
+std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
+                              const std::uint8_t* output, std::size_t output_size, int factor);
 
 // Bytes per stored row of `width` 24-bit pixels: rows of bits are rounded up
 // to whole 32-bit words.
