@@ -261,49 +261,28 @@ TEST(Resize, PartsMakeTheWholeImage) {
   }
 }
 
-// Little-endian fields, and a file made of parts, for hand-written files.
-Bytes le(std::uint64_t value, int bytes) {
-  Bytes out;
-  for (int i = 0; i < bytes; ++i) {
-    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-  }
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
-
-Bytes times(const Bytes& part, int count) {
-  Bytes out;
-  for (int i = 0; i < count; ++i) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
+using bmptest::concat;
+using bmptest::le;
+using bmptest::repeat;
 
 // A file header and a 40-byte information header, `colours` in the table.
 Bytes headers(std::uint32_t file_size, std::uint32_t offset, std::int32_t width,
               std::int32_t height, int bits, std::uint32_t image_size, std::uint32_t colours) {
-  return cat({{'B', 'M'},
-              le(file_size, 4),
-              le(0, 4),
-              le(offset, 4),
-              le(40, 4),
-              le(static_cast<std::uint32_t>(width), 4),
-              le(static_cast<std::uint32_t>(height), 4),
-              le(1, 2),
-              le(static_cast<std::uint32_t>(bits), 2),
-              le(0, 4),
-              le(image_size, 4),
-              le(2835, 4),
-              le(2835, 4),
-              le(colours, 4),
-              le(0, 4)});
+  return concat({{'B', 'M'},
+                 le(file_size, 4),
+                 le(0, 4),
+                 le(offset, 4),
+                 le(40, 4),
+                 le(static_cast<std::uint32_t>(width), 4),
+                 le(static_cast<std::uint32_t>(height), 4),
+                 le(1, 2),
+                 le(static_cast<std::uint32_t>(bits), 2),
+                 le(0, 4),
+                 le(image_size, 4),
+                 le(2835, 4),
+                 le(2835, 4),
+                 le(colours, 4),
+                 le(0, 4)});
 }
 
 // Kinds other than the library's, each input and the exact output it must
@@ -316,8 +295,8 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   const Bytes junk3 = {0xEE, 0xEE, 0xEE};
   // Masks, 'MBED', endpoints and gammas, intent, the profile at 14 + 128 of
   // 4 bytes, reserved.
-  const Bytes v5_tail = cat({Bytes(16, 0), le(0x4D424544, 4), Bytes(36 + 12, 0), le(0, 4),
-                             le(128, 4), le(4, 4), le(0, 4)});
+  const Bytes v5_tail = concat({Bytes(16, 0), le(0x4D424544, 4), Bytes(36 + 12, 0), le(0, 4),
+                                le(128, 4), le(4, 4), le(0, 4)});
   const auto v5 = [&](std::uint32_t file_size, std::int32_t side, std::uint32_t image_size,
                       std::uint32_t profile_at) {
     Bytes h = headers(file_size, 138, side, side, 24, image_size, 0);
@@ -325,20 +304,20 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
     Bytes tail = v5_tail;
     const Bytes at = le(profile_at, 4);
     std::copy(at.begin(), at.end(), tail.end() - 12);
-    return cat({h, tail});
+    return concat({h, tail});
   };
   const Bytes os2_palette = {1, 2, 3, 4, 5, 6};
   const auto os2 = [&](std::uint32_t file_size, std::uint16_t width, std::uint16_t height) {
-    return cat({{'B', 'M'},
-                le(file_size, 4),
-                le(0, 4),
-                le(32, 4),
-                le(12, 4),
-                le(width, 2),
-                le(height, 2),
-                le(1, 2),
-                le(8, 2),
-                os2_palette});
+    return concat({{'B', 'M'},
+                   le(file_size, 4),
+                   le(0, 4),
+                   le(32, 4),
+                   le(12, 4),
+                   le(width, 2),
+                   le(height, 2),
+                   le(1, 2),
+                   le(8, 2),
+                   os2_palette});
   };
   const struct Case {
     const char* name;
@@ -347,31 +326,34 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
     Bytes want;
   } cases[] = {
       // Pixels 1 0 1 (the rest of the byte junk) at 3: 111000111, in E3 80.
-      {"1 bit", cat({headers(0, 62, 3, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 3,
-       cat({headers(74, 62, 9, 3, 1, 12, 2), two_colours, times({0xE3, 0x80, 0, 0}, 3)})},
+      {"1 bit", concat({headers(0, 62, 3, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 3,
+       concat({headers(74, 62, 9, 3, 1, 12, 2), two_colours, repeat({0xE3, 0x80, 0, 0}, 3)})},
       // 3 1 2 at 2: 11 11 01 01 10 10, in F5 A0.
-      {"2 bits", cat({headers(0, 70, 3, -1, 2, 4, 4), two_colours, two_colours, {0xDB}, junk3}), 2,
-       cat({headers(78, 70, 6, -2, 2, 8, 4), two_colours, two_colours,
-            times({0xF5, 0xA0, 0, 0}, 2)})},
+      {"2 bits", concat({headers(0, 70, 3, -1, 2, 4, 4), two_colours, two_colours, {0xDB}, junk3}),
+       2,
+       concat({headers(78, 70, 6, -2, 2, 8, 4), two_colours, two_colours,
+               repeat({0xF5, 0xA0, 0, 0}, 2)})},
       // A 5 C at 3: AAA555CCC, in AA A5 55 CC C0.
-      {"4 bits", cat({headers(0, 54, 3, 1, 4, 4, 0), {0xA5, 0xCF}, {0xEE, 0xEE}}), 3,
-       cat({headers(78, 54, 9, 3, 4, 24, 0), times({0xAA, 0xA5, 0x55, 0xCC, 0xC0, 0, 0, 0}, 3)})},
+      {"4 bits", concat({headers(0, 54, 3, 1, 4, 4, 0), {0xA5, 0xCF}, {0xEE, 0xEE}}), 3,
+       concat(
+           {headers(78, 54, 9, 3, 4, 24, 0), repeat({0xAA, 0xA5, 0x55, 0xCC, 0xC0, 0, 0, 0}, 3)})},
       // 1 0 at 20, past the factors that take a table: 20 ones, 20 zeros.
-      {"1 bit at 20", cat({headers(0, 62, 2, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 20,
-       cat({headers(222, 62, 40, 20, 1, 160, 2), two_colours,
-            times({0xFF, 0xFF, 0xF0, 0, 0, 0, 0, 0}, 20)})},
+      {"1 bit at 20", concat({headers(0, 62, 2, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 20,
+       concat({headers(222, 62, 40, 20, 1, 160, 2), two_colours,
+               repeat({0xFF, 0xFF, 0xF0, 0, 0, 0, 0, 0}, 20)})},
       // 8 bits, a byte per pixel: 7 9 at 2.
-      {"8 bits", cat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}), 2,
-       cat({headers(62, 54, 4, 2, 8, 8, 0), times({7, 7, 9, 9}, 2)})},
+      {"8 bits", concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}), 2,
+       concat({headers(62, 54, 4, 2, 8, 8, 0), repeat({7, 7, 9, 9}, 2)})},
       // 1 x 1 with a profile after the pixels (and junk after it, dropped):
       // the profile follows the enlarged pixels, its offset moved.
-      {"V5 profile", cat({v5(0, 1, 4, 128), {0x11, 0x22, 0x33, 0}, {'I', 'C', 'C', '!'}, {'J'}}), 2,
-       cat({v5(158, 2, 16, 140),
-            times({0x11, 0x22, 0x33, 0x11, 0x22, 0x33, 0, 0}, 2),
-            {'I', 'C', 'C', '!'}})},
+      {"V5 profile", concat({v5(0, 1, 4, 128), {0x11, 0x22, 0x33, 0}, {'I', 'C', 'C', '!'}, {'J'}}),
+       2,
+       concat({v5(158, 2, 16, 140),
+               repeat({0x11, 0x22, 0x33, 0x11, 0x22, 0x33, 0, 0}, 2),
+               {'I', 'C', 'C', '!'}})},
       // OS/2 1.x: 16-bit sizes, 3-byte colours, no image size.
-      {"OS/2 1.x", cat({os2(0, 2, 1), {5, 6}, {0xEE, 0xEE}}), 2,
-       cat({os2(40, 4, 2), times({5, 5, 6, 6}, 2)})},
+      {"OS/2 1.x", concat({os2(0, 2, 1), {5, 6}, {0xEE, 0xEE}}), 2,
+       concat({os2(40, 4, 2), repeat({5, 5, 6, 6}, 2)})},
   };
   for (const Case& c : cases) {
     bmpresizer::MemorySource source(c.input.data(), c.input.size());
@@ -382,7 +364,7 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
     EXPECT_EQ(sink.bytes, c.want) << c.name;
   }
   // 40000 x 1 at 2 is more than the 16-bit width holds.
-  const Bytes wide = cat({os2(0, 40000, 1), Bytes(40000, 1)});
+  const Bytes wide = concat({os2(0, 40000, 1), Bytes(40000, 1)});
   bmpresizer::MemorySource source(wide.data(), wide.size());
   PipeSink sink;
   const bmpresizer::Outcome outcome =

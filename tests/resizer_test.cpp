@@ -33,21 +33,8 @@ using bmptest::BmpFields;
 using bmptest::Bytes;
 using bmptest::TempDir;
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
-
-Bytes repeat(const Bytes& part, int times) {
-  Bytes out;
-  for (int i = 0; i < times; ++i) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
+using bmptest::concat;
+using bmptest::repeat;
 
 BmpFields fields_of(std::int32_t width, std::int32_t height, std::uint32_t image_size,
                     std::uint32_t file_size) {

@@ -153,6 +153,30 @@ Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t see
   return make_bmp(fields, pixels);
 }
 
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+Bytes repeat(const Bytes& part, int count) {
+  Bytes out;
+  for (int i = 0; i < count; ++i) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+Bytes le(std::uint64_t value, int bytes) {
+  Bytes out;
+  for (int i = 0; i < bytes; ++i) {
+    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+  return out;
+}
+
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor) {
   return bmporacle::check_enlargement(input.data(), input.size(), output.data(), output.size(),
                                       factor);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,12 @@ struct BmpFields {
   std::uint16_t reserved1 = 0;
   std::uint16_t reserved2 = 0;
 };
+
+// Hand-written bytes: the parts one after the other, `part` `count` times,
+// `value` in `bytes` little-endian bytes.
+Bytes concat(std::initializer_list<Bytes> parts);
+Bytes repeat(const Bytes& part, int count);
+Bytes le(std::uint64_t value, int bytes);
 
 // The 54 header bytes for `fields` followed by `pixel_data` as given.
 Bytes make_bmp(const BmpFields& fields, const Bytes& pixel_data);

@@ -184,6 +184,51 @@ Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
   return Outcome{};
 }
 
+// The header's kind, planes, compression and bit depth.
+Outcome check_pixel_kind(const std::uint8_t* header, InputLayout& in, std::uint32_t& compression) {
+  const bool core = in.info_size == kCoreHeaderSize;
+  const std::uint16_t planes = get_u16le(header + (core ? kBcPlanes : kBiPlanes));
+  if (planes != 1) {
+    return refuse(Failure::planes, planes);
+  }
+  // OS/2 headers of 12 and 16 bytes have no compression field; in the
+  // 64-byte one, 3 and 4 are Huffman 1D and RLE24. A compressed image says
+  // so before its bit count (0 for JPEG and PNG).
+  compression = in.info_size > kOs2ShortHeaderSize ? get_u32le(header + kBiCompression) : kBiRgb;
+  const bool masks = (compression == kBiBitfields || compression == kBiAlphaBitfields) &&
+                     in.info_size != kOs2HeaderSize;
+  if (compression != kBiRgb && !masks) {
+    return refuse(Failure::compression, compression, in.info_size);
+  }
+  in.bits_per_pixel = get_u16le(header + (core ? kBcBitCount : kBiBitCount));
+  if (!is_bit_count(in.bits_per_pixel)) {
+    return refuse(Failure::bit_count, in.bits_per_pixel);
+  }
+  // Masks go with 16 and 32 bits per pixel only.
+  if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
+    return refuse(Failure::compression, compression, in.info_size);
+  }
+  return Outcome{};
+}
+
+// Where the pixels start: after the headers, the masks and the colour
+// table, which must end before them (OS/2 1.x headers give no count:
+// theirs ends where the pixels start).
+Outcome check_prefix(const std::uint8_t* header, std::uint32_t compression, InputLayout& in) {
+  const std::uint64_t tables_at =
+      kFileHeaderBytes + in.info_size + mask_bytes(in.info_size, compression);
+  in.prefix_bytes = get_u32le(header + kBfOffBits);
+  if (in.prefix_bytes < tables_at) {
+    return refuse(Failure::pixel_offset, in.prefix_bytes);
+  }
+  const bool counted = in.info_size != kCoreHeaderSize && in.info_size != kOs2ShortHeaderSize;
+  const std::uint64_t colours = counted ? get_u32le(header + kBiClrUsed) : 0;
+  if (colours * 4 > in.prefix_bytes - tables_at) {
+    return refuse(Failure::color_table, colours, (in.prefix_bytes - tables_at) / 4);
+  }
+  return Outcome{};
+}
+
 Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
                            std::uint64_t file_bytes, InputLayout& layout) {
   const std::uint64_t size_field_end = kBiSize + 4;
@@ -198,42 +243,15 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   if (header_bytes < kFileHeaderBytes + in.info_size) {
     return refuse(Failure::header_truncated, header_bytes, kFileHeaderBytes + in.info_size);
   }
+  std::uint32_t compression = kBiRgb;
+  Outcome outcome = check_pixel_kind(header, in, compression);
+  if (outcome.ok()) {
+    outcome = check_prefix(header, compression, in);
+  }
+  if (!outcome.ok()) {
+    return outcome;
+  }
   const bool core = in.info_size == kCoreHeaderSize;
-  const std::uint16_t planes = get_u16le(header + (core ? kBcPlanes : kBiPlanes));
-  if (planes != 1) {
-    return refuse(Failure::planes, planes);
-  }
-  // OS/2 headers of 12 and 16 bytes have no compression field; in the
-  // 64-byte one, 3 and 4 are Huffman 1D and RLE24. A compressed image says
-  // so before its bit count (0 for JPEG and PNG).
-  const std::uint32_t compression =
-      in.info_size > kOs2ShortHeaderSize ? get_u32le(header + kBiCompression) : kBiRgb;
-  const bool masks = (compression == kBiBitfields || compression == kBiAlphaBitfields) &&
-                     in.info_size != kOs2HeaderSize;
-  if (compression != kBiRgb && !masks) {
-    return refuse(Failure::compression, compression, in.info_size);
-  }
-  in.bits_per_pixel = get_u16le(header + (core ? kBcBitCount : kBiBitCount));
-  if (!is_bit_count(in.bits_per_pixel)) {
-    return refuse(Failure::bit_count, in.bits_per_pixel);
-  }
-  // Masks go with 16 and 32 bits per pixel only.
-  if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
-    return refuse(Failure::compression, compression, in.info_size);
-  }
-  const std::uint64_t tables_at =
-      kFileHeaderBytes + in.info_size + mask_bytes(in.info_size, compression);
-  in.prefix_bytes = get_u32le(header + kBfOffBits);
-  if (in.prefix_bytes < tables_at) {
-    return refuse(Failure::pixel_offset, in.prefix_bytes);
-  }
-  // A colour table must end before the pixels start (OS/2 1.x headers give
-  // no count: theirs ends where the pixels start).
-  const std::uint64_t colours =
-      core || in.info_size == kOs2ShortHeaderSize ? 0 : get_u32le(header + kBiClrUsed);
-  if (colours * 4 > in.prefix_bytes - tables_at) {
-    return refuse(Failure::color_table, colours, (in.prefix_bytes - tables_at) / 4);
-  }
   std::uint32_t width = get_u16le(header + kBcWidth);
   std::int32_t height = get_u16le(header + kBcHeight);
   if (!core) {
@@ -247,15 +265,14 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   if (!set_rows(in, width, height)) {
     return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
   }
-  const Outcome profile = check_profile(header, in);
-  if (!profile.ok()) {
-    return profile;
+  outcome = check_profile(header, in);
+  if (outcome.ok()) {
+    outcome = check_length(in, file_bytes);
   }
-  const Outcome length = check_length(in, file_bytes);
-  if (length.ok()) {
+  if (outcome.ok()) {
     layout = in;
   }
-  return length;
+  return outcome;
 }
 
 }  // namespace

@@ -155,11 +155,11 @@ void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uin
     // Eight bytes in, sixteen out, the stored ones read first: a write never
     // passes the next stored byte to be read.
     for (; i + 8 / Bytes <= pixels; i += 8 / Bytes) {
-      double_eight_bytes<Bytes>(dest + run * i, source + Bytes * i);
+      double_eight_bytes<Bytes>(dest + run * i, source + std::size_t{Bytes} * i);
     }
   } else if (run % 8 == 0) {
     for (; i < pixels; ++i) {
-      const std::uint64_t pattern = spread<Bytes>(source + Bytes * i);
+      const std::uint64_t pattern = spread<Bytes>(source + std::size_t{Bytes} * i);
       for (std::size_t at = 0; at < run; at += 8) {
         std::memcpy(dest + run * i + at, &pattern, sizeof pattern);
       }
@@ -167,9 +167,9 @@ void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uin
   }
   for (; i < pixels; ++i) {
     std::uint8_t pixel[Bytes];
-    std::memcpy(pixel, source + Bytes * i, Bytes);
+    std::memcpy(pixel, source + std::size_t{Bytes} * i, Bytes);
     for (std::uint32_t k = 0; k < factor; ++k) {
-      std::memcpy(dest + run * i + Bytes * k, pixel, Bytes);
+      std::memcpy(dest + run * i + std::size_t{Bytes} * k, pixel, Bytes);
     }
   }
 }
