@@ -146,6 +146,11 @@ void double_eight_bytes(std::uint8_t* dest, const std::uint8_t* source) {
   std::memcpy(dest, halves, sizeof halves);
 }
 
+// Pixels (or stored bytes) at the end of a row that take the exact path:
+// the 8-byte stores write up to seven bytes past a run, which near the end
+// of a row could reach stored pixels not yet read.
+constexpr std::uint32_t kExactTailWords = 8;
+
 template <std::uint32_t Bytes>
 void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                         std::uint32_t factor) {
@@ -157,8 +162,11 @@ void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uin
     for (; i + 8 / Bytes <= pixels; i += 8 / Bytes) {
       double_eight_bytes<Bytes>(dest + run * i, source + std::size_t{Bytes} * i);
     }
-  } else if (run % 8 == 0) {
-    for (; i < pixels; ++i) {
+  } else {
+    // The pixel over and over in 8-byte stores along its run; the next
+    // pixel's run overwrites what a store wrote past this one's.
+    const std::uint32_t wide_end = pixels > kExactTailWords ? pixels - kExactTailWords : 0;
+    for (; i < wide_end; ++i) {
       const std::uint64_t pattern = spread<Bytes>(source + std::size_t{Bytes} * i);
       for (std::size_t at = 0; at < run; at += 8) {
         std::memcpy(dest + run * i + at, &pattern, sizeof pattern);
@@ -221,9 +229,10 @@ std::uint8_t fill_of(std::uint32_t value, std::uint32_t bits) {
 }
 
 void make_bit_table(std::uint8_t* table, std::uint32_t bits, std::uint32_t factor) {
+  const std::size_t entry = bit_table_bytes(factor) / 256;
   for (std::uint32_t value = 0; value < 256; ++value) {
     const auto stored = static_cast<std::uint8_t>(value);
-    expand_bits(table + std::size_t{factor} * value, &stored, 8 / bits, bits, factor, nullptr);
+    expand_bits(table + entry * value, &stored, 8 / bits, bits, factor, nullptr);
   }
 }
 
@@ -231,11 +240,33 @@ void expand_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t p
                  std::uint32_t bits, std::uint32_t factor, const std::uint8_t* table) {
   const std::uint32_t per_byte = 8 / bits;
   std::uint32_t whole = 0;  // stored bytes done
+  if (factor == 1) {
+    // The stored bits as they are; the words below would pass the next byte.
+    const std::uint64_t used = std::uint64_t{pixels} * bits;
+    std::memmove(dest, source, static_cast<std::size_t>((used + 7) / 8));
+    if (used % 8 != 0) {
+      dest[used / 8] = static_cast<std::uint8_t>(dest[used / 8] & ~(0xFFu >> (used % 8)));
+    }
+    return;
+  }
   if (table != nullptr) {
-    // Each stored byte is read before its `factor` bytes are written.
-    for (; whole < pixels / per_byte; ++whole) {
+    // Each stored byte is read before its `factor` bytes are written, as
+    // whole words of its entry; the next byte's overwrite what a word wrote
+    // past them. The last few stored bytes take exact copies.
+    const std::size_t entry = bit_table_bytes(factor) / 256;
+    const std::uint32_t bytes = pixels / per_byte;
+    const std::uint32_t wide_end = bytes > kExactTailWords ? bytes - kExactTailWords : 0;
+    for (; whole < wide_end; ++whole) {
+      const std::uint8_t* from = table + entry * source[whole];
+      std::uint8_t* to = dest + std::size_t{factor} * whole;
+      std::memcpy(to, from, 8);
+      if (entry > 8) {
+        std::memcpy(to + 8, from + 8, 8);
+      }
+    }
+    for (; whole < bytes; ++whole) {
       const std::uint8_t stored = source[whole];
-      std::memcpy(dest + std::size_t{factor} * whole, table + std::size_t{factor} * stored, factor);
+      std::memcpy(dest + std::size_t{factor} * whole, table + entry * stored, factor);
     }
   }
   const std::uint64_t run = std::uint64_t{factor} * bits;

@@ -31,8 +31,14 @@ void expand_pixels(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t
 // The largest factor for which make_bit_table is worth its room.
 constexpr std::uint32_t kMaxBitTableFactor = 16;
 
+// The room make_bit_table takes: an entry per stored byte, each a whole
+// number of 8-byte words.
+constexpr std::size_t bit_table_bytes(std::uint32_t factor) {
+  return std::size_t{256} * ((factor + 7) / 8 * 8);
+}
+
 // The `factor` bytes that each of the 256 stored bytes of `bits`-bit
-// pixels becomes, into `table` (256 x factor bytes).
+// pixels becomes, into `table` (bit_table_bytes(factor) bytes).
 void make_bit_table(std::uint8_t* table, std::uint32_t bits, std::uint32_t factor);
 
 // A byte holding nothing but the `bits`-bit pixel `value`, over and over.

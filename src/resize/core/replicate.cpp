@@ -124,8 +124,8 @@ class RowExpander {
     if (bits_ < 8 && factor_ <= kMaxBitTableFactor) {
       table_ = work.data;
       make_bit_table(work.data, bits_, factor_);
-      work.data += std::size_t{256} * factor_;
-      work.size -= std::size_t{256} * factor_;
+      work.data += bit_table_bytes(factor_);
+      work.size -= bit_table_bytes(factor_);
     }
   }
 
