@@ -21,10 +21,6 @@ namespace {
 
 using bmpresizer::Outcome;
 
-// Each worker's buffer for enlarged rows: a megabyte makes writes as large
-// as dd's, allocated once per worker.
-constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
-
 // The last path component of `path`, ignoring trailing separators, as
 // basename(1) has it ("a/b.bmp" -> "b.bmp", "a/dir/" -> "dir").
 std::string base_name(const std::string& path) {

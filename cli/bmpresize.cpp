@@ -26,8 +26,7 @@ namespace {
 using bmpresize::Arguments;
 
 constexpr int kExitUsage = 2;
-// The buffer for enlarged rows: a megabyte makes writes as large as dd's.
-constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
+using bmpresize::kWorkBytes;
 
 const char kUsage[] =
     "usage: bmpresize [-q | -v] INPUT OUTPUT FACTOR\n"
@@ -87,10 +86,8 @@ int usage_error(const std::string& problem) {
 
 // INPUT OUTPUT FACTOR.
 int enlarge(const Arguments& args) {
-  bmpresize::ProgressBar bar(!args.quiet && bmpresize::stderr_is_terminal());
-  bmpresizer::Progress progress;
-  progress.report = &bmpresize::ProgressBar::report;
-  progress.context = &bar;
+  bmpresize::BatchConsole console(!args.quiet && bmpresize::stderr_is_terminal(), 1, 0, 1);
+  const bmpresizer::Progress progress{&bmpresize::BatchConsole::report, &console.slot(0)};
   // Not value-initialised: the rows overwrite whatever a page holds. Without
   // it, the core's own buffer does.
   const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kWorkBytes]);
@@ -98,7 +95,7 @@ int enlarge(const Arguments& args) {
   const bmpresizer::Outcome outcome =
       bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
                               bmpresizer::WorkBuffer{buffer.get(), buffer ? kWorkBytes : 0}, true);
-  bar.finish();
+  console.finish();
   if (!outcome.ok()) {
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));
     return bmpresizer::result_code(outcome);

@@ -7,6 +7,7 @@
 #ifndef BMPRESIZE_ENLARGE_H
 #define BMPRESIZE_ENLARGE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,14 +18,17 @@ namespace bmpresize {
 // The name that stands for standard input or output.
 extern const char kStandardStream[];
 
+// The buffer an enlargement takes: a megabyte makes writes as large as dd's.
+constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
+
 // Enlarges `input` by `factor` into `output` (UTF-8 paths or "-"), through
 // the caller's `work` buffer. A symbolic link as output has its target
 // replaced; a new output gets the mode a new file gets, a replaced one keeps
 // its mode; an output that is the input itself is refused (output_is_input).
-// A standard input that is not a regular file is first copied into an
-// unnamed temporary file. With `split`, a large image going to a file is
-// enlarged by two threads, each writing half of the rows (while one reads
-// and enlarges, the other writes), each with half of `work`.
+// A stream as input (standard input, /dev/stdin, a pipe) is first kept in
+// an unnamed temporary file, as far as its headers say the image goes. With `split`, a large image
+// going to a file is enlarged by two threads, each writing half of the rows (while one reads and
+// enlarges, the other writes), each with half of `work`.
 bmpresizer::Outcome enlarge_file(const std::string& input, const std::string& output,
                                  std::int32_t factor, const bmpresizer::Progress* progress,
                                  bmpresizer::WorkBuffer work, bool split);

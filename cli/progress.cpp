@@ -22,15 +22,13 @@ const char kClearLine[] = "\r\033[K";
 // interruption.
 std::atomic<bool> progress_line_shown{false};
 
-void set_progress_line_shown(bool shown) { progress_line_shown.store(shown); }
-
 // Draws `line` in place of the one shown, before any clean-up after an
 // interruption (which clears it) and never after one has begun.
 void draw(const std::string& line) {
   bmpresizer::InterruptionHold hold;
   if (!hold.ending()) {
     print_error(kClearLine + line);
-    set_progress_line_shown(true);
+    progress_line_shown.store(true);
   }
 }
 
@@ -104,38 +102,6 @@ bool Throttle::due(double now) {
   return true;
 }
 
-ProgressBar::ProgressBar(bool enabled) : enabled_(enabled), throttle_(seconds_now()) {}
-
-void ProgressBar::report(void* context, std::uint64_t written, std::uint64_t total) {
-  static_cast<ProgressBar*>(context)->update(written, total);
-}
-
-void ProgressBar::update(std::uint64_t written, std::uint64_t total) {
-  const double now = seconds_now();
-  if (!enabled_ || total == 0 || !throttle_.due(now)) {
-    return;
-  }
-  const double elapsed = throttle_.elapsed(now);
-  ProgressFields fields;
-  fields.done = static_cast<double>(written) / static_cast<double>(total);
-  fields.amount =
-      human_bytes(static_cast<double>(written)) + " / " + human_bytes(static_cast<double>(total));
-  fields.bytes_per_second = static_cast<double>(written) / elapsed;
-  if (fields.bytes_per_second > 0) {
-    fields.seconds_left = static_cast<double>(total - written) / fields.bytes_per_second;
-  }
-  draw(render_progress(fields, terminal_columns() - kEchoColumns));
-  drawn_ = true;
-}
-
-void ProgressBar::finish() {
-  if (drawn_) {
-    print_error(kClearLine);
-    drawn_ = false;
-    set_progress_line_shown(false);
-  }
-}
-
 BatchConsole::BatchConsole(bool bar, std::size_t files, std::uint64_t input_bytes,
                            std::size_t workers)
     : bar_(bar),
@@ -175,16 +141,16 @@ void BatchConsole::print(const std::string& line) {
   const std::lock_guard<std::mutex> lock(mutex_);
   print_error((drawn_ ? kClearLine : "") + line);
   drawn_ = false;
-  set_progress_line_shown(false);
+  progress_line_shown.store(false);
 }
 
 void BatchConsole::finish() {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (drawn_) {
     print_error(kClearLine);
-    drawn_ = false;
-    set_progress_line_shown(false);
   }
+  drawn_ = false;
+  progress_line_shown.store(false);
 }
 
 void BatchConsole::update() {
@@ -196,9 +162,7 @@ void BatchConsole::update() {
   if (!throttle_.due(now)) {
     return;
   }
-  const std::string line =
-      render_progress(fields(throttle_.elapsed(now)), terminal_columns() - kEchoColumns);
-  draw(line);
+  draw(render_progress(fields(throttle_.elapsed(now)), terminal_columns() - kEchoColumns));
   drawn_ = true;
 }
 
@@ -227,8 +191,10 @@ ProgressFields BatchConsole::fields(double elapsed) const {
   } else {
     out.done = (weight_done + static_cast<double>(files_done)) / static_cast<double>(files_);
   }
-  out.amount = std::to_string(files_done) + "/" + std::to_string(files_) + " files  " +
-               human_bytes(bytes_written);
+  out.amount = files_ == 1 ? human_bytes(bytes_written) + " / " +
+                                 human_bytes(static_cast<double>(slots_[0].total.load()))
+                           : std::to_string(files_done) + "/" + std::to_string(files_) +
+                                 " files  " + human_bytes(bytes_written);
   out.bytes_per_second = bytes_written / elapsed;
   if (out.done > 0 && out.done < 1) {
     out.seconds_left = elapsed * (1 - out.done) / out.done;

@@ -1,6 +1,6 @@
 // Progress on standard error, for a terminal: one renderer for the line,
-// a bar for one file, and the console of a FILE... run, which keeps the lines
-// of concurrent workers whole.
+// and the console of a run, which keeps the lines of concurrent workers
+// whole.
 #ifndef BMPRESIZE_PROGRESS_H
 #define BMPRESIZE_PROGRESS_H
 
@@ -44,29 +44,9 @@ class Throttle {
   std::atomic<double> last_{0};
 };
 
-// A one-line progress bar for one file, drawn only when `enabled` (standard
-// error is a terminal and -q was not given).
-class ProgressBar {
- public:
-  explicit ProgressBar(bool enabled);
-
-  // A core progress callback; `context` is the bar.
-  static void report(void* context, std::uint64_t written, std::uint64_t total);
-
-  // Removes the bar so that whatever follows starts on a clean line.
-  void finish();
-
- private:
-  void update(std::uint64_t written, std::uint64_t total);
-
-  bool enabled_;
-  Throttle throttle_;
-  bool drawn_ = false;
-};
-
-// Standard error during a FILE... run: the lines of every worker, kept whole,
-// and on a terminal one progress line for the whole run, taken off before
-// any line is printed.
+// Standard error during a run: the lines of every worker, kept whole, and
+// on a terminal one progress line for the whole run, taken off before any
+// line is printed. For one file the line counts bytes, for several files.
 class BatchConsole {
  public:
   // What one worker is converting; its address is the progress context.

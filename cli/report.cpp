@@ -112,135 +112,97 @@ std::string system_error(const char* what, int error) {
   return std::string(what) + ": " + error_text(error);
 }
 
-// Which file a failure is about.
-enum class Subject { input, output };
-
 // The reason part of a failure's line.
-using Reason = std::string (*)(const Outcome&);
+std::string reason(const Outcome& o) {
+  switch (o.failure) {
+    case Failure::input_open:
+    case Failure::input_path_invalid:
+      return system_error("cannot open", o.error);
+    case Failure::input_is_directory:
+      return "is a directory, not a BMP file";
+    case Failure::input_stream_closed:
+      return "standard input is closed";
+    case Failure::output_open:
+    case Failure::output_path_invalid:
+      return system_error("cannot create", o.error);
+    case Failure::output_is_input:
+      return "output is the same file as the input";
+    case Failure::output_no_reader:
+      return "a named pipe that no process is reading; start the reader first";
+    case Failure::output_stream_closed:
+      return "standard output is closed";
+    case Failure::input_not_regular:
+      return "not a regular file (a pipe or a device); the input must be a file";
+    case Failure::not_bmp:
+      return other_image_kind(o.have) != nullptr
+                 ? std::string("a ") + other_image_kind(o.have) + " image, not a BMP"
+                 : "not a BMP file (it does not start with \"BM\")";
+    case Failure::header_truncated:
+      return "file is truncated: " + number(o.have) + " bytes, a BMP header needs " +
+             number(o.want);
+    case Failure::info_header_size:
+      return "a " + number(o.have) + "-byte information header, which no kind of BMP has" +
+             kDamaged;
+    case Failure::planes:
+      return number(o.have) + " planes, where a BMP has 1" + kDamaged;
+    case Failure::bit_count:
+      return number(o.have) + " bits per pixel; BMP files of 1, 2, 4, 8, 16, 24 and 32 are " +
+             "enlarged";
+    case Failure::compression:
+      return std::string("compressed (") + compression_name(o.have, o.want) +
+             "); only uncompressed BMP files are enlarged" +
+             (o.want == 64 && (o.have == 3 || o.have == 4)
+                  ? ", and no common program reads this compression"
+                  : "");
+    case Failure::pixel_offset:
+      return "pixel data starts at byte " + number(o.have) + ", inside the headers" + kDamaged;
+    case Failure::color_table:
+      return "a colour table of " + number(o.have) + " colours, with room for " + number(o.want) +
+             " before the pixels" + kDamaged;
+    case Failure::negative_width:
+      return "negative width (" + signed32(o.have) + ")" + kDamaged;
+    case Failure::profile_offset:
+      return "its colour profile (at " + number(o.have) + " in its header) overlaps the pixels" +
+             kDamaged;
+    case Failure::pixels_truncated:
+      return o.want == UINT64_MAX
+                 ? "file is truncated: the header declares more bytes than any file can hold"
+                 : "file is truncated: the header declares " + number(o.want) +
+                       " bytes, the file has " + number(o.have);
+    case Failure::factor_below_one:
+      return "factor " + signed32(o.have) + " is below 1; nothing to enlarge";
+    case Failure::width_too_large:
+    case Failure::height_too_large:
+      return "the enlarged image would be " + number(o.want) + " pixels " +
+             (o.failure == Failure::width_too_large ? "wide" : "high") +
+             "; its kind of BMP allows at most " + number(o.have);
+    case Failure::file_too_large:
+      return "the enlarged image would be " + human_bytes(static_cast<double>(o.want)) +
+             "; BMP files cannot exceed 4 GiB";
+    case Failure::read_failed:
+      return system_error("read error", o.error);
+    case Failure::input_shrank:
+      return "the file became shorter while it was being read";
+    case Failure::spool_failed:
+      return system_error(("cannot keep it in a temporary file in " + temporary_folder()).c_str(),
+                          o.error);
+    case Failure::write_failed:
+      return system_error("write error", o.error);
+    case Failure::close_failed:
+      return system_error("could not finish writing", o.error);
+    case Failure::none:
+      break;
+  }
+  return "";
+}
 
-// The fields in the order a table entry reads best; a few bytes of padding in
-// a table of two dozen entries cost nothing.
-struct Explanation {
-  Failure failure;
-  Subject subject;
-  Reason reason;
-};
-
-// One entry for every failure, in the order of Failure.
-constexpr Explanation kExplanations[] = {
-    {Failure::input_open, Subject::input,
-     [](const Outcome& o) { return system_error("cannot open", o.error); }},
-    {Failure::input_is_directory, Subject::input,
-     [](const Outcome&) { return std::string("is a directory, not a BMP file"); }},
-    {Failure::input_path_invalid, Subject::input,
-     [](const Outcome& o) { return system_error("cannot open", o.error); }},
-    {Failure::input_stream_closed, Subject::input,
-     [](const Outcome&) { return std::string("standard input is closed"); }},
-    {Failure::output_open, Subject::output,
-     [](const Outcome& o) { return system_error("cannot create", o.error); }},
-    {Failure::output_path_invalid, Subject::output,
-     [](const Outcome& o) { return system_error("cannot create", o.error); }},
-    {Failure::output_is_input, Subject::output,
-     [](const Outcome&) { return std::string("output is the same file as the input"); }},
-    {Failure::output_no_reader, Subject::output,
-     [](const Outcome&) {
-       return std::string("a named pipe that no process is reading; start the reader first");
-     }},
-    {Failure::output_stream_closed, Subject::output,
-     [](const Outcome&) { return std::string("standard output is closed"); }},
-    {Failure::input_not_regular, Subject::input,
-     [](const Outcome&) {
-       return std::string("not a regular file (a pipe or a device); the input must be a file");
-     }},
-    {Failure::not_bmp, Subject::input,
-     [](const Outcome& o) {
-       const char* kind = other_image_kind(o.have);
-       return kind != nullptr ? std::string("a ") + kind + " image, not a BMP"
-                              : std::string("not a BMP file (it does not start with \"BM\")");
-     }},
-    {Failure::header_truncated, Subject::input,
-     [](const Outcome& o) {
-       return "file is truncated: " + number(o.have) + " bytes, a BMP header needs " +
-              number(o.want);
-     }},
-    {Failure::info_header_size, Subject::input,
-     [](const Outcome& o) {
-       return "a " + number(o.have) + "-byte information header, which no kind of BMP has" +
-              kDamaged;
-     }},
-    {Failure::planes, Subject::input,
-     [](const Outcome& o) { return number(o.have) + " planes, where a BMP has 1" + kDamaged; }},
-    {Failure::bit_count, Subject::input,
-     [](const Outcome& o) {
-       return number(o.have) + " bits per pixel; BMP files of 1, 2, 4, 8, 16, 24 and 32 are " +
-              "enlarged";
-     }},
-    {Failure::compression, Subject::input,
-     [](const Outcome& o) {
-       return std::string("compressed (") + compression_name(o.have, o.want) +
-              "); only uncompressed BMP files are enlarged" +
-              (o.want == 64 && (o.have == 3 || o.have == 4)
-                   ? std::string(", and no common program reads this compression")
-                   : std::string());
-     }},
-    {Failure::pixel_offset, Subject::input,
-     [](const Outcome& o) {
-       return "pixel data starts at byte " + number(o.have) + ", inside the headers" + kDamaged;
-     }},
-    {Failure::color_table, Subject::input,
-     [](const Outcome& o) {
-       return "a colour table of " + number(o.have) + " colours, with room for " + number(o.want) +
-              " before the pixels" + kDamaged;
-     }},
-    {Failure::negative_width, Subject::input,
-     [](const Outcome& o) { return "negative width (" + signed32(o.have) + ")" + kDamaged; }},
-    {Failure::profile_offset, Subject::input,
-     [](const Outcome& o) {
-       return "its colour profile (at " + number(o.have) + " in its header) overlaps the pixels" +
-              kDamaged;
-     }},
-    {Failure::pixels_truncated, Subject::input,
-     [](const Outcome& o) {
-       if (o.want == UINT64_MAX) {
-         return std::string(
-             "file is truncated: the header declares more bytes than any file can hold");
-       }
-       return "file is truncated: the header declares " + number(o.want) + " bytes, the file has " +
-              number(o.have);
-     }},
-    {Failure::factor_below_one, Subject::output,
-     [](const Outcome& o) {
-       return "factor " + signed32(o.have) + " is below 1; nothing to enlarge";
-     }},
-    {Failure::width_too_large, Subject::output,
-     [](const Outcome& o) {
-       return "the enlarged image would be " + number(o.want) + " pixels wide; its kind of BMP " +
-              "allows at most " + number(o.have);
-     }},
-    {Failure::height_too_large, Subject::output,
-     [](const Outcome& o) {
-       return "the enlarged image would be " + number(o.want) + " pixels high; its kind of BMP " +
-              "allows at most " + number(o.have);
-     }},
-    {Failure::file_too_large, Subject::output,
-     [](const Outcome& o) {
-       return "the enlarged image would be " + human_bytes(static_cast<double>(o.want)) +
-              "; BMP files cannot exceed 4 GiB";
-     }},
-    {Failure::read_failed, Subject::input,
-     [](const Outcome& o) { return system_error("read error", o.error); }},
-    {Failure::input_shrank, Subject::input,
-     [](const Outcome&) { return std::string("the file became shorter while it was being read"); }},
-    {Failure::spool_failed, Subject::input,
-     [](const Outcome& o) {
-       return system_error(("cannot keep it in a temporary file in " + temporary_folder()).c_str(),
-                           o.error);
-     }},
-    {Failure::write_failed, Subject::output,
-     [](const Outcome& o) { return system_error("write error", o.error); }},
-    {Failure::close_failed, Subject::output,
-     [](const Outcome& o) { return system_error("could not finish writing", o.error); }},
-};
+// Whether a failure is about the output file rather than the input.
+bool about_output(Failure failure) {
+  const bmpresizer::FailureGroup group = bmpresizer::group_of(failure);
+  return group == bmpresizer::FailureGroup::output_unopened ||
+         group == bmpresizer::FailureGroup::size_refused || failure == Failure::write_failed ||
+         failure == Failure::close_failed;
+}
 
 }  // namespace
 
@@ -284,37 +246,30 @@ std::string duration_text(double seconds) {
 
 std::string failure_line(const std::string& input, const std::string& output,
                          const Outcome& outcome) {
-  for (const Explanation& explanation : kExplanations) {
-    if (explanation.failure == outcome.failure) {
-      const std::string& named = explanation.subject == Subject::input ? input : output;
-      const std::string file = named.empty() ? "\"\"" : named;
-      return "bmpresize: " + file + ": " + explanation.reason(outcome) +
-             conversion_hint(input, outcome) + "\n";
-    }
+  if (outcome.ok()) {
+    return "";
   }
-  return "";
+  const std::string& named = about_output(outcome.failure) ? output : input;
+  return "bmpresize: " + (named.empty() ? std::string("\"\"") : named) + ": " + reason(outcome) +
+         conversion_hint(input, outcome) + "\n";
 }
 
 std::string kind_warning(const std::string& output) {
-  static const char* const kOtherKinds[] = {
-      ".png", ".jpg", ".jpeg", ".gif", ".tif",  ".tiff", ".webp", ".ppm", ".pgm", ".pbm",
-      ".pnm", ".pam", ".tga",  ".ico", ".heic", ".avif", ".jxl",  ".jp2", ".exr", ".svg"};
   const std::size_t name = output.find_last_of(kPathSeparators);
   const std::size_t dot = output.rfind('.');
-  if (dot == std::string::npos || (name != std::string::npos && dot < name)) {
-    return "";
-  }
-  std::string extension = output.substr(dot);
-  for (char& c : extension) {
+  std::string kind = dot == std::string::npos || (name != std::string::npos && dot < name)
+                         ? std::string()
+                         : output.substr(dot + 1);
+  for (char& c : kind) {
     c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  for (const char* kind : kOtherKinds) {
-    if (extension == kind) {
-      return "bmpresize: warning: " + output + " is named like a " + extension.substr(1) +
-             " image, but it holds a BMP\n";
-    }
-  }
-  return "";
+  const std::string kinds =
+      " png jpg jpeg gif tif tiff webp ppm pgm pbm pnm pam tga ico heic avif "
+      "jxl jp2 exr svg ";
+  return kind.empty() || kinds.find(" " + kind + " ") == std::string::npos
+             ? ""
+             : "bmpresize: warning: " + output + " is named like a " + kind +
+                   " image, but it holds a BMP\n";
 }
 
 std::string success_line(const std::string& input, const std::string& output, std::int32_t factor,
