@@ -92,7 +92,7 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
 
 // The status of the run, and the summary line when something failed (or
 // with -v and more than one file).
-int summarise(const BatchSettings& settings, const std::vector<JobResult>& results, double seconds,
+int summarise(const Arguments& args, const std::vector<JobResult>& results, double seconds,
               BatchConsole& console) {
   int exit_status = 0;
   std::size_t failed = 0;
@@ -106,11 +106,11 @@ int summarise(const BatchSettings& settings, const std::vector<JobResult>& resul
     }
     total_written += result.written;
   }
-  if (failed > 0 || (settings.verbose && results.size() > 1)) {
+  if (failed > 0 || (args.verbose && results.size() > 1)) {
     std::string line = "bmpresize: " + std::to_string(results.size() - failed) + " of " +
                        std::to_string(results.size()) + (results.size() == 1 ? " file" : " files") +
                        " enlarged, " + std::to_string(failed) + " failed";
-    if (settings.verbose) {
+    if (args.verbose) {
       line += " (" + human_bytes(static_cast<double>(total_written)) + " in " +
               duration_text(seconds) + ")";
     }
@@ -120,7 +120,7 @@ int summarise(const BatchSettings& settings, const std::vector<JobResult>& resul
 }
 
 // Enlarges one FILE, or reports why it was refused.
-JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& console,
+JobResult run_job(const Arguments& args, const Job& job, BatchConsole& console,
                   BatchConsole::Slot& slot, const bmpresizer::Progress& progress,
                   bmpresizer::WorkBuffer work) {
   JobResult result;
@@ -133,16 +133,15 @@ JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& c
   }
   const double start = seconds_now();
   // The workers already keep the processors busy: one thread per file.
-  const Outcome outcome =
-      enlarge_file(job.input, job.output, settings.factor, &progress, work, false);
+  const Outcome outcome = enlarge_file(job.input, job.output, args.factor, &progress, work, false);
   console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
   if (!outcome.ok()) {
     result.status = bmpresizer::result_code(outcome);
     console.print(failure_line(job.input, job.output, outcome));
   } else {
     result.written = outcome.output_bytes;
-    if (settings.verbose) {
-      console.print(success_line(job.input, job.output, settings.factor, outcome.output_bytes,
+    if (args.verbose) {
+      console.print(success_line(job.input, job.output, args.factor, outcome.output_bytes,
                                  seconds_now() - start));
     }
   }
@@ -151,8 +150,8 @@ JobResult run_job(const BatchSettings& settings, const Job& job, BatchConsole& c
 
 }  // namespace
 
-int run_batch(const BatchSettings& settings, const std::vector<std::string>& files) {
-  const std::vector<Job> jobs = plan_jobs(files, settings.output_dir);
+int run_batch(const Arguments& args) {
+  const std::vector<Job> jobs = plan_jobs(args.files, args.output_dir);
   std::uint64_t input_bytes = 0;
   for (const Job& job : jobs) {
     input_bytes += job.input_size;
@@ -160,7 +159,7 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
   // Each worker's buffer, taken before any worker starts: where memory is
   // short, fewer workers (the last one on the core's own buffer).
   std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
-  std::size_t workers = settings.jobs_at_once < jobs.size() ? settings.jobs_at_once : jobs.size();
+  std::size_t workers = args.jobs < jobs.size() ? args.jobs : jobs.size();
   buffers.reserve(workers);
   while (buffers.size() < workers) {
     // Not value-initialised: the rows overwrite whatever a page holds.
@@ -171,7 +170,7 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
     }
     buffers.push_back(std::move(buffer));
   }
-  BatchConsole console(!settings.quiet && stderr_is_terminal(), jobs.size(), input_bytes, workers);
+  BatchConsole console(!args.quiet && stderr_is_terminal(), jobs.size(), input_bytes, workers);
   // Each result is written by the one worker that took its index and read
   // after every worker has been joined.
   std::vector<JobResult> results(jobs.size());
@@ -184,7 +183,7 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
                                       worker < buffers.size() ? kWorkBytes : 0};
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
       try {
-        results[i] = run_job(settings, jobs[i], console, slot, progress, rows);
+        results[i] = run_job(args, jobs[i], console, slot, progress, rows);
       } catch (const std::bad_alloc&) {
         // Its output went with its object; the other files may still fit.
         results[i].status = kExitOutOfMemory;
@@ -207,7 +206,7 @@ int run_batch(const BatchSettings& settings, const std::vector<std::string>& fil
     thread.join();
   }
   console.finish();
-  return summarise(settings, results, seconds_now() - start, console);
+  return summarise(args, results, seconds_now() - start, console);
 }
 
 }  // namespace bmpresize

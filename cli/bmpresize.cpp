@@ -122,13 +122,7 @@ int enlarge_batch(const Arguments& args) {
   if (!dir.directory) {
     return usage_error("output folder " + args.output_dir + ": not a folder");
   }
-  bmpresize::BatchSettings settings;
-  settings.factor = args.factor;
-  settings.jobs_at_once = args.jobs;
-  settings.output_dir = args.output_dir;
-  settings.quiet = args.quiet;
-  settings.verbose = args.verbose;
-  return bmpresize::run_batch(settings, args.files);
+  return bmpresize::run_batch(args);
 }
 
 int run(const std::vector<std::string>& words) {

@@ -112,27 +112,9 @@ std::string system_error(const char* what, int error) {
   return std::string(what) + ": " + error_text(error);
 }
 
-// The reason part of a failure's line.
-std::string reason(const Outcome& o) {
+// The reason part of the line of a refused image or enlargement.
+std::string image_reason(const Outcome& o) {
   switch (o.failure) {
-    case Failure::input_open:
-    case Failure::input_path_invalid:
-      return system_error("cannot open", o.error);
-    case Failure::input_is_directory:
-      return "is a directory, not a BMP file";
-    case Failure::input_stream_closed:
-      return "standard input is closed";
-    case Failure::output_open:
-    case Failure::output_path_invalid:
-      return system_error("cannot create", o.error);
-    case Failure::output_is_input:
-      return "output is the same file as the input";
-    case Failure::output_no_reader:
-      return "a named pipe that no process is reading; start the reader first";
-    case Failure::output_stream_closed:
-      return "standard output is closed";
-    case Failure::input_not_regular:
-      return "not a regular file (a pipe or a device); the input must be a file";
     case Failure::not_bmp:
       return other_image_kind(o.have) != nullptr
                  ? std::string("a ") + other_image_kind(o.have) + " image, not a BMP"
@@ -179,6 +161,35 @@ std::string reason(const Outcome& o) {
     case Failure::file_too_large:
       return "the enlarged image would be " + human_bytes(static_cast<double>(o.want)) +
              "; BMP files cannot exceed 4 GiB";
+    default:
+      return "";
+  }
+}
+
+// The reason part of a failure's line.
+std::string reason(const Outcome& o) {
+  if (std::string image = image_reason(o); !image.empty()) {
+    return image;
+  }
+  switch (o.failure) {
+    case Failure::input_open:
+    case Failure::input_path_invalid:
+      return system_error("cannot open", o.error);
+    case Failure::input_is_directory:
+      return "is a directory, not a BMP file";
+    case Failure::input_stream_closed:
+      return "standard input is closed";
+    case Failure::output_open:
+    case Failure::output_path_invalid:
+      return system_error("cannot create", o.error);
+    case Failure::output_is_input:
+      return "output is the same file as the input";
+    case Failure::output_no_reader:
+      return "a named pipe that no process is reading; start the reader first";
+    case Failure::output_stream_closed:
+      return "standard output is closed";
+    case Failure::input_not_regular:
+      return "not a regular file (a pipe or a device); the input must be a file";
     case Failure::read_failed:
       return system_error("read error", o.error);
     case Failure::input_shrank:
@@ -190,10 +201,9 @@ std::string reason(const Outcome& o) {
       return system_error("write error", o.error);
     case Failure::close_failed:
       return system_error("could not finish writing", o.error);
-    case Failure::none:
-      break;
+    default:
+      return "";
   }
-  return "";
 }
 
 // Whether a failure is about the output file rather than the input.

@@ -34,7 +34,7 @@ constexpr std::uint32_t kMaxBitTableFactor = 16;
 // The room make_bit_table takes: an entry per stored byte, each a whole
 // number of 8-byte words.
 constexpr std::size_t bit_table_bytes(std::uint32_t factor) {
-  return std::size_t{256} * ((factor + 7) / 8 * 8);
+  return std::size_t{256} * ((std::size_t{factor} + 7) / 8 * 8);
 }
 
 // The `factor` bytes that each of the 256 stored bytes of `bits`-bit
