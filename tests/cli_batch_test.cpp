@@ -50,17 +50,6 @@ bool starts_with(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// A BMP compressed with RLE8: one the tool refuses.
-Bytes rle_bmp() {
-  bmptest::BmpFields rle;
-  rle.width = 2;
-  rle.height = 1;
-  rle.bit_count = 8;
-  rle.compression = 1;
-  rle.pixel_offset = 54 + 8;
-  return bmptest::make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1});
-}
-
 // Good inputs in <tmp>/in and an empty folder <tmp>/out for the outputs.
 class Batch : public ::testing::Test {
  protected:
@@ -215,7 +204,7 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
   const std::string a2 = add_input("other/a.bmp", bmptest::make_random_bmp(3, 3, 4));
 #endif
   const std::string pal8 = in("rle.bmp");
-  bmptest::write_file(pal8, rle_bmp());
+  bmptest::write_file(pal8, bmptest::rle8_bmp());
   const std::string missing = in("missing.bmp");
   const std::string o = dir_.file("out");
   const std::string missing_line =

@@ -33,17 +33,6 @@ class Tool : public ::testing::Test {
     image_ = bmptest::make_random_bmp(7, -5, 3);
     bmptest::write_file(dir_.file("in.bmp"), image_);
   }
-  // rle.bmp: a 2 x 1 image compressed with RLE8, which is refused.
-  void write_rle_bmp() {
-    bmptest::BmpFields rle;
-    rle.width = 2;
-    rle.height = 1;
-    rle.bit_count = 8;
-    rle.compression = 1;
-    rle.pixel_offset = 54 + 8;
-    bmptest::write_file(dir_.file("rle.bmp"),
-                        bmptest::make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1}));
-  }
 
   bmptest::TempDir dir_;
   Bytes image_;
@@ -174,7 +163,7 @@ std::vector<std::string> names_in(const std::string& dir) {
 // an existing output left exactly as it was, with no file of the tool's
 // beside it.
 TEST_F(Tool, ExplainsEachFailure) {
-  write_rle_bmp();
+  bmptest::write_file(dir_.file("rle.bmp"), bmptest::rle8_bmp());
   bmptest::BmpFields deep;
   deep.width = 1;
   deep.height = 1;

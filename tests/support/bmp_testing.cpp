@@ -126,6 +126,16 @@ Bytes make_bmp(const BmpFields& f, const Bytes& pixel_data) {
   return out;
 }
 
+Bytes rle8_bmp() {
+  BmpFields rle;
+  rle.width = 2;
+  rle.height = 1;
+  rle.bit_count = 8;
+  rle.compression = 1;
+  rle.pixel_offset = 54 + 8;
+  return make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1});
+}
+
 Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t seed,
                       std::size_t trailing) {
   std::mt19937 random(seed);

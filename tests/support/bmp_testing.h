@@ -68,6 +68,9 @@ Bytes le(std::uint64_t value, int bytes);
 // The 54 header bytes for `fields` followed by `pixel_data` as given.
 Bytes make_bmp(const BmpFields& fields, const Bytes& pixel_data);
 
+// A 2 x 1 image compressed with RLE8: a kind the tool refuses.
+Bytes rle8_bmp();
+
 // A 24-bit image of random pixels with padding bytes 0xEE (never zero, so
 // that copied padding shows), `width` x |height|, top-down for a negative
 // height, and `trailing` junk bytes after the last row.
