@@ -150,6 +150,9 @@ std::string tool_command(const std::vector<std::string>& args) {
 }
 
 int start_tool(const std::vector<std::string>& args, const std::string& err) {
+  // Made here, so that a signal sent before the shell opens it finds an
+  // empty file, as a tool that said nothing leaves.
+  write_file(err, Bytes{});
   const std::string command = tool_command(args) + " </dev/null >/dev/null 2>" + quoted(err);
   const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
   pid_t child = -1;
