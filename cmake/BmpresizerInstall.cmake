@@ -83,6 +83,20 @@ install(FILES
 file(RELATIVE_PATH BMPRESIZER_PC_TO_PREFIX
   "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 string(REGEX REPLACE "/$" "" BMPRESIZER_PC_TO_PREFIX "${BMPRESIZER_PC_TO_PREFIX}")
+# What a program linking the static library needs besides it (the threads
+# library where pthread_sigmask is not in the C library). A static-only
+# install puts it in Libs as well, so that a plain `pkg-config --libs` links.
+set(BMPRESIZER_PC_PRIVATE_LIBS "")
+if(NOT WIN32)
+  find_package(Threads REQUIRED)
+endif()
+if(CMAKE_THREAD_LIBS_INIT)
+  set(BMPRESIZER_PC_PRIVATE_LIBS " ${CMAKE_THREAD_LIBS_INIT}")
+endif()
+set(BMPRESIZER_PC_STATIC_LIBS "")
+if(NOT BUILD_SHARED_LIBS)
+  set(BMPRESIZER_PC_STATIC_LIBS "${BMPRESIZER_PC_PRIVATE_LIBS}")
+endif()
 configure_file("${PROJECT_SOURCE_DIR}/cmake/bmpresizer.pc.in"
   "${PROJECT_BINARY_DIR}/bmpresizer.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/bmpresizer.pc"
@@ -94,4 +108,12 @@ if(WIN32)
   install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION . COMPONENT runtime)
   install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt
     COMPONENT runtime)
+endif()
+
+# `cmake --build build --target uninstall` undoes the last install.
+if(NOT TARGET uninstall)
+  add_custom_target(uninstall
+    COMMAND "${CMAKE_COMMAND}" -DBMPRESIZER_MANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
+            -P "${PROJECT_SOURCE_DIR}/cmake/BmpresizerUninstall.cmake"
+    COMMENT "Removing what cmake --install put in place" VERBATIM)
 endif()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them as their users will meet them.
 #
-#   scripts/test-packages.sh [deb] [windows]      (both when none is named)
+#   scripts/test-packages.sh [deb] [windows] [static]   (all when none is named)
 #
 # deb: a release build for /usr with Debian's hardening flags in
 #   BUILD_DIR (default build-packages); `cpack -G DEB` makes libbmpresizer1,
@@ -17,6 +17,10 @@
 #   part the architectures share is no architecture), a release build in
 #   BUILD_DIR-windows-NAME and `cpack -G ZIP`; checks the archive's name,
 #   its list of files and the processor its binaries are for.
+# static: a release build of the static library (BUILD_SHARED_LIBS=OFF) in
+#   BUILD_DIR-static, installed into a new prefix, where C programs link it
+#   through find_package and `pkg-config --static` and run
+#   (tests/consumers/install_and_consume.sh); then uninstalled.
 set -uo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.." || exit 2
@@ -24,7 +28,7 @@ root=$PWD
 build=${BUILD_DIR:-build-packages}
 case $build in /*) ;; *) build=$root/$build ;; esac
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(deb windows)
+[ ${#parts[@]} -gt 0 ] || parts=(deb windows static)
 version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt | head -n 1)
 major=${version%%.*}
 generator=()
@@ -235,11 +239,31 @@ test_windows() {
   fi
 }
 
+test_static() {
+  local dir=$build-static
+  step "static library: build, install, link from C, uninstall"
+  if ! cmake -S . -B "$dir" "${generator[@]}" -DBUILD_SHARED_LIBS=OFF -DCMAKE_BUILD_TYPE=Release \
+      -DBMPRESIZER_BUILD_TESTS=OFF -DBMPRESIZER_BUILD_EXAMPLES=OFF >"$log" 2>&1 ||
+     ! cmake --build "$dir" --parallel 2 >>"$log" 2>&1; then
+    cat "$log"
+    fail "the static release build"
+    return
+  fi
+  if bash tests/consumers/install_and_consume.sh "$dir" "$root" "$dir/consume" "$version" |
+      sed 's/^/   /'; then
+    passed=$((passed + 1))
+    echo "ok: C programs link the installed static library"
+  else
+    fail "C programs link the installed static library"
+  fi
+}
+
 for part in "${parts[@]}"; do
   case $part in
     deb) test_deb ;;
     windows) test_windows ;;
-    *) echo "unknown part: $part (deb, windows)" >&2; exit 2 ;;
+    static) test_static ;;
+    *) echo "unknown part: $part (deb, windows, static)" >&2; exit 2 ;;
   esac
 done
 step "done"

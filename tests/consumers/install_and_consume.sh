@@ -10,7 +10,9 @@
 # The second form checks the copy that the Debian packages installed under
 # /usr instead, and builds the consumers as a user would there: with no
 # paths given, so that the loader's cache, the multiarch folders and the
-# default search paths of CMake and pkg-config are tested too.
+# default search paths of CMake and pkg-config are tested too. A static
+# build's install (libbmpresizer.a, no shared library) is checked as a C
+# program links it: both routes, with no flags but those they give.
 set -uo pipefail
 installed=0
 if [ "${1:-}" = --installed ]; then
@@ -47,17 +49,27 @@ else
 fi
 
 library=$(find "$prefix"/lib* -maxdepth 2 -name "libbmpresizer.so.$version" 2>/dev/null | head -n 1)
+static=0
+if [ -z "$library" ] && [ "$installed" -eq 0 ]; then
+  library=$(find "$prefix"/lib* -maxdepth 2 -name libbmpresizer.a 2>/dev/null | head -n 1)
+  [ -z "$library" ] || static=1
+fi
 libdir=$(dirname "${library:-$prefix/lib/none}")
-check "the library is version $version" test -f "$libdir/libbmpresizer.so.$version"
-check "the library's SONAME is libbmpresizer.so.$major" \
-  bash -c "objdump -p '$libdir/libbmpresizer.so.$version' | grep -q 'SONAME *libbmpresizer.so.$major\$'"
-check "the development and SONAME links" test -L "$libdir/libbmpresizer.so" -a -L "$libdir/libbmpresizer.so.$major"
-# The framework stand-in's generic name stays out of the loader's folders.
-check "the framework stand-in is in the library's private folder, not beside it" \
-  test -f "$libdir/bmpresizer/libapp_framework.so" -a ! -e "$libdir/libapp_framework.so"
-check "the library finds the framework stand-in through its run path" bash -c \
-  "env -u LD_LIBRARY_PATH ldd '$libdir/libbmpresizer.so.$major' |
-     grep -q '^[[:space:]]*libapp_framework.so => $libdir/bmpresizer/libapp_framework.so '"
+if [ "$static" -eq 1 ]; then
+  check "the static library, and no shared one" \
+    bash -c "test -f '$libdir/libbmpresizer.a' && ! ls '$libdir'/libbmpresizer.so* 2>/dev/null"
+else
+  check "the library is version $version" test -f "$libdir/libbmpresizer.so.$version"
+  check "the library's SONAME is libbmpresizer.so.$major" \
+    bash -c "objdump -p '$libdir/libbmpresizer.so.$version' | grep -q 'SONAME *libbmpresizer.so.$major\$'"
+  check "the development and SONAME links" test -L "$libdir/libbmpresizer.so" -a -L "$libdir/libbmpresizer.so.$major"
+  # The framework stand-in's generic name stays out of the loader's folders.
+  check "the framework stand-in is in the library's private folder, not beside it" \
+    test -f "$libdir/bmpresizer/libapp_framework.so" -a ! -e "$libdir/libapp_framework.so"
+  check "the library finds the framework stand-in through its run path" bash -c \
+    "env -u LD_LIBRARY_PATH ldd '$libdir/libbmpresizer.so.$major' |
+       grep -q '^[[:space:]]*libapp_framework.so => $libdir/bmpresizer/libapp_framework.so '"
+fi
 check "the header" test -f "$prefix/include/bmpresizer.h"
 check "the CMake package" test -f "$libdir/cmake/bmpresizer/bmpresizerConfigVersion.cmake"
 check "the pkg-config file" test -f "$libdir/pkgconfig/bmpresizer.pc"
@@ -71,11 +83,15 @@ else
   prefix_hint=(-DCMAKE_PREFIX_PATH="$prefix") pc_path=$libdir/pkgconfig
   rpath=("-Wl,-rpath,$libdir") loaded=$libdir/libbmpresizer.so.$major
 fi
+pkg_config_libs=(--libs)
+if [ "$static" -eq 1 ]; then
+  rpath=() pkg_config_libs=(--static --libs)
+fi
 refused() { ! "$@"; }
 # The flags from pkg-config are words to split.
 # shellcheck disable=SC2046
 build_with_pkg_config() {
-  cc "$source/examples/link_host.c" $(pkg-config --cflags --libs bmpresizer) "${rpath[@]}" \
+  cc "$source/examples/link_host.c" $(pkg-config --cflags "${pkg_config_libs[@]}" bmpresizer) "${rpath[@]}" \
     -o "$work/pkg_config_host"
 }
 
@@ -97,8 +113,10 @@ check "find_package consumer builds" cmake --build "$work/find_package"
 check "find_package consumer links and runs" \
   "$work/find_package/link_host" "$sample" "$work/find_package.bmp" 2
 check "the library and the tool make the same image" cmp "$work/find_package.bmp" "$work/tool.bmp"
-check "find_package consumer loads at run time" \
-  "$work/find_package/load_at_run_time" "$loaded" "$sample" "$work/loaded.bmp"
+if [ "$static" -eq 0 ]; then
+  check "find_package consumer loads at run time" \
+    "$work/find_package/load_at_run_time" "$loaded" "$sample" "$work/loaded.bmp"
+fi
 mkdir -p "$work/too_new"
 printf 'cmake_minimum_required(VERSION 3.20)\nproject(too_new C)\nfind_package(bmpresizer 2.0 REQUIRED)\n' \
   >"$work/too_new/CMakeLists.txt"
@@ -114,6 +132,13 @@ if command -v pkg-config >/dev/null 2>&1; then
   check "pkg-config consumer runs" "$work/pkg_config_host" "$sample" "$work/pkg_config.bmp" 3
 else
   echo "skipped: pkg-config is not installed"
+fi
+
+if [ "$installed" -eq 0 ]; then
+  check "the uninstall target removes everything it installed" \
+    bash -c "cmake --build '$build' --target uninstall && test -z \"\$(find '$prefix' ! -type d)\""
+  check "and leaves no folder of its own" \
+    bash -c "test -z \"\$(find '$prefix' -name '*bmpresize*')\""
 fi
 
 echo "$passed passed, $failed failed"

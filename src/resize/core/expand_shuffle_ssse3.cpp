@@ -46,10 +46,13 @@ __attribute__((target("ssse3"))) std::uint32_t shuffle_times3(std::uint8_t* dest
 }
 
 bool have_shuffles() {
-  // The builtin itself converts a bool inside; nothing to change here.
+  // Asked on every call, not kept in a local static: its guarded
+  // initialisation would tie a static library to the C++ run-time, which a C
+  // program does not link. The answer is one load from the compiler support
+  // library's processor model, which __builtin_cpu_init fills in once.
+  __builtin_cpu_init();
   // NOLINTNEXTLINE(readability-implicit-bool-conversion)
-  static const bool supported = __builtin_cpu_supports("ssse3") != 0;
-  return supported;
+  return __builtin_cpu_supports("ssse3") != 0;
 }
 
 }  // namespace bmpresizer
