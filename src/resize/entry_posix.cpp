@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "bmpresizer.h"
+#include "call_memory.h"
 #include "resize_files.h"
 #include "wide_path.h"
 
@@ -90,18 +91,34 @@ void print_could_not_open(const char* path) {
 extern "C" BMPRESIZER_API int BMPResizer(const wchar_t* input, const wchar_t* output, int factor) {
   using bmpresizer::PathConversion;
   const WriteSignalsBlocked write_signals_blocked;
-  // Both paths are converted before any file is opened.
-  char input_path[bmpresizer::kPathBufferBytes];
-  char output_path[bmpresizer::kPathBufferBytes];
-  const bool input_usable =
-      bmpresizer::to_byte_path(input, input_path) == PathConversion::converted;
-  const bool output_usable =
-      bmpresizer::to_byte_path(output, output_path) == PathConversion::converted;
-  const bmpresizer::Outcome outcome = bmpresizer::resize_files(
-      input_usable ? input_path : nullptr, output_usable ? output_path : nullptr, factor);
-  const int code = bmpresizer::result_code(outcome);
-  if (code == BMPRESIZER_CANNOT_OPEN_INPUT) {
-    print_could_not_open(input_path);
+  bmpresizer::FilePair files;
+  bmpresizer::Outcome outcome;
+  {
+    const bmpresizer::BorrowedPaths paths;
+    bmpresizer::PathRoom& room = paths.room();
+    // Both paths are converted before any file is opened.
+    const bool input_usable =
+        bmpresizer::to_byte_path(input, room.input) == PathConversion::converted;
+    const bool output_usable =
+        bmpresizer::to_byte_path(output, room.output) == PathConversion::converted;
+    outcome = bmpresizer::open_files(input_usable ? room.input : nullptr,
+                                     output_usable ? room.output : nullptr, room.scratch, files);
+    if (bmpresizer::result_code(outcome) == BMPRESIZER_CANNOT_OPEN_INPUT) {
+      print_could_not_open(room.input);
+      return BMPRESIZER_CANNOT_OPEN_INPUT;
+    }
   }
-  return code;
+  if (outcome.ok()) {
+    const bmpresizer::BorrowedWork work;
+    bool empty_by_name = false;
+    outcome = bmpresizer::resize_open_files(files, factor, work.buffer(), empty_by_name);
+    if (empty_by_name) {
+      const bmpresizer::BorrowedPaths paths;
+      char(&path)[bmpresizer::kPathBufferBytes] = paths.room().output;
+      if (bmpresizer::to_byte_path(output, path) == PathConversion::converted) {
+        bmpresizer::truncate_to_empty(static_cast<bmpresizer::NativePath>(path));
+      }
+    }
+  }
+  return bmpresizer::result_code(outcome);
 }

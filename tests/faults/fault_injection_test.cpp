@@ -408,7 +408,7 @@ TEST(RealFaults, InputTruncatedDuringTheCall) {
   bmptest::TempDir dir;
   const std::string in = dir.file("in.bmp");
   const std::string out = dir.file("out.bmp");
-  bmptest::write_file(in, bmptest::make_random_bmp(2000, 40, 5));
+  bmptest::write_file(in, bmptest::make_random_bmp(2000, 400, 5));
   faults::Plan plan;
   plan.hook_at = second_row_read(in, out);
   ASSERT_GT(plan.hook_at, 0);
@@ -426,7 +426,7 @@ TEST(RealFaults, InputRemovedDuringTheCall) {
   bmptest::TempDir dir;
   const std::string in = dir.file("in.bmp");
   const std::string out = dir.file("out.bmp");
-  const Bytes input = bmptest::make_random_bmp(2000, 40, 6);
+  const Bytes input = bmptest::make_random_bmp(2000, 400, 6);
   bmptest::write_file(in, input);
   faults::Plan plan;
   plan.hook_at = second_row_read(in, out);

@@ -9,8 +9,8 @@ namespace {
 
 // The working buffer holds a batch of enlarged rows. Each system call writes
 // up to factor times the buffer, and fewer, larger writes are markedly
-// faster, so the call's own buffer takes nearly all of the 64 KiB of stack it
-// may use; 64 spans cover a batch of large rows factor times over.
+// faster: callers lend a large buffer; 64 spans cover a batch of large rows
+// factor times over.
 constexpr std::size_t kMaxSpans = 64;
 // Rows shorter than this are copied factor times inside the buffer, so that
 // each system call carries kilobytes rather than a handful of bytes.
@@ -121,7 +121,8 @@ class RowExpander {
   // its room worth it; `work` gives that room and keeps the rest.
   RowExpander(const InputLayout& in, const OutputLayout& out, WorkBuffer& work)
       : pixels_(in.width), bits_(in.bits_per_pixel), factor_(out.factor) {
-    if (bits_ < 8 && factor_ <= kMaxBitTableFactor) {
+    // (Not in a small buffer, which the table would mostly fill.)
+    if (bits_ < 8 && factor_ <= kMaxBitTableFactor && bit_table_bytes(factor_) <= work.size / 4) {
       table_ = work.data;
       make_bit_table(work.data, bits_, factor_);
       work.data += bit_table_bytes(factor_);

@@ -42,18 +42,19 @@ bool copy_path(const char* from, char (&to)[kMaxPathUnits]) {
 // Opens the output: an existing file as it is, a missing one created
 // exclusively, so that it is known to be this call's and can be removed
 // again. A dangling symbolic link is followed to the file it names, as
-// shell redirection does; `made` receives the path of the file created.
-int open_or_create(const char* path, bool& created, char (&made)[kMaxPathUnits]) {
+// shell redirection does; `scratch.made` receives the path of the file
+// created.
+int open_or_create(const char* path, bool& created, PathScratch& scratch) {
   int fd = above_stdio(::open(path, kOutputFlags));
   if (fd >= 0 || errno != ENOENT) {
     return fd;
   }
   int error = 0;
-  if (!follow_links(path, made, error)) {
+  if (!follow_links(path, scratch.made, scratch.link, error)) {
     errno = error;
     return -1;
   }
-  fd = above_stdio(::open(made, kOutputFlags | O_CREAT | O_EXCL, 0666));
+  fd = above_stdio(::open(scratch.made, kOutputFlags | O_CREAT | O_EXCL, 0666));
   if (fd >= 0 || errno != EEXIST) {
     created = fd >= 0;
     return fd;
@@ -154,13 +155,13 @@ bool write_fully(int fd, bool positional, std::uint64_t offset, const ByteSpan* 
   }
 }
 
-bool follow_links(const char* path, char (&target)[kMaxPathUnits], int& error) {
+bool follow_links(const char* path, char (&target)[kMaxPathUnits], char (&link)[kMaxPathUnits],
+                  int& error) {
   if (!copy_path(path, target)) {
     error = ENAMETOOLONG;
     return false;
   }
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    char link[kMaxPathUnits];
     const ssize_t length = ::readlink(target, link, sizeof link - 1);
     if (length < 0) {
       // Not a link (EINVAL), or nothing there yet (ENOENT): the end.
@@ -285,22 +286,21 @@ Outcome open_input(NativePath path, FileHandle& handle) {
   return Outcome{};
 }
 
-Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle, PathScratch& scratch) {
   if (path == nullptr) {
     return failed(Failure::output_path_invalid);
   }
   // Opened without O_TRUNC: the input may be this very file under another
   // name, and emptying it before the comparison would destroy it.
   bool created = false;
-  char made[kMaxPathUnits];
-  const int fd = open_or_create(path, created, made);
+  const int fd = open_or_create(path, created, scratch);
   if (fd < 0) {
     return failed(errno == ENXIO ? Failure::output_no_reader : Failure::output_open, errno);
   }
   const auto refuse = [&](Failure failure, int error) {
     ::close(fd);
     if (created) {
-      ::unlink(made);
+      ::unlink(scratch.made);
     }
     return bmpresizer::failed(failure, error);
   };

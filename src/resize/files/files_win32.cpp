@@ -169,7 +169,8 @@ Outcome open_input(NativePath path, FileHandle& handle) {
   return Outcome{};
 }
 
-Outcome open_output(NativePath path, FileHandle input, FileHandle& handle) {
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle,
+                    PathScratch& /*scratch: Windows follows links itself*/) {
   if (path == nullptr) {
     return failed(Failure::output_path_invalid);
   }

@@ -34,9 +34,10 @@ bool write_fully(int fd, bool positional, std::uint64_t offset, const ByteSpan* 
 
 // Follows the symbolic links of `path` to the name that is no link (which
 // may not exist) into `target`: the file a rename must replace or a create
-// must make. False with `error` set when a link cannot be read or the chain
-// is too long.
-bool follow_links(const char* path, char (&target)[kMaxPathUnits], int& error);
+// must make; `link` is room for reading each link. False with `error` set
+// when a link cannot be read or the chain is too long.
+bool follow_links(const char* path, char (&target)[kMaxPathUnits], char (&link)[kMaxPathUnits],
+                  int& error);
 
 }  // namespace bmpresizer
 

@@ -162,9 +162,10 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   // file there: a read-only output is refused before any work.
   const int fd = above_stdio(::open(path, kOutputFlags));
   int error = errno;
+  // Until a named temporary file is made, its name's room reads the links.
   if (fd < 0 && error == ENOENT) {
-    return follow_links(path, target_, error) ? create_beside_target(false)
-                                              : failed(Failure::output_open, error);
+    return follow_links(path, target_, temporary_, error) ? create_beside_target(false)
+                                                          : failed(Failure::output_open, error);
   }
   if (fd < 0) {
     return failed(error == ENXIO ? Failure::output_no_reader : Failure::output_open, error);
@@ -177,7 +178,7 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   }
   // A pipe, terminal or device, or a name whose last link leads elsewhere
   // than to the file opened (/dev/fd/N of a deleted file): written in place.
-  if (!opened.regular || !follow_links(path, target_, error) ||
+  if (!opened.regular || !follow_links(path, target_, temporary_, error) ||
       !same_file(facts_of(static_cast<NativePath>(target_)), opened)) {
     if (!opened.regular) {
       make_blocking(fd);

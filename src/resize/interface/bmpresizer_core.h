@@ -172,13 +172,14 @@ struct Progress {
 };
 
 // Memory for enlarged rows, owned by the caller. Larger buffers mean fewer,
-// larger writes; without one a call uses kDefaultWorkBytes of its own stack.
+// larger writes; without one a call uses kDefaultWorkBytes of its own stack,
+// little enough for a small thread's stack (slow, but never wrong).
 struct WorkBuffer {
   std::uint8_t* data = nullptr;
   std::size_t size = 0;
 };
-constexpr std::size_t kDefaultWorkBytes = std::size_t{62} * 1024;
-// Smaller caller buffers are not used: they would only add writes.
+constexpr std::size_t kDefaultWorkBytes = 2048;
+// Smaller caller buffers are not used.
 constexpr std::size_t kMinWorkBytes = kDefaultWorkBytes;
 
 // One of `count` parts of an enlargement, by stored rows, for a caller that

@@ -34,6 +34,16 @@ constexpr std::size_t kMaxPathUnits = 4096;  // PATH_MAX on Linux
 using NativePath = const PathChar*;
 constexpr FileHandle kNoFile = -1;
 
+// Room for the names that opening an output works out on the way (where a
+// chain of symbolic links ends), lent by the caller: a path is too large for
+// the stack of a small host thread.
+struct PathScratch {
+#ifndef _WIN32
+  PathChar made[kMaxPathUnits];
+  PathChar link[kMaxPathUnits];
+#endif
+};
+
 // ---- Streams over open files --------------------------------------------
 
 // An open regular file read as a byte source.
@@ -94,7 +104,7 @@ Outcome open_input(NativePath path, FileHandle& handle);
 // output_is_input, before anything is changed, when the path names the open
 // `input` itself; a file this call created is removed again when the open
 // fails after all.
-Outcome open_output(NativePath path, FileHandle input, FileHandle& handle);
+Outcome open_output(NativePath path, FileHandle input, FileHandle& handle, PathScratch& scratch);
 
 // Closes the file; fails with close_failed when the system reports an error
 // (a delayed write error, say). The handle is released either way.
