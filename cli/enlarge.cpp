@@ -92,10 +92,10 @@ Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_p
   if (write_behind && large) {
     WriteBehind behind(sink);
     if (behind.start()) {
-      return bmpresizer::resize(input, behind, factor, progress, work, kKinds);
+      return bmpresizer::resize(input, behind, factor, progress, work, {}, kKinds);
     }
   }
-  return bmpresizer::resize(input, sink, factor, progress, work, kKinds);
+  return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
 }
 
 // Standard output, written straight through from its position.

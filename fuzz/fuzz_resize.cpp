@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bmpresizer::ByteSink& output = (data[0] & 0x40) != 0 ? static_cast<bmpresizer::ByteSink&>(behind)
                                                        : static_cast<bmpresizer::ByteSink&>(sink);
   const bmpresizer::Outcome outcome =
-      bmpresizer::resize(source, output, static_cast<std::int32_t>(factor), nullptr, {}, kinds);
+      bmpresizer::resize(source, output, static_cast<std::int32_t>(factor), nullptr, {}, {}, kinds);
   const int code = bmpresizer::result_code(outcome);
   require(code == BMPRESIZER_UNSUPPORTED_INPUT || code == BMPRESIZER_OUTPUT_TOO_LARGE ||
               code == BMPRESIZER_SUCCESS,

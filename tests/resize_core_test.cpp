@@ -1,6 +1,6 @@
 // The core on byte streams: what it writes where, its progress reports,
-// outputs that write behind, and the detailed outcome of refusals and
-// failing streams.
+// parts written by several callers, and the detailed outcome of refusals
+// and failing streams.
 #include "bmpresizer_core.h"
 
 #include <gtest/gtest.h>
@@ -232,21 +232,58 @@ TEST(Resize, FailingStreamsEndTheCall) {
     std::size_t held;  // the bytes the source holds of those it says it has
     int read_error;    // every read after the header's fails so
     int fail_at_write;
+    bmpresizer::Part part;
     Failure want;
     int want_error;
   } cases[] = {
-      {"read error", input.size(), EIO, 0, Failure::read_failed, EIO},
-      {"source shorter than it says", input.size() - 100, 0, 0, Failure::input_shrank, 0},
-      {"first write fails", input.size(), 0, 1, Failure::write_failed, EPIPE},
-      {"second write fails", input.size(), 0, 2, Failure::write_failed, EPIPE},
+      {"read error", input.size(), EIO, 0, {}, Failure::read_failed, EIO},
+      {"source shorter than it says", input.size() - 100, 0, 0, {}, Failure::input_shrank, 0},
+      {"first write fails", input.size(), 0, 1, {}, Failure::write_failed, EPIPE},
+      {"second write fails", input.size(), 0, 2, {}, Failure::write_failed, EPIPE},
+      {"a part of a sequential output", input.size(), 0, 0, {1, 2}, Failure::write_failed, EINVAL},
   };
   for (const Case& c : cases) {
     FaultySource source(input, c.held, c.read_error);
     PipeSink sink;
     sink.fail_at_write = c.fail_at_write;
-    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, 40);
+    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, 40, nullptr, {}, c.part);
     EXPECT_EQ(outcome.failure, c.want) << c.name;
     EXPECT_EQ(outcome.error, c.want_error) << c.name;
+  }
+}
+
+// An enlargement in parts, as threads of one caller write it: each part
+// writes its own rows at their place, whatever the order the parts run in,
+// and together they make the exact image; the parts' progress adds up to
+// the output.
+TEST(Resize, PartsMakeTheWholeImage) {
+  const struct Shape {
+    std::int32_t width, height;
+    int factor;
+    std::uint32_t parts;
+  } shapes[] = {
+      {301, 17, 3, 2}, {5, 1, 2, 2},     // one row: the first part has none
+      {0, 10, 2, 2},   {10, 0, 4, 2},    // no pixels at all
+      {9, -7, 2, 3},   {7000, 3, 3, 2},  // top-down; rows longer than the buffer
+  };
+  for (const Shape& shape : shapes) {
+    const Bytes input = bmptest::make_random_bmp(shape.width, shape.height, 21);
+    Bytes output(input.size() * static_cast<std::size_t>(shape.factor * shape.factor) + 64);
+    bmpresizer::MemorySource source(input.data(), input.size());
+    bmpresizer::MemorySink sink(output.data(), output.size());
+    std::uint64_t total = 0;
+    for (std::uint32_t index = shape.parts; index-- > 0;) {
+      Reports reports;
+      const bmpresizer::Progress progress{&record, &reports};
+      const bmpresizer::Outcome outcome = bmpresizer::resize(
+          source, sink, shape.factor, &progress, {}, bmpresizer::Part{index, shape.parts});
+      EXPECT_TRUE(outcome.ok()) << shape.width << "x" << shape.height << " part " << index;
+      total += reports.total;
+    }
+    output.resize(sink.length());
+    EXPECT_EQ(bmptest::check_enlargement(input, output, shape.factor), "")
+        << shape.width << "x" << shape.height << " in " << shape.parts << " parts";
+    EXPECT_EQ(total, output.size()) << shape.width << "x" << shape.height;
   }
 }
 
@@ -348,8 +385,8 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
     bmpresizer::MemorySource source(c.input.data(), c.input.size());
     PipeSink sink;
     sink.behind = true;
-    const bmpresizer::Outcome outcome =
-        bmpresizer::resize(source, sink, c.factor, nullptr, {}, bmpresizer::Kinds::uncompressed);
+    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, c.factor, nullptr, {}, {},
+                                                           bmpresizer::Kinds::uncompressed);
     EXPECT_TRUE(outcome.ok()) << c.name << ": " << static_cast<int>(outcome.failure);
     EXPECT_EQ(sink.bytes, c.want) << c.name;
     EXPECT_TRUE(sink.left_alone) << c.name;
@@ -359,7 +396,7 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   bmpresizer::MemorySource source(wide.data(), wide.size());
   PipeSink sink;
   const bmpresizer::Outcome outcome =
-      bmpresizer::resize(source, sink, 2, nullptr, {}, bmpresizer::Kinds::uncompressed);
+      bmpresizer::resize(source, sink, 2, nullptr, {}, {}, bmpresizer::Kinds::uncompressed);
   EXPECT_EQ(outcome.failure, Failure::width_too_large);
   EXPECT_EQ(outcome.have, 65535u);
   EXPECT_EQ(outcome.want, 80000u);

@@ -8,6 +8,16 @@
 namespace bmpresizer {
 namespace {
 
+// Narrows `in` to part `part` of its rows; returns where that part's
+// enlargement starts in the output.
+std::uint64_t narrow_to_part(InputLayout& in, const OutputLayout& out, Part part) {
+  const std::uint64_t first = std::uint64_t{in.rows} * part.index / part.count;
+  const std::uint64_t end = std::uint64_t{in.rows} * (part.index + 1) / part.count;
+  in.first_row_at = in.prefix_bytes + first * in.row_bytes;
+  in.rows = static_cast<std::uint32_t>(end - first);
+  return out.pixels_at + first * out.factor * out.row_bytes;
+}
+
 // The headers the checks need: 54 bytes of the library's kind, up to 138 of
 // the others; the rest of `header` zero.
 std::size_t header_bytes_of(Kinds kinds) {
@@ -28,7 +38,7 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
 }
 
 Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const Progress* progress,
-               WorkBuffer work, Kinds kinds) {
+               WorkBuffer work, Part part, Kinds kinds) {
   std::uint8_t header[kMaxHeaderBytes] = {};
   int error = 0;
   const std::size_t header_bytes = input.read_at(0, header, header_bytes_of(kinds), error);
@@ -47,6 +57,10 @@ Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const P
     return derived;
   }
 
+  const bool whole = part.count <= 1;
+  if (!whole && (part.index >= part.count || !output.positional())) {
+    return failed(Failure::write_failed, EINVAL);
+  }
   // The headers as derived, then the rest of the input's prefix as it is;
   // a profile after the pixels goes after the enlarged ones.
   const std::uint64_t headers = kFileHeaderBytes + in.info_size;
@@ -56,13 +70,26 @@ Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const P
   around.prefix_bytes = in.prefix_bytes - headers;
   around.suffix_from = in.profile_at;
   around.suffix_bytes = in.profile_bytes;
-  output.reserve(0, around.headers.size + around.prefix_bytes +
-                        std::uint64_t{in.rows} * out.factor * out.row_bytes + around.suffix_bytes);
-  const Outcome replicated = replicate_rows(input, output, 0, around, in, out, progress, work);
+  std::uint64_t offset = 0;
+  if (!whole) {
+    const std::uint64_t start = narrow_to_part(in, out, part);
+    if (part.index > 0) {
+      offset = start;
+      around.headers.size = 0;
+      around.prefix_bytes = 0;
+    }
+    if (part.index + 1 < part.count) {
+      around.suffix_bytes = 0;
+    }
+  }
+  output.reserve(offset, around.headers.size + around.prefix_bytes +
+                             std::uint64_t{in.rows} * out.factor * out.row_bytes +
+                             around.suffix_bytes);
+  const Outcome replicated = replicate_rows(input, output, offset, around, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;
   }
-  if (!output.finish(out.file_bytes, error)) {
+  if (whole && !output.finish(out.file_bytes, error)) {
     return failed(Failure::write_failed, error);
   }
   Outcome done;

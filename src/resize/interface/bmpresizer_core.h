@@ -194,6 +194,13 @@ constexpr std::size_t kDefaultWorkBytes = 2048;
 // Smaller caller buffers are not used.
 constexpr std::size_t kMinWorkBytes = kDefaultWorkBytes;
 
+// One of `count` parts of an enlargement, by stored rows, for a caller that
+// writes one output with several threads at once.
+struct Part {
+  std::uint32_t index = 0;
+  std::uint32_t count = 1;
+};
+
 // The BMPs a call accepts.
 enum class Kinds : std::uint8_t {
   // The library's own: 24 bits per pixel, uncompressed, the 40-byte
@@ -225,8 +232,13 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
 // nothing is written unless both pass. A read or write error ends it with
 // read_failed, input_shrank or write_failed. On success the output is
 // finished at the image's length and `output_bytes` is that length.
+//
+// With `part` one of several (a positional sink only), the call writes only
+// its share of the rows at their place, the first part what comes before
+// them and the last what comes after, and leaves finishing the output to
+// the caller; progress then counts this part's bytes.
 Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor,
-               const Progress* progress = nullptr, WorkBuffer work = {},
+               const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {},
                Kinds kinds = Kinds::classic);
 
 }  // namespace bmpresizer
