@@ -1,8 +1,11 @@
 #include "enlarge.h"
 
+#include <atomic>
+#include <system_error>
+#include <thread>
+
 #include "bmpresizer_files.h"
 #include "console.h"
-#include "write_behind.h"
 
 namespace bmpresize {
 namespace {
@@ -68,34 +71,73 @@ Outcome open_input(const std::string& path, bmpresizer::WorkBuffer work, Input& 
   return Outcome{};
 }
 
-// Outputs from this size on are written behind (see write_behind.h): below
-// it, starting the thread costs more than it saves.
-constexpr std::uint64_t kWriteBehindBytes = std::uint64_t{4} << 20;
+// Inputs from this size on are split between two threads: below it, the
+// second thread's start costs more than it saves.
+constexpr std::uint64_t kSplitInputBytes = std::uint64_t{4} << 20;
 
-// Enlarges into `output`, written behind when `write_behind` and the image
-// is large.
+// The progress of two parts as one: each part stores its share, and the
+// first forwards the sum (so that the caller's progress is never called
+// from two threads).
+struct SplitProgress {
+  const bmpresizer::Progress* outer = nullptr;
+  std::atomic<std::uint64_t> written[2] = {};
+  std::atomic<std::uint64_t> total[2] = {};
+
+  static void report_first(void* context, std::uint64_t written, std::uint64_t total) {
+    auto* split = static_cast<SplitProgress*>(context);
+    split->written[0].store(written);
+    split->total[0].store(total);
+    if (split->outer != nullptr && split->outer->report != nullptr) {
+      split->outer->report(split->outer->context, written + split->written[1].load(),
+                           total + split->total[1].load());
+    }
+  }
+  static void report_second(void* context, std::uint64_t written, std::uint64_t total) {
+    auto* split = static_cast<SplitProgress*>(context);
+    split->written[1].store(written);
+    split->total[1].store(total);
+  }
+};
+
+// Enlarges into `output`: a large image going to a file in two halves on
+// two threads when `split` (while one reads and enlarges, the other
+// writes), each with half of `work`, else in one go.
 Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_position,
                      std::int32_t factor, const bmpresizer::Progress* progress,
-                     bmpresizer::WorkBuffer work, bool write_behind) {
+                     bmpresizer::WorkBuffer work, bool split) {
   bmpresizer::FileSink sink;
   int error = 0;
   if (!sink.attach(output, at_position, error)) {
     return failed(Failure::write_failed, error);
   }
-  // About the output's size (the input's pixels factor squared times), no
-  // more than needed to compare.
-  const std::uint64_t factor_squared =
-      factor > 0
-          ? std::uint64_t{static_cast<std::uint32_t>(factor)} * static_cast<std::uint32_t>(factor)
-          : 0;
-  const bool large = factor_squared > 0 && input.size() >= kWriteBehindBytes / factor_squared;
-  if (write_behind && large) {
-    WriteBehind behind(sink);
-    if (behind.start()) {
-      return bmpresizer::resize(input, behind, factor, progress, work, {}, kKinds);
-    }
+  if (!split || !sink.positional() || input.size() < kSplitInputBytes) {
+    return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
   }
-  return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
+  SplitProgress both;
+  both.outer = progress;
+  bmpresizer::Progress first{&SplitProgress::report_first, &both};
+  bmpresizer::Progress second{&SplitProgress::report_second, &both};
+  // Each half of the buffer serves one thread: no more memory than one.
+  const std::size_t half = work.size / 2;
+  const bmpresizer::WorkBuffer first_buffer{work.data, half};
+  const bmpresizer::WorkBuffer second_buffer{work.data + half, half};
+  Outcome second_half;
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2}, kKinds);
+    });
+  } catch (const std::system_error&) {
+    return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
+  }
+  const Outcome first_half =
+      bmpresizer::resize(input, sink, factor, &first, first_buffer, {0, 2}, kKinds);
+  helper.join();
+  if (!first_half.ok() || !second_half.ok()) {
+    return first_half.ok() ? second_half : first_half;
+  }
+  return sink.finish(first_half.output_bytes, error) ? first_half
+                                                     : failed(Failure::write_failed, error);
 }
 
 // Standard output, written straight through from its position.
@@ -106,7 +148,7 @@ Outcome enlarge_to_stdout(bmpresizer::FileSource& input, FileHandle input_handle
   if (bmpresizer::same_file(bmpresizer::facts_of(input_handle), bmpresizer::facts_of(output))) {
     return failed(Failure::output_is_input);
   }
-  return enlarge_into(input, output, true, factor, progress, work, true);
+  return enlarge_into(input, output, true, factor, progress, work, false);
 }
 
 }  // namespace
@@ -115,7 +157,7 @@ const char kStandardStream[] = "-";
 
 Outcome enlarge_file(const std::string& input_path, const std::string& output_path,
                      std::int32_t factor, const bmpresizer::Progress* progress,
-                     bmpresizer::WorkBuffer work, bool write_behind) {
+                     bmpresizer::WorkBuffer work, bool split) {
   Input input;
   const Outcome opened = open_input(input_path, work, input);
   if (!opened.ok()) {
@@ -136,7 +178,8 @@ Outcome enlarge_file(const std::string& input_path, const std::string& output_pa
     outcome = source.attach(input.handle);
   }
   if (outcome.ok()) {
-    outcome = enlarge_into(source, output.handle(), false, factor, progress, work, write_behind);
+    outcome = enlarge_into(source, output.handle(), false, factor, progress, work,
+                           split && !output.in_place());
   }
   if (!outcome.ok()) {
     return outcome;  // the output goes with its object, unseen

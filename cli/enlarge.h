@@ -26,12 +26,12 @@ constexpr std::size_t kWorkBytes = std::size_t{1} << 20;
 // replaced; a new output gets the mode a new file gets, a replaced one keeps
 // its mode; an output that is the input itself is refused (output_is_input).
 // A stream as input (standard input, /dev/stdin, a pipe) is first kept in
-// an unnamed temporary file, as far as its headers say the image goes. With
-// `write_behind`, a large image is written by a second thread while the
-// first reads and enlarges, each write from one half of `work`.
+// an unnamed temporary file, as far as its headers say the image goes. With `split`, a large image
+// going to a file is enlarged by two threads, each writing half of the rows (while one reads and
+// enlarges, the other writes), each with half of `work`.
 bmpresizer::Outcome enlarge_file(const std::string& input, const std::string& output,
                                  std::int32_t factor, const bmpresizer::Progress* progress,
-                                 bmpresizer::WorkBuffer work, bool write_behind);
+                                 bmpresizer::WorkBuffer work, bool split);
 
 }  // namespace bmpresize
 

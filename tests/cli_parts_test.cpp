@@ -2,13 +2,11 @@
 // line.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "progress.h"
-#include "write_behind.h"
 
 namespace {
 
@@ -125,44 +123,6 @@ TEST(ParseArguments, SaysWhatIsWrong) {
 // The progress line: whatever the terminal's width, never as wide as the
 // terminal (which would wrap it and leave a stale line at each redraw); the
 // bar shortens first, then the fields go, the least useful first.
-// Writing behind: the writes reach the output in order, and one that fails
-// there is reported by the next call, after which nothing more is written.
-TEST(WriteBehind, PassesWritesOnInOrderAndReportsAFailureLater) {
-  struct Output final : bmpresizer::ByteSink {
-    bool positional() const override { return false; }
-    bool write(const bmpresizer::ByteSpan* spans, std::size_t count, std::uint64_t,
-               int& error) override {
-      if (++writes == 3) {
-        error = ENOSPC;
-        return false;
-      }
-      for (std::size_t i = 0; i < count; ++i) {
-        bytes.append(reinterpret_cast<const char*>(spans[i].data), spans[i].size);
-      }
-      return true;
-    }
-    std::string bytes;
-    int writes = 0;
-  } output;
-  bmpresize::WriteBehind behind(output);
-  ASSERT_TRUE(behind.start());
-  const std::uint8_t text[] = "abcdef";
-  const bmpresizer::ByteSpan ab[] = {{text, 1}, {text + 1, 1}};
-  const bmpresizer::ByteSpan c{text + 2, 1};
-  const bmpresizer::ByteSpan d{text + 3, 1};
-  int error = 0;
-  EXPECT_TRUE(behind.write(ab, 2, 0, error));
-  EXPECT_TRUE(behind.settle(error));
-  EXPECT_EQ(output.bytes, "ab");
-  EXPECT_TRUE(behind.write(&c, 1, 2, error));
-  EXPECT_TRUE(behind.write(&d, 1, 3, error));  // fails behind
-  EXPECT_FALSE(behind.write(&c, 1, 4, error));
-  EXPECT_EQ(error, ENOSPC);
-  EXPECT_FALSE(behind.finish(5, error));
-  EXPECT_EQ(output.bytes, "abc");
-  EXPECT_EQ(output.writes, 3);
-}
-
 TEST(RenderProgress, FitsEveryWidthAndDropsFieldsInOrder) {
   bmpresize::ProgressFields fields;
   fields.done = 0.31;

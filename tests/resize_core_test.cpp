@@ -20,46 +20,25 @@ using bmptest::Bytes;
 
 // An output that takes bytes only in sequence, as a pipe does: it checks
 // that every write's offset continues the last, and can fail its n-th write.
-// Writing `behind`, it takes a write's bytes only at the next write or
-// settle, and checks that they were left as they were until then.
 class PipeSink final : public bmpresizer::ByteSink {
  public:
   bool positional() const override { return false; }
   bool write(const bmpresizer::ByteSpan* spans, std::size_t count, std::uint64_t offset,
              int& error) override {
-    take_pending();
     in_sequence = in_sequence && offset == bytes.size();
     if (++writes == fail_at_write) {
       error = EPIPE;
       return false;
     }
     for (std::size_t i = 0; i < count; ++i) {
-      pending.emplace_back(spans[i], Bytes(spans[i].data, spans[i].data + spans[i].size));
-    }
-    if (!behind) {
-      take_pending();
+      bytes.insert(bytes.end(), spans[i].data, spans[i].data + spans[i].size);
     }
     return true;
-  }
-  bool writes_behind() const override { return behind; }
-  bool settle(int&) override {
-    take_pending();
-    return true;
-  }
-  void take_pending() {
-    for (const auto& [span, copy] : pending) {
-      left_alone = left_alone && std::equal(copy.begin(), copy.end(), span.data);
-      bytes.insert(bytes.end(), copy.begin(), copy.end());
-    }
-    pending.clear();
   }
   Bytes bytes;
-  bool behind = false;
   bool in_sequence = true;
-  bool left_alone = true;
   int writes = 0;
   int fail_at_write = 0;
-  std::vector<std::pair<bmpresizer::ByteSpan, Bytes>> pending;
 };
 
 // A source that holds fewer bytes than it says (a file cut short meanwhile),
@@ -124,8 +103,7 @@ TEST(Resize, ReportsProgressUpToTheWholeOutput) {
 // kernels leave, with every small factor, bottom-up and top-down, with junk
 // after the rows; then each way through the buffer: many short rows per
 // batch, rows whose copies do not fit it, rows written straight from it, and
-// rows whose enlargement does not fit it at all. Each again through an output
-// that writes behind.
+// rows whose enlargement does not fit it at all.
 TEST(Resize, RepeatsEveryPixelAndRow) {
   struct Shape {
     std::int32_t width, height, factor;
@@ -155,17 +133,13 @@ TEST(Resize, RepeatsEveryPixelAndRow) {
   for (const Shape& s : shapes) {
     const Bytes input = bmptest::make_random_bmp(
         s.width, s.height, static_cast<std::uint32_t>(s.width * 131 + s.factor), s.trailing);
-    for (const bool behind : {false, true}) {
-      bmpresizer::MemorySource source(input.data(), input.size());
-      PipeSink sink;
-      sink.behind = behind;
-      const std::string shape = std::to_string(s.width) + "x" + std::to_string(s.height) +
-                                " factor " + std::to_string(s.factor) + (behind ? " behind" : "");
-      ASSERT_TRUE(bmpresizer::resize(source, sink, s.factor).ok()) << shape;
-      EXPECT_TRUE(sink.in_sequence) << shape;
-      EXPECT_TRUE(sink.left_alone) << shape;
-      EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, s.factor), "") << shape;
-    }
+    bmpresizer::MemorySource source(input.data(), input.size());
+    PipeSink sink;
+    const std::string shape = std::to_string(s.width) + "x" + std::to_string(s.height) +
+                              " factor " + std::to_string(s.factor);
+    ASSERT_TRUE(bmpresizer::resize(source, sink, s.factor).ok()) << shape;
+    EXPECT_TRUE(sink.in_sequence) << shape;
+    EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, s.factor), "") << shape;
   }
 }
 
@@ -384,12 +358,10 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   for (const Case& c : cases) {
     bmpresizer::MemorySource source(c.input.data(), c.input.size());
     PipeSink sink;
-    sink.behind = true;
     const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, c.factor, nullptr, {}, {},
                                                            bmpresizer::Kinds::uncompressed);
     EXPECT_TRUE(outcome.ok()) << c.name << ": " << static_cast<int>(outcome.failure);
     EXPECT_EQ(sink.bytes, c.want) << c.name;
-    EXPECT_TRUE(sink.left_alone) << c.name;
   }
   // 40000 x 1 at 2 is more than the 16-bit width holds.
   const Bytes wide = concat({os2(0, 40000, 1), Bytes(40000, 1)});

@@ -18,33 +18,6 @@ constexpr std::uint64_t kMinSpanBytes = 4096;
 
 const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
 
-// The work buffer as the writes take it: whole, or, for a sink that writes
-// behind, two halves in turn, so that the bytes of one write stay as they
-// are while the next is prepared in the other half.
-class WorkCycle {
- public:
-  WorkCycle(WorkBuffer work, bool halves) : work_(work), halves_(halves) {
-    if (halves_) {
-      work_.size /= 2;
-    }
-  }
-  // The room for the next write's bytes: the other half, or the whole again.
-  WorkBuffer next() {
-    if (!halves_) {
-      return work_;
-    }
-    second_ = !second_;
-    return second_ ? WorkBuffer{work_.data + work_.size, work_.size} : work_;
-  }
-  // The size of every room next() gives.
-  std::size_t size() const { return work_.size; }
-
- private:
-  WorkBuffer work_;
-  bool halves_;
-  bool second_ = true;
-};
-
 // Collects runs of output bytes and hands them to the system in batches.
 // Runs that continue the previous one are merged.
 class SpanWriter {
@@ -124,9 +97,8 @@ Outcome write_failure(const SpanWriter& writer) {
 
 // Copies `size` bytes of the input from `from` through the buffer.
 Outcome copy_bytes(ByteSource& input, SpanWriter& writer, std::uint64_t from, std::uint64_t size,
-                   WorkCycle& rooms) {
+                   WorkBuffer work) {
   while (size > 0) {
-    const WorkBuffer work = rooms.next();
     const std::size_t piece = size < work.size ? static_cast<std::size_t>(size) : work.size;
     const Outcome read = read_exactly(input, from, work.data, piece);
     if (!read.ok()) {
@@ -146,8 +118,7 @@ Outcome copy_bytes(ByteSource& input, SpanWriter& writer, std::uint64_t from, st
 class RowExpander {
  public:
   // Sub-byte pixels take a table where the factor is small enough to make
-  // its room worth it; `work` gives that room and keeps the rest. The table
-  // is only read once made.
+  // its room worth it; `work` gives that room and keeps the rest.
   RowExpander(const InputLayout& in, const OutputLayout& out, WorkBuffer& work)
       : pixels_(in.width), bits_(in.bits_per_pixel), factor_(out.factor) {
     // (Not in a small buffer, which the table would mostly fill.)
@@ -181,21 +152,20 @@ class RowExpander {
 // one read, enlarge them within the buffer and write each enlarged row
 // factor times.
 Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                          const OutputLayout& out, const RowExpander& expander, WorkCycle& rooms) {
+                          const OutputLayout& out, const RowExpander& expander, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
   const std::size_t data_bytes = static_cast<std::size_t>(out.row_data_bytes);
   // Short rows are laid out factor times in the buffer (one long run per
   // batch); long rows once, and the span list repeats them.
   const bool copies_in_buffer =
-      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= rooms.size();
+      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work.size;
   const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
-  const std::size_t rows_per_batch = rooms.size() / slot_bytes;
+  const std::size_t rows_per_batch = work.size / slot_bytes;
   const auto stored_stride = static_cast<std::size_t>(in.row_bytes);
   const auto stored_data = static_cast<std::size_t>(in.row_data_bytes);
 
   std::uint64_t offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows;) {
-    const WorkBuffer work = rooms.next();
     const std::uint32_t left = in.rows - row;
     const auto batch = static_cast<std::uint32_t>(left < rows_per_batch ? left : rows_per_batch);
     // The stored rows go to the end of the room their enlargements take, the
@@ -227,7 +197,7 @@ Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayo
         }
       }
     }
-    // The next batch overwrites the room.
+    // The next batch overwrites the buffer.
     if (!writer.flush()) {
       return write_failure(writer);
     }
@@ -274,10 +244,10 @@ Outcome write_piece(ByteSource& input, SpanWriter& writer, std::uint64_t offset,
 // each repetition, read the stored row again piece by piece, enlarge each
 // piece and write it.
 Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                            const OutputLayout& out, WorkCycle& rooms) {
+                            const OutputLayout& out, WorkBuffer work) {
   const std::uint32_t bytes = in.bits_per_pixel / 8;
   const std::size_t run_bytes = std::size_t{bytes} * out.factor;
-  const std::size_t piece_pixels = run_bytes <= rooms.size() ? rooms.size() / run_bytes : 1;
+  const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
   std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
     for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
@@ -285,11 +255,11 @@ Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLa
         const std::uint32_t left = in.width - x;
         const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
         Outcome piece = write_piece(input, writer, row_offset + std::uint64_t{bytes} * x, pixels,
-                                    bytes, out.factor, rooms.next());
+                                    bytes, out.factor, work);
         if (!piece.ok()) {
           return piece;
         }
-        // The next piece overwrites the room.
+        // The next piece overwrites the buffer.
         if (!writer.flush()) {
           return write_failure(writer);
         }
@@ -308,8 +278,7 @@ Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLa
 // writer when it is full; a byte begun is kept until it is complete.
 class BitStream {
  public:
-  BitStream(SpanWriter& writer, WorkCycle& rooms)
-      : writer_(writer), rooms_(rooms), work_(rooms.next()) {}
+  BitStream(SpanWriter& writer, WorkBuffer work) : writer_(writer), work_(work) {}
 
   // `count` bits of `fill`.
   bool add_run(std::uint8_t fill, std::uint64_t count) {
@@ -345,12 +314,8 @@ class BitStream {
   }
 
   bool flush() {
-    if (used_ == 0) {
-      return true;
-    }
-    const bool ok = writer_.add(work_.data, used_) && writer_.flush();
+    const bool ok = used_ == 0 || (writer_.add(work_.data, used_) && writer_.flush());
     used_ = 0;
-    work_ = rooms_.next();
     return ok;
   }
 
@@ -370,7 +335,6 @@ class BitStream {
   }
 
   SpanWriter& writer_;
-  WorkCycle& rooms_;
   WorkBuffer work_;
   std::size_t used_ = 0;
   std::uint8_t byte_ = 0;
@@ -381,11 +345,11 @@ class BitStream {
 // each repetition, the stored row is read again a small piece at a time and
 // each pixel becomes a run of bits.
 Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                                const OutputLayout& out, WorkCycle& rooms) {
+                                const OutputLayout& out, WorkBuffer work) {
   const std::uint32_t bits = in.bits_per_pixel;
   const std::uint32_t per_byte = 8 / bits;
   const std::uint64_t run = std::uint64_t{out.factor} * bits;
-  BitStream stream(writer, rooms);
+  BitStream stream(writer, work);
   std::uint8_t piece[256];
   std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
@@ -416,12 +380,13 @@ Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const Inp
 }
 
 Outcome replicate_pixels(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                         const OutputLayout& out, const RowExpander& expander, WorkCycle& rooms) {
-  if (out.row_bytes <= rooms.size()) {
-    return replicate_batched(input, writer, in, out, expander, rooms);
+                         const OutputLayout& out, WorkBuffer work) {
+  const RowExpander expander(in, out, work);
+  if (out.row_bytes <= work.size) {
+    return replicate_batched(input, writer, in, out, expander, work);
   }
-  return in.bits_per_pixel < 8 ? replicate_long_bit_rows(input, writer, in, out, rooms)
-                               : replicate_long_rows(input, writer, in, out, rooms);
+  return in.bits_per_pixel < 8 ? replicate_long_bit_rows(input, writer, in, out, work)
+                               : replicate_long_rows(input, writer, in, out, work);
 }
 
 }  // namespace
@@ -442,23 +407,16 @@ Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset
   if (work.data == nullptr || work.size < kMinWorkBytes) {
     work = WorkBuffer{own, sizeof own};
   }
-  const RowExpander expander(input_layout, output_layout, work);
-  WorkCycle rooms(work, output.writes_behind());
-  Outcome outcome = copy_bytes(input, writer, around.prefix_from, around.prefix_bytes, rooms);
+  Outcome outcome = copy_bytes(input, writer, around.prefix_from, around.prefix_bytes, work);
   // Zero width or height: no rows (rows of zero pixels have no padding).
   if (outcome.ok() && input_layout.width > 0 && input_layout.rows > 0) {
-    outcome = replicate_pixels(input, writer, input_layout, output_layout, expander, rooms);
+    outcome = replicate_pixels(input, writer, input_layout, output_layout, work);
   }
   if (outcome.ok()) {
-    outcome = copy_bytes(input, writer, around.suffix_from, around.suffix_bytes, rooms);
+    outcome = copy_bytes(input, writer, around.suffix_from, around.suffix_bytes, work);
   }
   if (outcome.ok() && !writer.flush()) {
     outcome = write_failure(writer);
-  }
-  // Nothing may still be written from this call's memory once it returns.
-  int error = 0;
-  if (!output.settle(error) && outcome.ok()) {
-    outcome = failed(Failure::write_failed, error);
   }
   return outcome;
 }

@@ -131,18 +131,6 @@ class ByteSink {
     static_cast<void>(error);
     return true;
   }
-  // Whether the sink writes behind its caller: write() may return while the
-  // bytes of its spans are still being written, and they must then stay as
-  // they are until the next call of write() or settle() returns (the list
-  // of spans itself is the caller's again at once). The core then prepares
-  // each write in the other half of its work buffer.
-  virtual bool writes_behind() const { return false; }
-  // Waits until every write has reached the output; false with `error` set
-  // when one failed. The core settles before it returns, whatever happened.
-  virtual bool settle(int& error) {
-    static_cast<void>(error);
-    return true;
-  }
 
  protected:
   ~ByteSink() = default;
