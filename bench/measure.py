@@ -1,17 +1,17 @@
 #!/usr/bin/env python3
-"""Time a command: best wall time and peak resident memory over a few runs.
+"""Time a command: median wall time, its spread and peak resident memory.
 
     measure.py [--runs N] [--warmup W] [--remove PATH]... [--log PATH] -- CMD ARG...
 
 Runs CMD W times (at least once) untimed under /usr/bin/time as a warm-up
 that also gives the memory figure, then N times timed, and prints one line:
 
-    ok BEST_SECONDS PEAK_RSS_KIB        (every run exited 0)
+    ok MEDIAN MIN MAX PEAK_RSS_KIB      (every run exited 0)
     fail EXIT_STATUS                    (a run failed; its stderr is in --log)
 
-BEST_SECONDS is the minimum wall time of the timed runs, measured with
-time.perf_counter around spawn + wait (sub-millisecond resolution, unlike the
-10 ms steps of /usr/bin/time's %e).
+MEDIAN, MIN and MAX are seconds of wall time over the timed runs, measured
+with time.perf_counter around spawn + wait (sub-millisecond resolution,
+unlike the 10 ms steps of /usr/bin/time's %e).
 
 PEAK_RSS_KIB is /usr/bin/time's %M (maximum resident set size) for the
 warm-up run(s), which run under /usr/bin/time for that purpose; the timed runs
@@ -80,7 +80,7 @@ def main():
     if not command:
         parser.error("no command given")
 
-    best = None
+    times = []
     peak_rss = 0
     for i in range(max(1, args.warmup) + args.runs):
         for path in args.remove:
@@ -94,11 +94,14 @@ def main():
             peak_rss = max(peak_rss, rss)
         else:
             status, seconds = run_once(command, args.log)
-            best = seconds if best is None else min(best, seconds)
+            times.append(seconds)
         if status != 0:
             print("fail %d" % status)
             return 0
-    print("ok %.6f %d" % (best, peak_rss))
+    times.sort()
+    median = times[len(times) // 2] if len(times) % 2 else \
+        (times[len(times) // 2 - 1] + times[len(times) // 2]) / 2
+    print("ok %.6f %.6f %.6f %d" % (median, times[0], times[-1], peak_rss))
     return 0
 
 

@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# Benchmark bmpresize against the physical limit (dd writing the same number
-# of bytes) and against general image tools doing the same enlargement.
+# Benchmark bmpresize and the library against the machine's write limit and
+# against general image tools doing the same enlargement.
 #
 #   bench/run.sh [--quick]
 #
 # The tool is $BMPRESIZE if set, else build/cli/bmpresize (built in Release
-# if missing). Inputs and outputs go to bench/work/ (gitignored); inputs are
-# kept for reruns, outputs are deleted after each case.
+# if missing); the library is timed through the example host that links it,
+# $BMPRESIZER_HOST if set, else build/examples/link_host (24-bit cases only:
+# the library takes the classic kind). Inputs and outputs go to bench/work/
+# (gitignored); inputs are kept for reruns, outputs are deleted after each
+# case.
+#
+# The write limit is bench/write_limit.c: the same number of bytes written
+# from memory already filled into space already reserved, with one thread
+# and with two; the faster counts. Nothing that makes the same file can be
+# faster. dd from /dev/zero is shown beside it.
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
-# RSS), then the best of 3 timed runs for bmpresize and dd, best of 2 for
-# the general tools; --quick times one run of each.
+# RSS), then 5 timed runs for bmpresize, the library and the limits, 2 for
+# the general tools, each writing a new file after a sync; the median and
+# the spread (fastest - slowest) are shown. --quick times one run of each.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +28,7 @@ WORK=$BENCH/work
 PY=${PYTHON:-python3}
 TAB=$'\t'
 
-OURS_RUNS=3
+OURS_RUNS=5
 PEER_RUNS=2
 if [[ ${1:-} == --quick ]]; then
   OURS_RUNS=1
@@ -60,6 +69,14 @@ else
 fi
 
 mkdir -p "$WORK"
+
+HOST=${BMPRESIZER_HOST:-$ROOT/build/examples/link_host}
+[[ -x $HOST ]] || HOST=""
+
+LIMIT=$WORK/write_limit
+if [[ ! -x $LIMIT || $BENCH/write_limit.c -nt $LIMIT ]]; then
+  cc -O2 -o "$LIMIT" "$BENCH/write_limit.c" -lpthread
+fi
 
 # ---- which general tools are installed --------------------------------------
 
@@ -137,7 +154,9 @@ echo "# bmpresize benchmark"
 echo
 echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
-echo "runs: warm-up + best of $OURS_RUNS (bmpresize, dd), warm-up + best of $PEER_RUNS (general tools)"
+echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
+echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
+echo "runs: warm-up + median of $OURS_RUNS (bmpresize, library, limits), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest"
 echo "general tools found: ${PEERS[*]:-none}"
 echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 
@@ -166,17 +185,25 @@ for case_line in "${CASES[@]}"; do
   # (labels may contain "|"); seconds is "-" when the command failed.
   rows=()
 
-  # The physical limit: write the same number of bytes to the same folder.
-  read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+  # The write limit, one writer and two: the faster counts.
+  limit_t=""
+  for threads in 1 2; do
+    read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+      --remove "$WORK/limit.out" --log "$log" -- "$LIMIT" "$WORK/limit.out" "$expected" "$threads")
+    [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log")" >&2; exit 1; }
+    rows+=("write limit, $threads thread$([[ $threads == 1 ]] || echo s)${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
+    if [[ -z $limit_t ]] || awk "BEGIN { exit !($t < $limit_t) }"; then limit_t=$t; fi
+  done
+  rm -f "$WORK/limit.out"
+  read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
     --remove "$WORK/dd.out" --log "$log" -- \
     dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none)
   [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log")" >&2; exit 1; }
-  dd_t=$t
-  rows+=("dd (same bytes, same folder)${TAB}$t${TAB}$rss${TAB}-")
+  rows+=("dd from /dev/zero, 1 MiB blocks${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
   rm -f "$WORK/dd.out"
 
   # Our tool.
-  read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+  read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
     --remove "$ours_out" --log "$log" -- "$TOOL" "$in" "$ours_out" "$F")
   if [[ $status != ok ]]; then
     echo "bmpresize failed (exit $t): $(tail -n1 "$log")" >&2
@@ -191,8 +218,24 @@ for case_line in "${CASES[@]}"; do
     verified="MISMATCH (size $size, expected $expected)"
     FAILED=1
   fi
-  rows+=("**bmpresize**${TAB}$t${TAB}$rss${TAB}$verified")
+  rows+=("**bmpresize**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}$verified")
   OUR_RSS+=("$expected $rss ${W}x${H}x${F}_${BITS}bit")
+
+  # The library, through a host that calls BMPResizer once.
+  lib_t=""
+  if [[ -n $HOST && $BITS == 24 ]]; then
+    lib_out=$WORK/out_library.bmp
+    read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
+      --remove "$lib_out" --log "$log" -- "$HOST" "$in" "$lib_out" "$F")
+    if [[ $status == ok ]] && cmp -s "$lib_out" "$ours_out"; then
+      rows+=("**library (BMPResizer)**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}OK (same bytes)")
+      lib_t=$t
+    else
+      rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log")")
+      FAILED=1
+    fi
+    rm -f "$lib_out"
+  fi
 
   # General tools: time, then compare their pixels with ours.
   peers=("${PEERS[@]}")
@@ -204,12 +247,12 @@ for case_line in "${CASES[@]}"; do
     i=$((i + 1))
     out=$WORK/out_$name.$(peer_suffix "$name")
     mapfile -t cmd < <(peer_command "$name" "$in" "$out" "$F")
-    read -r status t rss < <("$PY" "$BENCH/measure.py" --runs "$PEER_RUNS" \
+    read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$PEER_RUNS" \
       --remove "$out" --log "$log" -- "${cmd[@]}")
     label=$(peer_label "$name")
     if [[ $status != ok ]]; then
       reason=$(tail -n1 "$log" | cut -c1-100 | tr "$TAB|" "  ")
-      rows+=("$label${TAB}-${TAB}-${TAB}failed (exit $t): ${reason:-no message}")
+      rows+=("$label${TAB}-${TAB}-${TAB}-${TAB}-${TAB}failed (exit $t): ${reason:-no message}")
       # vips saves BMP only through ImageMagick; if that fails, time vips
       # writing its own PPM instead so it still gets a row.
       [[ $name == vips ]] && peers+=(vips-ppm)
@@ -222,7 +265,7 @@ for case_line in "${CASES[@]}"; do
       verified="MISMATCH: $reason"
       FAILED=1
     fi
-    rows+=("$label${TAB}$t${TAB}$rss${TAB}$verified")
+    rows+=("$label${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}$verified")
     if [[ -z $fastest ]] || awk "BEGIN { exit !($t < $fastest) }"; then
       fastest=$t
       fastest_label=$label
@@ -231,20 +274,24 @@ for case_line in "${CASES[@]}"; do
   done
   rm -f "$ours_out"
 
-  echo "| tool | wall s | ratio to dd | ours faster by (tool/ours) | peak RSS MiB | verified |"
-  echo "|---|---:|---:|---:|---:|---|"
+  echo "| command | median s | spread ms | ratio to write limit | slower than bmpresize by | peak RSS MiB | verified |"
+  echo "|---|---:|---:|---:|---:|---:|---|"
   for row in "${rows[@]}"; do
-    IFS=$TAB read -r label t rss verified <<<"$row"
+    IFS=$TAB read -r label t lo hi rss verified <<<"$row"
     label=${label//|/\\|}  # a literal | would end the markdown cell
     if [[ $t == - ]]; then
-      echo "| $label | - | - | - | - | $verified |"
+      echo "| $label | - | - | - | - | - | $verified |"
     else
-      echo "| $label | $(calc '%.4f' "$t") | $(calc '%.2f' "$t / $dd_t") |" \
-        "$(calc '%.2f' "$t / $ours_t") | $(calc '%.2f' "$rss / 1024") | $verified |"
+      echo "| $label | $(calc '%.4f' "$t") | $(calc '%.1f' "($hi - $lo) * 1000") |" \
+        "$(calc '%.2f' "$t / $limit_t") | $(calc '%.2f' "$t / $ours_t") |" \
+        "$(calc '%.2f' "$rss / 1024") | $verified |"
     fi
   done
   echo
-  echo "- ours/dd = $(calc '%.2f' "$ours_t / $dd_t") (target <= $([[ $BITS -lt 8 ]] && echo 1.5 || echo 1.2))"
+  echo "- bmpresize / write limit = $(calc '%.2f' "$ours_t / $limit_t") (target <= $([[ $BITS -lt 8 ]] && echo 1.3 || echo 1.15))"
+  if [[ -n $lib_t ]]; then
+    echo "- library / write limit = $(calc '%.2f' "$lib_t / $limit_t") (target <= 1.3)"
+  fi
   if [[ -n $fastest ]]; then
     echo "- fastest general tool / ours = $(calc '%.1f' "$fastest / $ours_t") ($fastest_label) (target >= 5)"
   else
@@ -278,7 +325,7 @@ fi
 # ---- a batch of small files ----------------------------------------------------
 # 2,000 images of 48x48 enlarged 4 times into a folder, two at a time, against
 # GraphicsMagick's mogrify doing the same and against cp copying the same
-# output bytes (the limit of producing that many files).
+# output bytes (what the file system costs to make that many files).
 
 BATCH_FILES=2000
 batch_in=$WORK/batch_in
@@ -304,46 +351,58 @@ batch_bytes=$((54 + 192 * 192 * 3))
 batch_runs=$WORK/batch_runs
 rm -rf "$batch_runs"
 batch_run=0
-run_batch() {  # run_batch LABEL COMMAND...: prints "LABEL seconds files_per_second"
-  local label=$1 best=""
-  shift
-  for _ in 1 2 3; do
-    batch_run=$((batch_run + 1))
-    batch_out=$batch_runs/$batch_run/out
-    batch_copy=$batch_runs/$batch_run/copy
-    mkdir -p "$batch_out" "$batch_copy"
-    sync
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "$label failed" >&2; return 1; }
-    end=$(date +%s.%N)
-    local t
-    t=$(calc '%.4f' "$end - $start")
-    if [[ -z $best ]] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
-  done
-  echo "| $label | $best | $(calc '%.0f' "$BATCH_FILES / $best") |"
-}
+BATCH_ROUNDS=$([[ $OURS_RUNS -gt 1 ]] && echo 5 || echo 1)
 # The bytes of one enlarged image, copied BATCH_FILES times.
 "$TOOL" "$batch_in/0.bmp" "$WORK/one_out.bmp" 4
-# (The commands below read $batch_out and $batch_copy when run_batch runs them.)
-copy_all() { for ((i = 0; i < BATCH_FILES; i++)); do cp "$WORK/one_out.bmp" "$batch_copy/$i.bmp"; done; }
-echo
-echo "## batch: $BATCH_FILES files of 48x48 x4 -> 192x192 ($batch_bytes bytes each), -j 2"
-echo
-echo "| command | wall s | files per second |"
-echo "|---|---:|---:|"
+# (The commands below read $batch_out when they run.)
 enlarge_all() { "$TOOL" -q -j 2 -f 4 -o "$batch_out" "$batch_in"/*.bmp; }
-run_batch "**bmpresize -j 2 -f 4 -o DIR FILE...**" enlarge_all
-run_batch "cp of the same output bytes, one file at a time" copy_all
+copy_all() { for ((i = 0; i < BATCH_FILES; i++)); do cp "$WORK/one_out.bmp" "$batch_out/$i.bmp"; done; }
 copy_two_at_a_time() {
   (cd "$batch_in" && ls | xargs -P 2 -n 100 sh -c \
     'source=$0 folder=$1; shift; for f; do cp "$source" "$folder/$f"; done' \
-    "$WORK/one_out.bmp" "$batch_copy")
+    "$WORK/one_out.bmp" "$batch_out")
 }
 mogrify_all() { (cd "$batch_in" && gm mogrify -output-directory "$batch_out" -sample 400% *.bmp); }
-run_batch "xargs -P 2 cp (two at a time)" copy_two_at_a_time
+BATCH_LABELS=("**bmpresize -j 2 -f 4 -o DIR FILE...**" "xargs -P 2 cp of the enlarged bytes (two at a time)"
+  "cp of the enlarged bytes, one file at a time")
+BATCH_COMMANDS=(enlarge_all copy_two_at_a_time copy_all)
 if command -v gm >/dev/null; then
-  run_batch "gm mogrify -sample 400% -output-directory DIR" mogrify_all
+  BATCH_LABELS+=("gm mogrify -sample 400% -output-directory DIR")
+  BATCH_COMMANDS+=(mogrify_all)
+fi
+# The commands take turns, round after round, each into a new folder after
+# a sync; per command the median and the spread of its rounds.
+declare -A batch_times
+for ((round = 0; round < BATCH_ROUNDS; round++)); do
+  for command in "${BATCH_COMMANDS[@]}"; do
+    batch_run=$((batch_run + 1))
+    batch_out=$batch_runs/$batch_run/out
+    mkdir -p "$batch_out"
+    sync
+    start=$(date +%s.%N)
+    "$command" >/dev/null 2>&1 || { echo "$command failed" >&2; exit 1; }
+    end=$(date +%s.%N)
+    batch_times[$command]+="$(calc '%.4f' "$end - $start") "
+  done
+done
+batch_median() { tr ' ' '\n' <<<"${batch_times[$1]}" | grep . | sort -n | awk '{ t[NR] = $1 } END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f %.4f %.4f\n", m, t[1], t[NR] }'; }
+echo
+echo "## batch: $BATCH_FILES files of 48x48 x4 -> 192x192 ($batch_bytes bytes each), -j 2, median of $BATCH_ROUNDS interleaved rounds"
+echo
+echo "| command | median s | spread s | files per second | per file, ms |"
+echo "|---|---:|---:|---:|---:|"
+for i in "${!BATCH_COMMANDS[@]}"; do
+  read -r m lo hi < <(batch_median "${BATCH_COMMANDS[i]}")
+  echo "| ${BATCH_LABELS[i]} | $m | $(calc '%.4f' "$hi - $lo") | $(calc '%.0f' "$BATCH_FILES / $m") |" \
+    "$(calc '%.3f' "$m * 1000 / $BATCH_FILES") |"
+done
+read -r ours_batch _ < <(batch_median enlarge_all)
+read -r cp_batch _ < <(batch_median copy_two_at_a_time)
+echo
+echo "- bmpresize per file / xargs -P 2 cp per file = $(calc '%.2f' "$ours_batch / $cp_batch") (target <= 1)"
+if command -v gm >/dev/null; then
+  read -r gm_batch _ < <(batch_median mogrify_all)
+  echo "- gm mogrify / bmpresize = $(calc '%.1f' "$gm_batch / $ours_batch") (target >= 5)"
 fi
 # Verify: the tool's outputs against GraphicsMagick's, for a few files.
 batch_out=$batch_runs/check/out
