@@ -64,8 +64,9 @@ Arguments usage_error(const std::string& problem) {
 // What the options of the FILE... form said, before they are checked.
 struct BatchOptions {
   bool given = false;
-  std::string factor, output_dir, jobs;
+  std::string factor, output_dir, jobs, list;
   bool has_factor = false, has_output_dir = false, has_jobs = false;
+  int lists = 0;  // how many times --files-from was given
 };
 
 // The FILE... form: checks its options.
@@ -77,14 +78,15 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
   if (!batch.has_output_dir) {
     return usage_error("-o DIR is missing");
   }
-  if (files.empty()) {
+  if (batch.lists > 1) {
+    return usage_error("--files-from can be given once: one LIST per run");
+  }
+  if (files.empty() && batch.lists == 0) {
     return usage_error("no FILE given");
   }
   for (const std::string& file : files) {
-    if (file == "-") {
-      return usage_error(
-          "- (standard input or output) works only as INPUT or OUTPUT of "
-          "\"bmpresize INPUT OUTPUT FACTOR\", not as a FILE");
+    if (std::string problem = file_problem(file); !problem.empty()) {
+      return usage_error(problem);
     }
   }
   if (std::string problem; !parse_factor(batch.factor, parsed.factor, problem)) {
@@ -96,6 +98,8 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
   parsed.action = Action::enlarge_batch;
   parsed.output_dir = batch.output_dir;
   parsed.files = std::move(files);
+  parsed.from_list = batch.lists > 0;
+  parsed.list = batch.list;
   return parsed;
 }
 
@@ -116,10 +120,14 @@ Arguments single_arguments(Arguments parsed, const std::vector<std::string>& pos
   return parsed;
 }
 
-// Stores the value of -f, -o or -j.
+// Stores the value of -f, -o, -j or --files-from ('l').
 void take_value(char option, const std::string& value, BatchOptions& batch) {
   batch.given = true;
   switch (option) {
+    case 'l':
+      batch.list = value;
+      ++batch.lists;
+      break;
     case 'f':
       batch.factor = value;
       batch.has_factor = true;
@@ -145,7 +153,7 @@ bool take_long_option(const std::vector<std::string>& args, std::size_t& i, Argu
   static const struct {
     const char* name;
     char option;
-  } kValued[] = {{"--factor", 'f'}, {"--output-dir", 'o'}, {"--jobs", 'j'}};
+  } kValued[] = {{"--factor", 'f'}, {"--output-dir", 'o'}, {"--jobs", 'j'}, {"--files-from", 'l'}};
   for (const auto& valued : kValued) {
     if (name == valued.name) {
       if (equals == std::string::npos && i + 1 >= args.size()) {
@@ -161,6 +169,8 @@ bool take_long_option(const std::vector<std::string>& args, std::size_t& i, Argu
     parsed.quiet = true;
   } else if (arg == "--verbose") {
     parsed.verbose = true;
+  } else if (arg == "--null") {
+    parsed.null_separated = true;
   } else if (arg == "--help") {
     parsed.action = Action::help;
   } else if (arg == "--version") {
@@ -173,16 +183,17 @@ bool take_long_option(const std::vector<std::string>& args, std::size_t& i, Argu
 }
 
 // Short options, alone or bundled as in other tools: "-q", "-qv", "-f3",
-// "-vf 3", "-j2". A value ends the bundle: the rest of the argument, or the
-// next argument, whatever it looks like (so "-f -2" works).
+// "-vf 3", "-j2", "-0". A value ends the bundle: the rest of the argument,
+// or the next argument, whatever it looks like (so "-f -2" works).
 bool take_short_options(const std::vector<std::string>& args, std::size_t& i, Arguments& parsed,
                         BatchOptions& batch, std::string& problem) {
   const std::string& arg = args[i];
   for (std::size_t at = 1; at < arg.size(); ++at) {
     const char option = arg[at];
-    if (option == 'q' || option == 'v' || option == 'h') {
+    if (option == 'q' || option == 'v' || option == 'h' || option == '0') {
       parsed.quiet = parsed.quiet || option == 'q';
       parsed.verbose = parsed.verbose || option == 'v';
+      parsed.null_separated = parsed.null_separated || option == '0';
       parsed.action = option == 'h' ? Action::help : parsed.action;
       continue;
     }
@@ -202,6 +213,14 @@ bool take_short_options(const std::vector<std::string>& args, std::size_t& i, Ar
 
 }  // namespace
 
+std::string file_problem(const std::string& file) {
+  if (file == "-") {
+    return "- (standard input or output) works only as INPUT or OUTPUT of "
+           "\"bmpresize INPUT OUTPUT FACTOR\", not as a FILE";
+  }
+  return "";
+}
+
 Arguments parse_arguments(const std::vector<std::string>& args) {
   Arguments parsed;
   BatchOptions batch;
@@ -209,9 +228,11 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
   bool options_done = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    // "-" names standard input or output; "-3" is a (negative) number.
-    const bool is_option =
-        !options_done && arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+    // "-" names standard input or output; "-3" is a (negative) number, but
+    // "-0" (and "-0q") is the option, as in xargs.
+    const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-' &&
+                           !(arg[1] >= '1' && arg[1] <= '9') &&
+                           !(arg[1] == '0' && arg.size() > 2 && arg[2] >= '0' && arg[2] <= '9');
     std::string problem;
     if (!is_option) {
       positional.push_back(arg);
@@ -227,6 +248,9 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
   }
   if (parsed.quiet && parsed.verbose) {
     return usage_error("-q and -v cannot be used together: choose one");
+  }
+  if (parsed.null_separated && batch.lists == 0) {
+    return usage_error("-0 (--null) goes with --files-from LIST: it says how LIST separates names");
   }
   if (batch.given) {
     return batch_arguments(parsed, batch, std::move(positional));

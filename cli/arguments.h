@@ -21,14 +21,21 @@ struct Arguments {
   // INPUT OUTPUT FACTOR
   std::string input;
   std::string output;
-  // -f FACTOR -o DIR [-j N] FILE...
+  // -f FACTOR -o DIR [-j N] [-0] [--files-from LIST] FILE...
   std::string output_dir;
   std::size_t jobs = 1;
-  std::vector<std::string> files;
+  std::vector<std::string> files;  // the FILE operands (the list's names follow, once read)
+  bool from_list = false;          // --files-from LIST was given
+  std::string list;                // LIST: a file, or "-" for standard input
+  bool null_separated = false;     // -0: the list's names end with NUL, not a line break
 };
 
 // Reads the arguments after the program's name (UTF-8 on every platform).
+// Reads no file: the names of a LIST are the caller's to read.
 Arguments parse_arguments(const std::vector<std::string>& args);
+
+// What is wrong with `file` as a FILE of the batch form, or "".
+std::string file_problem(const std::string& file);
 
 }  // namespace bmpresize
 

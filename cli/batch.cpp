@@ -1,5 +1,6 @@
 #include "batch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -91,7 +92,7 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
 }
 
 // The status of the run, and the summary line when something failed (or
-// with -v and more than one file).
+// with -v and other than one file).
 int summarise(const Arguments& args, const std::vector<JobResult>& results, double seconds,
               BatchConsole& console) {
   int exit_status = 0;
@@ -106,7 +107,7 @@ int summarise(const Arguments& args, const std::vector<JobResult>& results, doub
     }
     total_written += result.written;
   }
-  if (failed > 0 || (args.verbose && results.size() > 1)) {
+  if (failed > 0 || (args.verbose && results.size() != 1)) {
     std::string line = "bmpresize: " + std::to_string(results.size() - failed) + " of " +
                        std::to_string(results.size()) + (results.size() == 1 ? " file" : " files") +
                        " enlarged, " + std::to_string(failed) + " failed";
@@ -159,7 +160,9 @@ int run_batch(const Arguments& args) {
   // Each worker's buffer, taken before any worker starts: where memory is
   // short, fewer workers (the last one on the core's own buffer).
   std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
-  std::size_t workers = args.jobs < jobs.size() ? args.jobs : jobs.size();
+  // One worker for no file (an empty LIST, a runner's empty share): the run
+  // ends at once, as it does with files.
+  std::size_t workers = std::min(args.jobs, std::max<std::size_t>(jobs.size(), 1));
   buffers.reserve(workers);
   while (buffers.size() < workers) {
     // Not value-initialised: the rows overwrite whatever a page holds.

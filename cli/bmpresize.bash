@@ -11,10 +11,14 @@ _bmpresize() {
     -f | --factor | -j | --jobs)
       return  # a number
       ;;
+    --files-from)
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return
+      ;;
   esac
   if [[ $cur == -?* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W '-f --factor -o --output-dir -j --jobs -q --quiet
-      -v --verbose -h --help --version' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W '-f --factor -o --output-dir -j --jobs --files-from
+      -0 --null -q --quiet -v --verbose -h --help --version' -- "$cur")
     return
   fi
   mapfile -t COMPREPLY < <(compgen -f -- "$cur")

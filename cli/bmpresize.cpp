@@ -2,14 +2,17 @@
 //
 //   bmpresize [-q | -v] INPUT OUTPUT FACTOR
 //   bmpresize [-q | -v] [-j N] -f FACTOR -o DIR FILE...
+//   bmpresize [-q | -v] [-j N] -f FACTOR -o DIR [-0] --files-from LIST [FILE...]
 //
 // Exit status: 0 on success, 2 for a usage error, otherwise the library's
 // result code (3 input, 4 output, 5 unsupported input, 6 too large, 7 I/O);
-// with FILE..., that of the first FILE that failed, in argument order.
+// with FILE..., that of the first FILE that failed, in argument order (then
+// LIST's).
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
@@ -18,6 +21,7 @@
 #include "bmpresizer_files.h"
 #include "console.h"
 #include "enlarge.h"
+#include "file_list.h"
 #include "progress.h"
 #include "report.h"
 
@@ -31,8 +35,11 @@ using bmpresize::kWorkBytes;
 const char kUsage[] =
     "usage: bmpresize [-q | -v] INPUT OUTPUT FACTOR\n"
     "       bmpresize [-q | -v] [-j N] -f FACTOR -o DIR FILE...\n"
+    "       bmpresize [-q | -v] [-j N] -f FACTOR -o DIR [-0] --files-from LIST\n"
+    "                 [FILE...]\n"
     "Enlarge the BMP file INPUT by the whole number FACTOR (1 or more) into OUTPUT,\n"
-    "or each FILE into the existing folder DIR under the same name.\n";
+    "or each FILE, then each file named in LIST, into the existing folder DIR under\n"
+    "the same name.\n";
 
 const char kHelp[] =
     "\n"
@@ -57,6 +64,11 @@ const char kHelp[] =
     "  -o, --output-dir DIR     write each FILE's enlargement into DIR under the\n"
     "                           FILE's own name; DIR must exist\n"
     "  -j, --jobs N             enlarge N files at once (default 1)\n"
+    "      --files-from LIST    also enlarge the files named in LIST (- for standard\n"
+    "                           input), one a line, exactly as written; read whole\n"
+    "                           before the work starts\n"
+    "  -0, --null               the names in LIST each end with a NUL byte, not a\n"
+    "                           line break\n"
     "  -q, --quiet              no progress bar\n"
     "  -v, --verbose            print a line for each file enlarged and, for several\n"
     "                           files, a summary line\n"
@@ -67,16 +79,21 @@ const char kHelp[] =
     "the other files are still enlarged and, if any failed, a summary line follows.\n"
     "On a terminal, runs longer than half a second show a progress bar.\n"
     "\n"
+    "find DIR -name '*.bmp' -print0 makes a LIST for -0 (bmpresize -f 2 -o big -0\n"
+    "--files-from -); see the manual for xargs, GNU parallel, Slurm and Kubernetes.\n"
+    "\n"
     "Exit status:\n"
     "  0  the output is complete (with FILE..., every output)\n"
-    "  2  wrong arguments (with FILE..., also: DIR is not an existing folder)\n"
+    "  2  wrong arguments (with FILE..., also: DIR is not an existing folder, or\n"
+    "     LIST cannot be read)\n"
     "  3  the input cannot be opened\n"
     "  4  the output cannot be created (or it is the input file, or another FILE\n"
     "     of the same name comes first)\n"
     "  5  the input is not an uncompressed BMP, or it is truncated or damaged\n"
     "  6  the enlarged image cannot be a BMP (factor below 1, over 4 GiB, ...)\n"
     "  7  a read or write failed (disk full, I/O error), or memory ran out\n"
-    "With FILE..., the status is that of the first FILE that failed, in argument order.\n";
+    "With FILE..., the status is that of the first FILE that failed, in argument\n"
+    "order, then LIST's order.\n";
 
 int usage_error(const std::string& problem) {
   bmpresize::print_error("bmpresize: " + problem +
@@ -111,8 +128,11 @@ int enlarge(const Arguments& args) {
   return 0;
 }
 
-// -f FACTOR -o DIR FILE...: DIR must be an existing folder.
-int enlarge_batch(const Arguments& args) {
+// -f FACTOR -o DIR FILE...: DIR must be an existing folder, and LIST one
+// that can be read. Its names are all read before any work, because the
+// run checks every FILE against the others (same names, outputs that are
+// inputs); the images themselves are never held.
+int enlarge_batch(Arguments args) {
   const bmpresizer::FileFacts dir =
       bmpresizer::facts_of(bmpresize::native_path(args.output_dir).c_str());
   if (dir.error != 0) {
@@ -122,11 +142,18 @@ int enlarge_batch(const Arguments& args) {
   if (!dir.directory) {
     return usage_error("output folder " + args.output_dir + ": not a folder");
   }
+  if (args.from_list) {
+    if (const std::string problem =
+            bmpresize::read_file_list(args.list, args.null_separated, args.files);
+        !problem.empty()) {
+      return usage_error(problem);
+    }
+  }
   return bmpresize::run_batch(args);
 }
 
 int run(const std::vector<std::string>& words) {
-  const Arguments args = bmpresize::parse_arguments(words);
+  Arguments args = bmpresize::parse_arguments(words);
   switch (args.action) {
     case bmpresize::Action::help:
       bmpresize::print_output(std::string(kUsage) + kHelp);
@@ -138,7 +165,7 @@ int run(const std::vector<std::string>& words) {
       return usage_error(args.problem);
     case bmpresize::Action::enlarge_batch:
       bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
-      return enlarge_batch(args);
+      return enlarge_batch(std::move(args));
     case bmpresize::Action::enlarge:
       bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
       return enlarge(args);

@@ -41,6 +41,11 @@ std::vector<std::string> utf8_arguments(int argc, const bmpresizer::PathChar* co
 // `path` as the file layer opens it.
 NativeString native_path(const std::string& path);
 
+// Opens the file `path` for reading as cat would: a named pipe waits for
+// its writer. A folder is refused (EISDIR; on Windows, access denied). False
+// with `error` set when it cannot be opened.
+bool open_to_read(const std::string& path, bmpresizer::FileHandle& handle, int& error);
+
 // The system's text for an error number of the file layer's outcomes.
 std::string error_text(int error);
 

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "console.h"
@@ -45,6 +46,24 @@ std::vector<std::string> utf8_arguments(int argc, const char* const* argv) {
 }
 
 NativeString native_path(const std::string& path) { return path; }
+
+bool open_to_read(const std::string& path, bmpresizer::FileHandle& handle, int& error) {
+  // Blocking, unlike the file layer's inputs: a named pipe waits for its
+  // writer. prepare_process keeps 0, 1 and 2 taken, so this is none of them.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  const bmpresizer::FileFacts facts = bmpresizer::facts_of(fd);
+  if (facts.error != 0 || facts.directory) {
+    ::close(fd);
+    error = facts.error != 0 ? facts.error : EISDIR;
+    return false;
+  }
+  handle = fd;
+  return true;
+}
 
 std::string error_text(int error) { return std::strerror(error); }
 

@@ -103,6 +103,12 @@ std::vector<std::string> utf8_arguments(int argc, const wchar_t* const* argv) {
 
 NativeString native_path(const std::string& path) { return wide(path); }
 
+bool open_to_read(const std::string& path, bmpresizer::FileHandle& handle, int& error) {
+  const bmpresizer::Outcome opened = bmpresizer::open_input(native_path(path).c_str(), handle);
+  error = opened.error;
+  return opened.ok();
+}
+
 std::string error_text(int error) {
   wchar_t* text = nullptr;
   const DWORD units = FormatMessageW(

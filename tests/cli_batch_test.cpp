@@ -300,8 +300,9 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
   }
 }
 
-// A DIR that is no existing folder: exit 2 with the usage, and nothing
-// written (the parser's own tests have the other wrong arguments).
+// A DIR that is no existing folder, or a LIST that cannot be read: exit 2
+// with the usage, and nothing written, not even the FILE before the LIST
+// (the parser's own tests have the other wrong arguments).
 TEST_F(Batch, UsageErrors) {
   const std::string a = add_input("a.bmp", bmptest::make_random_bmp(5, 3, 1));
   const std::string none = dir_.file("no-such-folder");
@@ -310,6 +311,8 @@ TEST_F(Batch, UsageErrors) {
       {"-f", "2", "-o", a, a},  // a file, not a folder
       {"-f", "2", "-o", "", a},
       {"-j", "0", "-f", "2", "-o", dir_.file("out"), a},
+      {"-f", "2", "-o", dir_.file("out"), "--files-from", none, a},
+      {"-f", "2", "-o", dir_.file("out"), "--files-from", in(""), a},  // a folder
   };
   for (const auto& args : cases) {
     const ToolRun run = run_tool(dir_, args);
@@ -318,6 +321,87 @@ TEST_F(Batch, UsageErrors) {
     EXPECT_FALSE(bmptest::file_exists(out("a.bmp"))) << args[3];
     EXPECT_FALSE(bmptest::file_exists(none)) << args[3];
   }
+}
+
+// Names from a LIST, after the FILEs: the same outputs, lines, summary and
+// exit status as the same names given as FILEs in that order (a FILE
+// before the LIST fails first). Names with spaces (and, where a name may hold one, a line
+// break) come through -0 from a file and from standard input; a list of
+// lines with Windows' line breaks too, longer than one read of it.
+TEST_F(Batch, NamesFromAListAsFromFiles) {
+  const std::string a = add_input("a b.bmp", bmptest::make_random_bmp(9, 4, 1));
+#ifdef _WIN32
+  const std::string b = add_input("b.bmp", bmptest::make_random_bmp(3, -6, 2));
+#else
+  const std::string b = add_input("two\nlines.bmp", bmptest::make_random_bmp(3, -6, 2));
+#endif
+  const std::string c = add_input("c.bmp", bmptest::make_random_bmp(30, 20, 3));
+  const std::string rle = in("rle.bmp");
+  bmptest::write_file(rle, bmptest::rle8_bmp());
+  const std::string missing = in("missing.bmp");
+  const std::string o = dir_.file("out");
+  const auto list = [&](const std::string& name, const std::vector<std::string>& names,
+                        const std::string& end) {
+    std::string text;
+    for (const std::string& each : names) {
+      text += each + end;
+    }
+    bmptest::write_file(dir_.file(name), Bytes(text.begin(), text.end()));
+    return dir_.file(name);
+  };
+  const std::string nul_list = list("nul-list", {a, missing, b}, std::string(1, '\0'));
+  const std::string crlf_list =
+      list("crlf-list", {a, missing, std::string(70000, '\n') + c, rle}, "\r\n");
+  const std::vector<std::string> head = {"-j", "2", "-f", "2", "-o", o};
+  const struct Case {
+    std::vector<std::string> files;  // as FILEs, the same run
+    std::vector<std::string> args;
+    std::string redirections;
+    int status;
+  } cases[] = {
+      {{rle, a, missing, b}, joined(head, {"-0", "--files-from", nul_list, rle}), "", 5},
+#ifndef _WIN32
+      {{rle, a, missing, b},
+       joined(head, {"--null", "--files-from=-", rle}),
+       "<'" + nul_list + "' >'" + dir_.file("stdout") + "' 2>'" + dir_.file("stderr") + "'",
+       5},
+#endif
+      {{a, missing, c, rle}, joined(head, {"--files-from", crlf_list}), "", 3},
+  };
+  // Each output there is, in one order; the folder emptied for the next run.
+  const auto outputs = [&] {
+    std::vector<Bytes> bytes;
+    for (const std::string& name : {a, b, c, rle, missing}) {
+      const std::string output = out(name.substr(name.rfind('/') + 1));
+      bytes.push_back(bmptest::file_exists(output) ? bmptest::read_file(output) : Bytes{});
+    }
+    std::filesystem::remove_all(std::filesystem::u8path(o));
+    std::filesystem::create_directory(std::filesystem::u8path(o));
+    return bytes;
+  };
+  for (const Case& t : cases) {
+    const ToolRun files = run_tool(dir_, joined(head, t.files));
+    const std::vector<Bytes> files_outputs = outputs();
+    const ToolRun listed = run_tool(dir_, t.args, t.redirections);
+    EXPECT_EQ(listed.status, t.status) << listed.err;
+    EXPECT_EQ(files.status, t.status) << files.err;
+    EXPECT_EQ(listed.out, "");
+    ASSERT_FALSE(lines_of(listed.err).empty());
+    EXPECT_EQ(lines_of(listed.err).back(), lines_of(files.err).back());  // the summary
+    EXPECT_EQ(sorted(lines_of(listed.err)), sorted(lines_of(files.err)));
+    EXPECT_TRUE(outputs() == files_outputs) << "the outputs differ from those of the FILEs";
+    EXPECT_EQ(bmptest::check_enlargement(images_[0], files_outputs[0], 2), "");
+  }
+  // An empty list (a runner's empty share) is a run of no file; a missing
+  // one is wrong arguments.
+  const ToolRun empty = run_tool(dir_, joined(head, {"-v", "--files-from", list("empty", {}, "")}));
+  EXPECT_EQ(empty.status, 0) << empty.err;
+  EXPECT_TRUE(starts_with(empty.err, "bmpresize: 0 of 0 files enlarged, 0 failed (")) << empty.err;
+  const ToolRun missing_list = run_tool(dir_, joined(head, {"--files-from", missing}));
+  EXPECT_EQ(missing_list.status, 2);
+  EXPECT_EQ(missing_list.err, "bmpresize: cannot read the list " + missing + ": " +
+                                  bmptest::missing_file_text() +
+                                  "\nTry 'bmpresize --help' for more information.\n");
 }
 
 #ifndef _WIN32
@@ -394,6 +478,11 @@ std::set<std::string> man_options(const std::string& page, const std::string& se
     if (text[j] == '-') {
       ++j;
     }
+    if (j == i + 1 && j < text.size() && text[j] == '0' &&
+        (j + 1 == text.size() || !std::isalnum(static_cast<unsigned char>(text[j + 1])))) {
+      names.insert("-0");  // the one option that is a digit
+      continue;
+    }
     if (j >= text.size() || !std::isalpha(static_cast<unsigned char>(text[j]))) {
       continue;
     }
@@ -431,7 +520,7 @@ TEST(ManPage, HelpListsEveryOptionOfThePage) {
   const std::set<std::string> synopsis = man_options(page, "SYNOPSIS");
   // The parser must see the options known to exist, or the test proves nothing.
   for (const char* known : {"-f", "--factor", "-o", "--output-dir", "-j", "--jobs", "-q", "-v",
-                            "--help", "--version"}) {
+                            "--help", "--version", "--files-from", "-0", "--null"}) {
     EXPECT_EQ(options.count(known), 1u) << known;
   }
   for (const std::string& option : synopsis) {

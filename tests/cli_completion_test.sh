@@ -19,11 +19,14 @@ expect() {  # expect "words typed" "completions wanted"
     failed=1
   fi
 }
-expect "bmpresize --f" "--factor"
+expect "bmpresize --f" "--factor --files-from"
 expect "bmpresize --v" "--verbose --version"
 expect "bmpresize -o " "big photos"
 expect "bmpresize -f 3 -o p" "photos"
 expect "bmpresize -j " ""
+expect "bmpresize --fi" "--files-from"
+expect "bmpresize --n" "--null"
+expect "bmpresize -f 2 -o big --files-from " "a.bmp b.bmp big photos"
 expect "bmpresize a" "a.bmp"
 expect "bmpresize -q " "a.bmp b.bmp big photos"
 [[ $(complete -p bmpresize) == *"-F _bmpresize"* ]] || { echo "FAILED: not registered"; failed=1; }

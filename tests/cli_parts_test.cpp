@@ -1,11 +1,13 @@
-// The tool's parts that need no files: its command line and its progress
-// line.
+// The tool's parts that need no files: its command line, the names of a
+// list and its progress line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
+#include "file_list.h"
 #include "progress.h"
 
 namespace {
@@ -30,11 +32,15 @@ TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
     std::string input_or_dir;  // INPUT, or DIR of the FILE... form
     std::size_t jobs;
     bool quiet, verbose;
+    std::string list = "";  // --files-from's LIST, if given
+    bool null_separated = false;
+    Words files = {"a"};
   } cases[] = {
       {{"in", "out", "3"}, Action::enlarge, 3, "in", 1, false, false},
       {{"-v", "in", "out", "+3"}, Action::enlarge, 3, "in", 1, false, true},
       {{"-", "-", "2"}, Action::enlarge, 2, "-", 1, false, false},
       {{"in", "out", "-2"}, Action::enlarge, -2, "in", 1, false, false},  // the core refuses it
+      {{"in", "out", "-00"}, Action::enlarge, 0, "in", 1, false, false},  // a number, not -0
       {{"--", "-q", "out", "2"}, Action::enlarge, 2, "-q", 1, false, false},
       {{"-f", "2", "-o", "d", "a"}, Action::enlarge_batch, 2, "d", 1, false, false},
       {{"-f2", "-od", "a"}, Action::enlarge_batch, 2, "d", 1, false, false},
@@ -52,6 +58,45 @@ TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
        false,
        false},
       {{"-vf", "-2", "-o", "d", "a"}, Action::enlarge_batch, -2, "d", 1, false, true},
+      // A LIST, with FILEs or without, its names ended by line breaks or NUL.
+      {{"-f", "2", "-o", "d", "--files-from", "l"},
+       Action::enlarge_batch,
+       2,
+       "d",
+       1,
+       false,
+       false,
+       "l",
+       false,
+       {}},
+      {{"--files-from=-", "-0", "-f2", "-od", "a"},
+       Action::enlarge_batch,
+       2,
+       "d",
+       1,
+       false,
+       false,
+       "-",
+       true},
+      {{"-q0j2", "--files-from", "-f", "-f2", "-od", "--null", "a"},
+       Action::enlarge_batch,
+       2,
+       "d",
+       2,
+       true,
+       false,
+       "-f",
+       true},
+      {{"-0q", "--files-from", "l", "-f2", "-od"},
+       Action::enlarge_batch,
+       2,
+       "d",
+       1,
+       true,
+       false,
+       "l",
+       true,
+       {}},
       {{"in", "--help"}, Action::help, 0, "", 1, false, false},
       {{"-h"}, Action::help, 0, "", 1, false, false},
       {{"--version", "x"}, Action::version, 0, "", 1, false, false},
@@ -68,8 +113,11 @@ TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
     EXPECT_EQ(args.jobs, c.jobs) << joined(c.args);
     EXPECT_EQ(args.quiet, c.quiet) << joined(c.args);
     EXPECT_EQ(args.verbose, c.verbose) << joined(c.args);
+    EXPECT_EQ(args.from_list, !c.list.empty()) << joined(c.args);
+    EXPECT_EQ(args.list, c.list) << joined(c.args);
+    EXPECT_EQ(args.null_separated, c.null_separated) << joined(c.args);
     if (c.action == Action::enlarge_batch) {
-      EXPECT_EQ(args.files, Words{"a"}) << joined(c.args);
+      EXPECT_EQ(args.files, c.files) << joined(c.args);
     } else {
       EXPECT_EQ(args.output, c.args[c.args.size() - 2]) << joined(c.args);
     }
@@ -112,11 +160,52 @@ TEST(ParseArguments, SaysWhatIsWrong) {
       {{"-f", "2", "-o", "d", "-"},
        "- (standard input or output) works only as INPUT or OUTPUT of \"bmpresize INPUT OUTPUT "
        "FACTOR\", not as a FILE"},
+      {{"-f", "2", "-o", "d", "-0", "a"},
+       "-0 (--null) goes with --files-from LIST: it says how LIST separates names"},
+      {{"in", "out", "-0"},  // the option, not a factor
+       "-0 (--null) goes with --files-from LIST: it says how LIST separates names"},
+      {{"-f", "2", "-o", "d", "--files-from", "l", "--files-from=m"},
+       "--files-from can be given once: one LIST per run"},
+      {{"-f", "2", "-o", "d", "--files-from"}, "option --files-from needs a value"},
   };
   for (const Case& c : cases) {
     const bmpresize::Arguments args = bmpresize::parse_arguments(c.args);
     EXPECT_EQ(args.action, Action::usage_error) << joined(c.args);
     EXPECT_EQ(args.problem, c.problem) << joined(c.args);
+  }
+}
+
+// A list's names, whatever pieces its bytes come in: exactly as written
+// between separators, empty ones skipped, a carriage return before a line
+// break dropped (only with line breaks, only one); a NUL among lines noticed.
+TEST(NameSplitter, CutsAListIntoNames) {
+  using namespace std::string_literals;
+  const struct Case {
+    std::string bytes;
+    bool null_separated;
+    Words names;
+    bool saw_nul;
+  } cases[] = {
+      {"a.bmp\nb c.bmp\n\n  d \"e\"\\\n", false, {"a.bmp", "b c.bmp", "  d \"e\"\\"}, false},
+      {"a\r\nb\r\n\r\nc", false, {"a", "b", "c"}, false},  // Windows' lines, no last break
+      {"x\r\r\n\r\n\n", false, {"x\r"}, false},
+      {"", false, {}, false},
+      {"a\nb\0c d\0\0e"s, true, {"a\nb", "c d", "e"}, false},
+      {"a\r\0\0"s, true, {"a\r"}, false},
+      {"a\0b\0"s, false, {"a"s + '\0' + "b" + '\0'}, true},  // -0 forgotten
+  };
+  for (const Case& c : cases) {
+    // Whole, then byte by byte, then in two halves.
+    for (const std::size_t piece : {c.bytes.size(), std::size_t{1}, c.bytes.size() / 2 + 1}) {
+      bmpresize::NameSplitter splitter(c.null_separated);
+      Words names;
+      for (std::size_t at = 0; at < c.bytes.size(); at += piece) {
+        splitter.take(c.bytes.data() + at, std::min(piece, c.bytes.size() - at), names);
+      }
+      splitter.finish(names);
+      EXPECT_EQ(names, c.names) << joined({c.bytes}) << " in pieces of " << piece;
+      EXPECT_EQ(splitter.saw_nul(), c.saw_nul) << joined({c.bytes});
+    }
   }
 }
 
