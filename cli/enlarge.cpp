@@ -71,9 +71,19 @@ Outcome open_input(const std::string& path, bmpresizer::WorkBuffer work, Input& 
   return Outcome{};
 }
 
-// Inputs from this size on are split between two threads: below it, the
-// second thread's start costs more than it saves.
-constexpr std::uint64_t kSplitInputBytes = std::uint64_t{4} << 20;
+// Enlargements of about this size on are split between two threads: below
+// it, the second thread's start costs more than it saves.
+constexpr std::uint64_t kSplitOutputBytes = std::uint64_t{8} << 20;
+
+// Whether the enlargement of `input` by `factor` comes to about
+// kSplitOutputBytes or more (the input's bytes, factor squared times).
+bool large_output(const bmpresizer::ByteSource& input, std::int32_t factor) {
+  if (factor < 1) {
+    return false;
+  }
+  const auto f = static_cast<std::uint64_t>(factor);
+  return input.size() >= kSplitOutputBytes / f / f;
+}
 
 // The progress of two parts as one: each part stores its share, and the
 // first forwards the sum (so that the caller's progress is never called
@@ -110,7 +120,7 @@ Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_p
   if (!sink.attach(output, at_position, error)) {
     return failed(Failure::write_failed, error);
   }
-  if (!split || !sink.positional() || input.size() < kSplitInputBytes) {
+  if (!split || !sink.positional() || !large_output(input, factor)) {
     return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
   }
   SplitProgress both;
