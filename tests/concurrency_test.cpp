@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -39,6 +40,13 @@ constexpr bool kWindows = true;
 #else
 constexpr bool kWindows = false;
 #endif
+
+// Valgrind takes a finished thread's stack for memory nobody may read (and
+// puts its own preload library in front of the program's).
+bool under_valgrind() {
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
+}
 
 // A thread on a stack of kSmallStack bytes (four times that under
 // sanitizers), painted before it starts, so that afterwards the deepest
@@ -128,7 +136,7 @@ TEST(Concurrency, ThreadsShareNothingButTheirFiles) {
   }
   for (const auto& thread : threads) {
     thread->join();
-    if (!kSanitized && !kWindows) {
+    if (!kSanitized && !kWindows && !under_valgrind()) {
       EXPECT_LE(thread->body_stack_bytes(), kMostStackACallUses);
     }
   }
