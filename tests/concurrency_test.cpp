@@ -48,13 +48,13 @@ bool under_valgrind() {
   return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
-// A thread on a stack of kSmallStack bytes (four times that under
+// A thread on a stack of kSmallStack bytes (1 MiB under
 // sanitizers), painted before it starts, so that afterwards the deepest
 // byte the body wrote shows how much of the stack it used.
 class SmallStackThread {
  public:
   explicit SmallStackThread(std::function<void()> body)
-      : body_(std::move(body)), stack_(kSanitized ? 4 * kSmallStack : kSmallStack, kPaint) {
+      : body_(std::move(body)), stack_(kSanitized ? 16 * kSmallStack : kSmallStack, kPaint) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
 #ifdef _WIN32
