@@ -5,13 +5,14 @@
 #
 # deb: a release build for /usr with Debian's hardening flags in
 #   BUILD_DIR (default build-packages); `cpack -G DEB` makes libbmpresizer1,
-#   libbmpresizer-dev and bmpresize; lintian must find no error and no
-#   warning but the two accepted below. Then, as root, apt installs the
-#   three, the installed tool enlarges the sample and consumers build
-#   against the installed library (tests/consumers/install_and_consume.sh
-#   --installed); apt purges them again and the machine's package list must
-#   be as before. Needs root, apt, dpkg-dev and lintian, and none of the
-#   three packages installed beforehand.
+#   libbmpresizer-dev, bmpresize and python3-bmpresizer; lintian must find no
+#   error and no warning but the two accepted below. Then, as root, apt
+#   installs the four, the installed tool enlarges the sample, consumers
+#   build against the installed library (tests/consumers/install_and_consume.sh
+#   --installed) and the system's Python enlarges it through the module; apt
+#   purges them again and the machine's package list must be as before.
+#   Needs root, apt, dpkg-dev, lintian and python3, and none of the four
+#   packages installed beforehand.
 # windows: for each MinGW-w64 architecture's toolchain file in
 #   cmake/toolchains/ (or those in WINDOWS_TOOLCHAINS, space-separated; the
 #   part the architectures share is no architecture), a release build in
@@ -74,7 +75,7 @@ build_and_pack() {
 }
 start=$SECONDS
 
-deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize)
+deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize python3-bmpresizer)
 installed_by_us=0
 purge() {
   apt-get purge -y -qq -o DPkg::Lock::Timeout=600 "${deb_packages[@]}" >/dev/null
@@ -82,6 +83,24 @@ purge() {
 owned_by() {  # owned_by PACKAGE PATH: dpkg lists PATH as a file of PACKAGE
   [ "$(dpkg -S "$2" 2>/dev/null)" = "$1: $2" ]
 }
+
+# use_python_package DIR SITE SONAME: the installed Python package, used in DIR.
+use_python_package() (
+  local dir=$1 site=$2 soname=$3 found
+  cd "$dir" || return 1
+  found=$(/usr/bin/python3 -c 'import bmpresizer; print(bmpresizer.__file__, bmpresizer.load_library()._name)')
+  [ "$found" = "$site/bmpresizer/__init__.py $soname" ] || { echo "found: $found"; return 1; }
+  /usr/bin/python3 -m bmpresizer "$root/samples/sample.bmp" by-python.bmp 3 &&
+    bmpresize "$root/samples/sample.bmp" by-tool.bmp 3 &&
+    cmp by-python.bmp by-tool.bmp || return 1
+  /usr/bin/python3 -c 'import bmpresizer; bmpresizer.enlarge("missing.bmp", "out.bmp", 2)' \
+    >stdout.txt 2>stderr.txt
+  [ $? -eq 1 ] && [ "$(cat stdout.txt)" = "Could not open missing.bmp." ] &&
+    grep -q '^bmpresizer.BMPResizerError: missing.bmp: cannot open' stderr.txt || {
+    cat stdout.txt stderr.txt
+    return 1
+  }
+)
 
 test_deb() {
   step "Debian packages: build"
@@ -112,9 +131,9 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   local arch debs
   arch=$(dpkg --print-architecture)
   debs=("$build"/packages/*.deb)
-  check "cpack made exactly the three packages, version $version-1" \
+  check "cpack made exactly the four packages, version $version-1" \
     test "$(cd "$build/packages" && echo *.deb)" = \
-         "bmpresize_$version-1_$arch.deb libbmpresizer-dev_$version-1_$arch.deb libbmpresizer${major}_$version-1_$arch.deb"
+         "bmpresize_$version-1_$arch.deb libbmpresizer-dev_$version-1_$arch.deb libbmpresizer${major}_$version-1_$arch.deb python3-bmpresizer_$version-1_all.deb"
   check "the changelog's newest entry is this version" \
     test "$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)" = "$version-1"
   local deb
@@ -160,6 +179,11 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   check "package contents: bmpresize has the tool and its manual page" \
     bash -c "$(declare -f owned_by); owned_by bmpresize /usr/bin/bmpresize &&
       owned_by bmpresize /usr/share/man/man1/bmpresize.1.gz"
+  local site=/usr/lib/python3/dist-packages
+  check "package contents: python3-bmpresizer has the module, byte-compiled on installation" \
+    bash -c "$(declare -f owned_by); owned_by python3-bmpresizer $site/bmpresizer/__init__.py &&
+      owned_by python3-bmpresizer $site/bmpresizer/__main__.py &&
+      ls $site/bmpresizer/__pycache__/__init__.*.pyc"
   # (It may name the folder through /lib, which merged /usr links to usr/lib.)
   check "the library is in the loader's cache" \
     bash -c "ldconfig -p | grep -qE 'libbmpresizer.so.$major .*=> (/usr)?/lib/$triplet/libbmpresizer.so.$major\$'"
@@ -173,6 +197,12 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   else
     fail "the installed tool, and consumers of the installed library"
   fi
+  # The system's Python, in a folder outside the source tree: the module
+  # finds the library through the loader's cache, enlarges as the installed
+  # tool does, and raises for a missing input after the library's line.
+  rm -rf "$build/python" && mkdir -p "$build/python"
+  check "python3 -m bmpresizer and bmpresizer.enlarge, with the installed module and library" \
+    use_python_package "$build/python" "$site" "libbmpresizer.so.$major"
 
   purge
   installed_by_us=0
@@ -181,6 +211,7 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
     diff <(echo "$before") <(echo "$after")
   check "apt-get purge leaves no file and no cache entry" \
     bash -c "test ! -e $lib/bmpresizer -a ! -e $lib/libbmpresizer.so.$major -a ! -e /usr/share/doc/bmpresize &&
+      test ! -e $site/bmpresizer -a ! -e /usr/share/doc/python3-bmpresizer &&
       ! ldconfig -p | grep -q libbmpresizer"
 }
 
@@ -203,9 +234,11 @@ test_windows() {
     top=${top%.zip}
     check "$name: one archive, bmpresizer-$version-windows-*.zip" \
       bash -c "[[ '${zip##*/}' == bmpresizer-$version-windows-*.zip && -f '$zip' ]]"
-    # What a Windows user unpacks: the DLLs side by side, what links with
-    # them, and the tool where it is built.
+    # What a Windows user unpacks: the DLLs side by side with the Python
+    # package that loads them, what links with them, and the tool where it
+    # is built.
     local want=(README.md LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
+      bin/bmpresizer/__init__.py bin/bmpresizer/__main__.py
       include/bmpresizer.h lib/libBMPResizer.dll.a lib/bmpresizer.def
       lib/cmake/bmpresizer/bmpresizerConfig.cmake lib/cmake/bmpresizer/bmpresizerConfigVersion.cmake
       lib/cmake/bmpresizer/bmpresizerTargets.cmake lib/cmake/bmpresizer/bmpresizerTargets-release.cmake
