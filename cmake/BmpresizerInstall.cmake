@@ -41,6 +41,12 @@ if(WIN32 AND BUILD_SHARED_LIBS)
   # that make their own import library from it.
   install(FILES "${PROJECT_SOURCE_DIR}/src/module/bmpresizer.def"
     DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
+  # The import library for Microsoft's linker, where llvm-dlltool made one.
+  get_target_property(msvc_import_library bmpresizer MSVC_IMPORT_LIBRARY)
+  if(msvc_import_library)
+    install(FILES "${msvc_import_library}" DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+      COMPONENT development)
+  endif()
 endif()
 
 if(TARGET bmpresize)
@@ -125,10 +131,13 @@ if(BUILD_SHARED_LIBS)
   set(BMPRESIZER_PYTHON_DIR "${python_dir}")
 endif()
 
-# A Windows archive is read by people, not a package manager: the README and
-# the licence go at its top.
+# A Windows archive is read by people, not a package manager: its own README
+# (what is in it, how to call the DLL from C and Python, how to run the
+# tool), with Windows line ends, and the licence go at its top.
 if(WIN32)
-  install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION . COMPONENT runtime)
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/README.txt"
+    "${PROJECT_BINARY_DIR}/packaging/README.txt" @ONLY NEWLINE_STYLE CRLF)
+  install(FILES "${PROJECT_BINARY_DIR}/packaging/README.txt" DESTINATION . COMPONENT runtime)
   install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt
     COMPONENT runtime)
 endif()

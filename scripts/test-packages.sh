@@ -17,7 +17,11 @@
 #   cmake/toolchains/ (or those in WINDOWS_TOOLCHAINS, space-separated; the
 #   part the architectures share is no architecture), a release build in
 #   BUILD_DIR-windows-NAME and `cpack -G ZIP`; checks the archive's name,
-#   its list of files and the processor its binaries are for.
+#   its list of files, its own README.txt and the processor its binaries
+#   are for, and builds a C program with Microsoft's ABI (clang, lld-link)
+#   against its BMPResizer.lib, which must import BMPResizer from
+#   BMPResizer.dll and, under Wine where the build found it, run. Needs
+#   clang, lld and llvm.
 set -uo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.." || exit 2
@@ -215,6 +219,69 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
       ! ldconfig -p | grep -q libbmpresizer"
 }
 
+# microsoft_caller TREE ARCH WORK [WINE]: a C program compiled for Microsoft's
+# ABI (clang --target=ARCH-pc-windows-msvc) with the unpacked archive TREE's
+# header, and linked by lld-link with TREE's lib/BMPResizer.lib alone (no C
+# run-time: the program has its own entry point), imports exactly BMPResizer
+# from BMPResizer.dll: undecorated on 32-bit x86 too, as the DLL exports
+# the __cdecl function. With WINE, it also runs beside the archive's DLLs
+# and enlarges the sample (in a Wine of its own in WORK, stopped afterwards).
+microsoft_caller() (
+  tree=$1 arch=$2 work=$3 wine=${4:-}
+  for tool in clang lld-link llvm-readobj; do
+    command -v "$tool" >/dev/null || { echo "no $tool (Debian: clang, lld, llvm)"; exit 1; }
+  done
+  rm -rf "$work" && mkdir -p "$work/include" || exit 1
+  # The header's one system header, wchar.h: there are no Microsoft headers
+  # here, and clang's own stddef.h defines wchar_t.
+  echo '#include <stddef.h>' >"$work/include/wchar.h"
+  printf '%s\n' '#include <bmpresizer.h>' '' \
+    '/* No C run-time: the process starts here and exits with what this returns. */' \
+    'int start(void) { return BMPResizer(L"in.bmp", L"out.bmp", 2) == BMPRESIZER_SUCCESS ? 0 : 1; }' \
+    >"$work/caller.c"
+  clang --target="$arch-pc-windows-msvc" -ffreestanding -I"$work/include" -I"$tree/include" \
+    -c "$work/caller.c" -o "$work/caller.obj" &&
+    lld-link /nologo /nodefaultlib /entry:start /subsystem:console "/out:$work/caller.exe" \
+      "$work/caller.obj" "$tree/lib/BMPResizer.lib" || exit 1
+  imports=$(llvm-readobj --coff-imports "$work/caller.exe" | sed -n 's/^ *\(Name\|Symbol\): //p')
+  if [ "$imports" != "$(printf 'BMPResizer.dll\nBMPResizer (0)')" ]; then
+    printf 'the program imports:\n%s\n' "$imports"
+    exit 1
+  fi
+  [ -n "$wine" ] || exit 0
+  cp "$tree/bin/BMPResizer.dll" "$tree/bin/app_framework.dll" "$work/" &&
+    cp "$root/samples/sample.bmp" "$work/in.bmp" && cd "$work" || exit 1
+  export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  [ "$arch" != i686 ] || export WINEARCH=win32
+  unset DISPLAY WAYLAND_DISPLAY
+  wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+  # Wine now and then fails to start a program at all: up to three tries.
+  for try in 1 2 3; do
+    timeout 300 "$wine" caller.exe </dev/null
+    status=$?
+    [ "$status" -ne 0 ] || break
+    echo "try $try: exit status $status"
+  done
+  "$wineserver" -k >/dev/null 2>&1
+  "$wineserver" -w >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
+  # 24 bits a pixel, rows padded to four bytes, after 54 bytes of headers.
+  read -r width height < <(od -An -tu4 -j18 -N8 in.bmp)
+  size=$((54 + (width * 2 * 3 + 3) / 4 * 4 * height * 2))
+  [ "$status" -eq 0 ] && [ "$(stat -c %s out.bmp)" = "$size" ] ||
+    { echo "exit status $status; out.bmp: $(stat -c %s out.bmp 2>&1), want $size bytes"; exit 1; }
+)
+
+# windows_readme ZIP NAME: the archive's README is the Windows one (not the
+# source tree's, which speaks of scripts), with CRLF line ends.
+windows_readme() {
+  local text
+  text=$(unzip -p "$1" "$2") || return 1
+  grep -q "^bmpresizer $version for Windows"$'\r'\$ <<<"$text" &&
+    ! grep -qv $'\r'\$ <<<"$text" && grep -q 'BMPResizer.lib' <<<"$text" &&
+    ! grep -q 'scripts/' <<<"$text"
+}
+
 test_windows() {
   local toolchains toolchain name dir zip names=()
   read -r -a toolchains <<<"${WINDOWS_TOOLCHAINS:-$(echo cmake/toolchains/mingw-w64-*.cmake)}"
@@ -237,9 +304,9 @@ test_windows() {
     # What a Windows user unpacks: the DLLs side by side with the Python
     # package that loads them, what links with them, and the tool where it
     # is built.
-    local want=(README.md LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
+    local want=(README.txt LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
       bin/bmpresizer/__init__.py bin/bmpresizer/__main__.py
-      include/bmpresizer.h lib/libBMPResizer.dll.a lib/bmpresizer.def
+      include/bmpresizer.h lib/BMPResizer.lib lib/libBMPResizer.dll.a lib/bmpresizer.def
       lib/cmake/bmpresizer/bmpresizerConfig.cmake lib/cmake/bmpresizer/bmpresizerConfigVersion.cmake
       lib/cmake/bmpresizer/bmpresizerTargets.cmake lib/cmake/bmpresizer/bmpresizerTargets-release.cmake
       lib/pkgconfig/bmpresizer.pc)
@@ -260,7 +327,14 @@ test_windows() {
       check "$name: both DLLs are $format" bash -c \
         "file -b '$dir/unzipped/$top/bin/BMPResizer.dll' | grep -qF '$format' &&
          file -b '$dir/unzipped/$top/bin/app_framework.dll' | grep -qF '$format'"
+      local wine
+      wine=$(sed -n 's/^BMPRESIZER_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
+      wine=${wine%%*NOTFOUND}
+      check "$name: a C program of Microsoft's toolchain links with lib/BMPResizer.lib and imports BMPResizer from BMPResizer.dll${wine:+ (and runs under Wine)}" \
+        microsoft_caller "$dir/unzipped/$top" "$name" "$dir/microsoft" "$wine"
     fi
+    check "$name: README.txt is the archive's own, with Windows line ends" \
+      windows_readme "$zip" "$top/README.txt"
   done
   if [ ${#names[@]} -gt 1 ]; then
     check "the archives' names tell the architectures apart" \
