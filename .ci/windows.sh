@@ -9,7 +9,8 @@
 #   x86_64: g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 #   i686:   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386
 #           (after dpkg --add-architecture i386)
-#   both:   mingw-w64-tools wine python3-pefile
+#   both:   mingw-w64-tools wine python3-pefile, and llvm (llvm-dlltool, for
+#           BMPResizer.lib; without it the build warns and leaves it out)
 # Extra arguments go to the CMake configure step; CTEST_ARGS to CTest.
 #   BUILD_DIR=build-win .ci/windows.sh i686
 #   CTEST_ARGS="-R lifecycle -V" .ci/windows.sh i686

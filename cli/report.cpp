@@ -50,6 +50,15 @@ std::string shell_word(const std::string& word) {
 #endif
 }
 
+// ImageMagick's command: version 7's `magick` on Windows, where `convert` is
+// the system's file-system converter; `convert`, which both versions have,
+// elsewhere.
+#ifdef _WIN32
+const char kImageMagick[] = "magick";
+#else
+const char kImageMagick[] = "convert";
+#endif
+
 // The commands that turn `input` into an uncompressed BMP beside it (both
 // programs write compressed ones of few colours unless told not to).
 std::string conversion_commands(const std::string& input) {
@@ -61,8 +70,8 @@ std::string conversion_commands(const std::string& input) {
       shell_word((input == "-" ? std::string("converted")
                                : input.substr(0, has_extension ? dot : input.size())) +
                  "-plain.bmp");
-  return "gm convert " + in + " -compress None BMP3:" + out + " (or ImageMagick: convert " + in +
-         " -compress none BMP3:" + out + ")";
+  return "gm convert " + in + " -compress None BMP3:" + out + " (or ImageMagick: " + kImageMagick +
+         " " + in + " -compress none BMP3:" + out + ")";
 }
 
 // The compression method `method` of a header of `header_size` bytes (0:

@@ -1,11 +1,12 @@
 # Installs the library, its header, the tool, the manual page, a CMake
-# package (find_package(bmpresizer) gives bmpresizer::bmpresizer) and a
-# pkg-config file, following GNUInstallDirs. Every rule belongs to one of
-# three components, which are also the Debian packages:
+# package (find_package(bmpresizer) gives bmpresizer::bmpresizer), a
+# pkg-config file and the Python package, following GNUInstallDirs. Every
+# rule belongs to one of four components, which are also the Debian packages:
 #   runtime      the shared library and the framework stand-in it loads
 #   development  the header, the link-time files, the CMake package and the
 #                pkg-config file
 #   tool         the bmpresize program and its manual page
+#   python       the Python package bmpresizer (python/bmpresizer)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -40,6 +41,12 @@ if(WIN32 AND BUILD_SHARED_LIBS)
   # that make their own import library from it.
   install(FILES "${PROJECT_SOURCE_DIR}/src/module/bmpresizer.def"
     DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
+  # The import library for Microsoft's linker, where llvm-dlltool made one.
+  get_target_property(msvc_import_library bmpresizer MSVC_IMPORT_LIBRARY)
+  if(msvc_import_library)
+    install(FILES "${msvc_import_library}" DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+      COMPONENT development)
+  endif()
 endif()
 
 if(TARGET bmpresize)
@@ -102,10 +109,49 @@ configure_file("${PROJECT_SOURCE_DIR}/cmake/bmpresizer.pc.in"
 install(FILES "${PROJECT_BINARY_DIR}/bmpresizer.pc"
   DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT development)
 
-# A Windows archive is read by people, not a package manager: the README and
-# the licence go at its top.
+# The Python package, which loads the shared library through ctypes (none
+# for a static library). On Windows it goes to bin/, beside BMPResizer.dll,
+# where it looks for the DLL; elsewhere to the folder where the prefix's
+# Python reads packages (python_site_dir.py: /usr/lib/python3/dist-packages
+# for Debian's /usr), unless BMPRESIZER_INSTALL_PYTHONDIR names one.
+set(BMPRESIZER_INSTALL_PYTHONDIR "" CACHE STRING
+  "Where the Python package goes, relative to the prefix (empty: the prefix's Python's own folder)")
+if(BUILD_SHARED_LIBS)
+  set(python_dir "${BMPRESIZER_INSTALL_PYTHONDIR}")
+  if(NOT python_dir AND WIN32)
+    set(python_dir "${CMAKE_INSTALL_BINDIR}")
+  elseif(NOT python_dir)
+    # The prefix's own interpreter first, then the system's, then any.
+    find_program(BMPRESIZER_INSTALL_PYTHON NAMES python3
+      PATHS "${CMAKE_INSTALL_PREFIX}/bin" /usr/bin NO_DEFAULT_PATH)
+    find_program(BMPRESIZER_INSTALL_PYTHON NAMES python3)
+    if(BMPRESIZER_INSTALL_PYTHON)
+      execute_process(COMMAND "${BMPRESIZER_INSTALL_PYTHON}"
+          "${PROJECT_SOURCE_DIR}/cmake/python_site_dir.py" "${CMAKE_INSTALL_PREFIX}"
+        OUTPUT_VARIABLE python_dir RESULT_VARIABLE python_failed)
+      if(python_failed)
+        set(python_dir "")
+      endif()
+    endif()
+    if(NOT python_dir)
+      message(STATUS "No Python 3 to ask where its packages go: the Python package is not "
+                     "installed (set BMPRESIZER_INSTALL_PYTHONDIR to install it)")
+    endif()
+  endif()
+  if(python_dir)
+    install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/bmpresizer" DESTINATION "${python_dir}"
+      COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+  endif()
+  set(BMPRESIZER_PYTHON_DIR "${python_dir}")
+endif()
+
+# A Windows archive is read by people, not a package manager: its own README
+# (what is in it, how to call the DLL from C and Python, how to run the
+# tool), with Windows line ends, and the licence go at its top.
 if(WIN32)
-  install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION . COMPONENT runtime)
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/README.txt"
+    "${PROJECT_BINARY_DIR}/packaging/README.txt" @ONLY NEWLINE_STYLE CRLF)
+  install(FILES "${PROJECT_BINARY_DIR}/packaging/README.txt" DESTINATION . COMPONENT runtime)
   install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt
     COMPONENT runtime)
 endif()

@@ -1,7 +1,8 @@
 # Packages made by CPack from the install rules (BmpresizerInstall.cmake):
-#   cpack -G DEB   (Linux) three Debian packages, one per install component:
-#                  libbmpresizer1 (runtime), libbmpresizer-dev (development)
-#                  and bmpresize (tool), in build/packages/
+#   cpack -G DEB   (Linux) four Debian packages, one per install component:
+#                  libbmpresizer1 (runtime), libbmpresizer-dev (development),
+#                  bmpresize (tool) and python3-bmpresizer (python), in
+#                  build/packages/
 #   cpack -G ZIP   (a Windows build) one archive of everything,
 #                  bmpresizer-VERSION-windows-PROCESSOR.zip
 # Configure a Debian build with -DCMAKE_INSTALL_PREFIX=/usr, so that the
@@ -94,6 +95,26 @@ This package holds the command-line tool bmpresize and its manual page. It
 enlarges one file, or many files into a folder several at a time, and shows
 a progress bar on a terminal. The resizer is built into it.")
 
+# The Python package: pure Python, for every architecture, on the library
+# package of at least this version (an exact version would tie it to one
+# architecture's build). Its scripts byte-compile the modules on
+# installation and remove the compiled files before removal, as Debian's
+# Python packages do (dh_python3's snippets).
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-bmpresizer)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+  "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (>= ${PROJECT_VERSION}), python3:any")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
+  "${debian}/python3-bmpresizer/postinst" "${debian}/python3-bmpresizer/prerm")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "library to enlarge BMP images by a whole-number factor - Python 3 module
+${about_resizing}
+
+This package holds the Python 3 module bmpresizer: bmpresizer.enlarge(src,
+dst, factor) calls the library through ctypes and raises BMPResizerError on
+failure, and python3 -m bmpresizer IN OUT FACTOR enlarges one file.")
+
 # What Debian wants in every package's documentation folder: the copyright
 # file and the changelog, compressed without a time stamp. Installed only
 # with a component, as CPack does, not by a plain `cmake --install`.
@@ -113,6 +134,9 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   endif()
   if(TARGET bmpresize)
     list(APPEND packages tool ${CPACK_DEBIAN_TOOL_PACKAGE_NAME})
+  endif()
+  if(BMPRESIZER_PYTHON_DIR)
+    list(APPEND packages python ${CPACK_DEBIAN_PYTHON_PACKAGE_NAME})
   endif()
   while(packages)
     list(POP_FRONT packages component package)

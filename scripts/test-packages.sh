@@ -5,18 +5,23 @@
 #
 # deb: a release build for /usr with Debian's hardening flags in
 #   BUILD_DIR (default build-packages); `cpack -G DEB` makes libbmpresizer1,
-#   libbmpresizer-dev and bmpresize; lintian must find no error and no
-#   warning but the two accepted below. Then, as root, apt installs the
-#   three, the installed tool enlarges the sample and consumers build
-#   against the installed library (tests/consumers/install_and_consume.sh
-#   --installed); apt purges them again and the machine's package list must
-#   be as before. Needs root, apt, dpkg-dev and lintian, and none of the
-#   three packages installed beforehand.
+#   libbmpresizer-dev, bmpresize and python3-bmpresizer; lintian must find no
+#   error and no warning but the two accepted below. Then, as root, apt
+#   installs the four, the installed tool enlarges the sample, consumers
+#   build against the installed library (tests/consumers/install_and_consume.sh
+#   --installed) and the system's Python enlarges it through the module; apt
+#   purges them again and the machine's package list must be as before.
+#   Needs root, apt, dpkg-dev, lintian and python3, and none of the four
+#   packages installed beforehand.
 # windows: for each MinGW-w64 architecture's toolchain file in
 #   cmake/toolchains/ (or those in WINDOWS_TOOLCHAINS, space-separated; the
 #   part the architectures share is no architecture), a release build in
 #   BUILD_DIR-windows-NAME and `cpack -G ZIP`; checks the archive's name,
-#   its list of files and the processor its binaries are for.
+#   its list of files, its own README.txt and the processor its binaries
+#   are for, and builds a C program with Microsoft's ABI (clang, lld-link)
+#   against its BMPResizer.lib, which must import BMPResizer from
+#   BMPResizer.dll and, under Wine where the build found it, run. Needs
+#   clang, lld and llvm.
 # static: a release build of the static library (BUILD_SHARED_LIBS=OFF) in
 #   BUILD_DIR-static, installed into a new prefix, where C programs link it
 #   through find_package and `pkg-config --static` and run
@@ -78,7 +83,7 @@ build_and_pack() {
 }
 start=$SECONDS
 
-deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize)
+deb_packages=("libbmpresizer$major" libbmpresizer-dev bmpresize python3-bmpresizer)
 installed_by_us=0
 purge() {
   apt-get purge -y -qq -o DPkg::Lock::Timeout=600 "${deb_packages[@]}" >/dev/null
@@ -86,6 +91,24 @@ purge() {
 owned_by() {  # owned_by PACKAGE PATH: dpkg lists PATH as a file of PACKAGE
   [ "$(dpkg -S "$2" 2>/dev/null)" = "$1: $2" ]
 }
+
+# use_python_package DIR SITE SONAME: the installed Python package, used in DIR.
+use_python_package() (
+  local dir=$1 site=$2 soname=$3 found
+  cd "$dir" || return 1
+  found=$(/usr/bin/python3 -c 'import bmpresizer; print(bmpresizer.__file__, bmpresizer.load_library()._name)')
+  [ "$found" = "$site/bmpresizer/__init__.py $soname" ] || { echo "found: $found"; return 1; }
+  /usr/bin/python3 -m bmpresizer "$root/samples/sample.bmp" by-python.bmp 3 &&
+    bmpresize "$root/samples/sample.bmp" by-tool.bmp 3 &&
+    cmp by-python.bmp by-tool.bmp || return 1
+  /usr/bin/python3 -c 'import bmpresizer; bmpresizer.enlarge("missing.bmp", "out.bmp", 2)' \
+    >stdout.txt 2>stderr.txt
+  [ $? -eq 1 ] && [ "$(cat stdout.txt)" = "Could not open missing.bmp." ] &&
+    grep -q '^bmpresizer.BMPResizerError: missing.bmp: cannot open' stderr.txt || {
+    cat stdout.txt stderr.txt
+    return 1
+  }
+)
 
 test_deb() {
   step "Debian packages: build"
@@ -116,9 +139,9 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   local arch debs
   arch=$(dpkg --print-architecture)
   debs=("$build"/packages/*.deb)
-  check "cpack made exactly the three packages, version $version-1" \
+  check "cpack made exactly the four packages, version $version-1" \
     test "$(cd "$build/packages" && echo *.deb)" = \
-         "bmpresize_$version-1_$arch.deb libbmpresizer-dev_$version-1_$arch.deb libbmpresizer${major}_$version-1_$arch.deb"
+         "bmpresize_$version-1_$arch.deb libbmpresizer-dev_$version-1_$arch.deb libbmpresizer${major}_$version-1_$arch.deb python3-bmpresizer_$version-1_all.deb"
   check "the changelog's newest entry is this version" \
     test "$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)" = "$version-1"
   local deb
@@ -164,6 +187,11 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   check "package contents: bmpresize has the tool and its manual page" \
     bash -c "$(declare -f owned_by); owned_by bmpresize /usr/bin/bmpresize &&
       owned_by bmpresize /usr/share/man/man1/bmpresize.1.gz"
+  local site=/usr/lib/python3/dist-packages
+  check "package contents: python3-bmpresizer has the module, byte-compiled on installation" \
+    bash -c "$(declare -f owned_by); owned_by python3-bmpresizer $site/bmpresizer/__init__.py &&
+      owned_by python3-bmpresizer $site/bmpresizer/__main__.py &&
+      ls $site/bmpresizer/__pycache__/__init__.*.pyc"
   # (It may name the folder through /lib, which merged /usr links to usr/lib.)
   check "the library is in the loader's cache" \
     bash -c "ldconfig -p | grep -qE 'libbmpresizer.so.$major .*=> (/usr)?/lib/$triplet/libbmpresizer.so.$major\$'"
@@ -177,6 +205,12 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
   else
     fail "the installed tool, and consumers of the installed library"
   fi
+  # The system's Python, in a folder outside the source tree: the module
+  # finds the library through the loader's cache, enlarges as the installed
+  # tool does, and raises for a missing input after the library's line.
+  rm -rf "$build/python" && mkdir -p "$build/python"
+  check "python3 -m bmpresizer and bmpresizer.enlarge, with the installed module and library" \
+    use_python_package "$build/python" "$site" "libbmpresizer.so.$major"
 
   purge
   installed_by_us=0
@@ -185,7 +219,71 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
     diff <(echo "$before") <(echo "$after")
   check "apt-get purge leaves no file and no cache entry" \
     bash -c "test ! -e $lib/bmpresizer -a ! -e $lib/libbmpresizer.so.$major -a ! -e /usr/share/doc/bmpresize &&
+      test ! -e $site/bmpresizer -a ! -e /usr/share/doc/python3-bmpresizer &&
       ! ldconfig -p | grep -q libbmpresizer"
+}
+
+# microsoft_caller TREE ARCH WORK [WINE]: a C program compiled for Microsoft's
+# ABI (clang --target=ARCH-pc-windows-msvc) with the unpacked archive TREE's
+# header, and linked by lld-link with TREE's lib/BMPResizer.lib alone (no C
+# run-time: the program has its own entry point), imports exactly BMPResizer
+# from BMPResizer.dll: undecorated on 32-bit x86 too, as the DLL exports
+# the __cdecl function. With WINE, it also runs beside the archive's DLLs
+# and enlarges the sample (in a Wine of its own in WORK, stopped afterwards).
+microsoft_caller() (
+  tree=$1 arch=$2 work=$3 wine=${4:-}
+  for tool in clang lld-link llvm-readobj; do
+    command -v "$tool" >/dev/null || { echo "no $tool (Debian: clang, lld, llvm)"; exit 1; }
+  done
+  rm -rf "$work" && mkdir -p "$work/include" || exit 1
+  # The header's one system header, wchar.h: there are no Microsoft headers
+  # here, and clang's own stddef.h defines wchar_t.
+  echo '#include <stddef.h>' >"$work/include/wchar.h"
+  printf '%s\n' '#include <bmpresizer.h>' '' \
+    '/* No C run-time: the process starts here and exits with what this returns. */' \
+    'int start(void) { return BMPResizer(L"in.bmp", L"out.bmp", 2) == BMPRESIZER_SUCCESS ? 0 : 1; }' \
+    >"$work/caller.c"
+  clang --target="$arch-pc-windows-msvc" -ffreestanding -I"$work/include" -I"$tree/include" \
+    -c "$work/caller.c" -o "$work/caller.obj" &&
+    lld-link /nologo /nodefaultlib /entry:start /subsystem:console "/out:$work/caller.exe" \
+      "$work/caller.obj" "$tree/lib/BMPResizer.lib" || exit 1
+  imports=$(llvm-readobj --coff-imports "$work/caller.exe" | sed -n 's/^ *\(Name\|Symbol\): //p')
+  if [ "$imports" != "$(printf 'BMPResizer.dll\nBMPResizer (0)')" ]; then
+    printf 'the program imports:\n%s\n' "$imports"
+    exit 1
+  fi
+  [ -n "$wine" ] || exit 0
+  cp "$tree/bin/BMPResizer.dll" "$tree/bin/app_framework.dll" "$work/" &&
+    cp "$root/samples/sample.bmp" "$work/in.bmp" && cd "$work" || exit 1
+  export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  [ "$arch" != i686 ] || export WINEARCH=win32
+  unset DISPLAY WAYLAND_DISPLAY
+  wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+  # Wine now and then fails to start a program at all: up to three tries.
+  for try in 1 2 3; do
+    timeout 300 "$wine" caller.exe </dev/null
+    status=$?
+    [ "$status" -ne 0 ] || break
+    echo "try $try: exit status $status"
+  done
+  "$wineserver" -k >/dev/null 2>&1
+  "$wineserver" -w >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
+  # 24 bits a pixel, rows padded to four bytes, after 54 bytes of headers.
+  read -r width height < <(od -An -tu4 -j18 -N8 in.bmp)
+  size=$((54 + (width * 2 * 3 + 3) / 4 * 4 * height * 2))
+  [ "$status" -eq 0 ] && [ "$(stat -c %s out.bmp)" = "$size" ] ||
+    { echo "exit status $status; out.bmp: $(stat -c %s out.bmp 2>&1), want $size bytes"; exit 1; }
+)
+
+# windows_readme ZIP NAME: the archive's README is the Windows one (not the
+# source tree's, which speaks of scripts), with CRLF line ends.
+windows_readme() {
+  local text
+  text=$(unzip -p "$1" "$2") || return 1
+  grep -q "^bmpresizer $version for Windows"$'\r'\$ <<<"$text" &&
+    ! grep -qv $'\r'\$ <<<"$text" && grep -q 'BMPResizer.lib' <<<"$text" &&
+    ! grep -q 'scripts/' <<<"$text"
 }
 
 test_windows() {
@@ -207,10 +305,12 @@ test_windows() {
     top=${top%.zip}
     check "$name: one archive, bmpresizer-$version-windows-*.zip" \
       bash -c "[[ '${zip##*/}' == bmpresizer-$version-windows-*.zip && -f '$zip' ]]"
-    # What a Windows user unpacks: the DLLs side by side, what links with
-    # them, and the tool where it is built.
-    local want=(README.md LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
-      include/bmpresizer.h lib/libBMPResizer.dll.a lib/bmpresizer.def
+    # What a Windows user unpacks: the DLLs side by side with the Python
+    # package that loads them, what links with them, and the tool where it
+    # is built.
+    local want=(README.txt LICENSE.txt bin/BMPResizer.dll bin/app_framework.dll
+      bin/bmpresizer/__init__.py bin/bmpresizer/__main__.py
+      include/bmpresizer.h lib/BMPResizer.lib lib/libBMPResizer.dll.a lib/bmpresizer.def
       lib/cmake/bmpresizer/bmpresizerConfig.cmake lib/cmake/bmpresizer/bmpresizerConfigVersion.cmake
       lib/cmake/bmpresizer/bmpresizerTargets.cmake lib/cmake/bmpresizer/bmpresizerTargets-release.cmake
       lib/pkgconfig/bmpresizer.pc)
@@ -231,7 +331,14 @@ test_windows() {
       check "$name: both DLLs are $format" bash -c \
         "file -b '$dir/unzipped/$top/bin/BMPResizer.dll' | grep -qF '$format' &&
          file -b '$dir/unzipped/$top/bin/app_framework.dll' | grep -qF '$format'"
+      local wine
+      wine=$(sed -n 's/^BMPRESIZER_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
+      wine=${wine%%*NOTFOUND}
+      check "$name: a C program of Microsoft's toolchain links with lib/BMPResizer.lib and imports BMPResizer from BMPResizer.dll${wine:+ (and runs under Wine)}" \
+        microsoft_caller "$dir/unzipped/$top" "$name" "$dir/microsoft" "$wine"
     fi
+    check "$name: README.txt is the archive's own, with Windows line ends" \
+      windows_readme "$zip" "$top/README.txt"
   done
   if [ ${#names[@]} -gt 1 ]; then
     check "the archives' names tell the architectures apart" \

@@ -104,6 +104,17 @@ row=$(((width * 2 * 3 + 3) / 4 * 4))
 check "the enlarged sample is $((width * 2)) x $((height * 2)), $((54 + row * height * 2)) bytes" \
   test "$(stat -c %s "$work/tool.bmp" 2>/dev/null)" = $((54 + row * height * 2))
 
+# The Python package, in the prefix's Python folder, finds the installed
+# library through the loader (here its search path).
+if [ "$installed" -eq 0 ] && command -v python3 >/dev/null 2>&1; then
+  module=$(find "$prefix" -path '*/bmpresizer/__init__.py' | head -n 1)
+  check "the Python package is in a Python folder of the prefix" \
+    bash -c "[[ '$module' == '$prefix'/lib/python3*/*-packages/bmpresizer/__init__.py ]]"
+  check "the installed Python package enlarges the sample as the tool does" bash -c \
+    "PYTHONPATH='${module%/bmpresizer/__init__.py}' LD_LIBRARY_PATH='$libdir' PYTHONDONTWRITEBYTECODE=1 \
+       python3 -m bmpresizer '$sample' '$work/python.bmp' 2 && cmp '$work/python.bmp' '$work/tool.bmp'"
+fi
+
 check "find_package consumer configures" \
   cmake -S "$source/examples" -B "$work/find_package" "${prefix_hint[@]}" -DCMAKE_BUILD_TYPE=Release
 # (Not another copy, say one under /usr/local, which CMake would try first.)

@@ -22,8 +22,14 @@
 namespace bmptest {
 
 std::string conversion_hint(const std::string& input, const std::string& output) {
+#ifdef _WIN32
+  // ImageMagick 7's command: Windows has a `convert` of its own (for disks).
+  const std::string imagemagick = "magick ";
+#else
+  const std::string imagemagick = "convert ";
+#endif
   return "convert it first: gm convert " + input + " -compress None BMP3:" + output +
-         " (or ImageMagick: convert " + input + " -compress none BMP3:" + output + ")";
+         " (or ImageMagick: " + imagemagick + input + " -compress none BMP3:" + output + ")";
 }
 
 #ifdef _WIN32
