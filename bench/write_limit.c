@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     perror(argv[1]);
     return 1;
   }
-  if (bytes > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, (off_t)bytes) != 0 && errno != EOPNOTSUPP) {
+  if (bytes > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, (off_t)bytes) != 0 &&
+      errno != EOPNOTSUPP) {
     perror("fallocate");
   }
   pthread_t ids[64];
