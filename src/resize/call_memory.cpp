@@ -40,7 +40,7 @@ void pause_briefly() {
 #ifdef _WIN32
   Sleep(1);
 #else
-  const timespec moment{0, 200 * 1000};
+  const timespec moment{0, 200L * 1000};
   ::nanosleep(&moment, nullptr);
 #endif
 }

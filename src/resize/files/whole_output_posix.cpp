@@ -162,7 +162,6 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   // file there: a read-only output is refused before any work.
   const int fd = above_stdio(::open(path, kOutputFlags));
   int error = errno;
-  // Until a named temporary file is made, its name's room reads the links.
   if (fd < 0 && error == ENOENT) {
     return follow_links(path, target_, temporary_, error) ? create_beside_target(false)
                                                           : failed(Failure::output_open, error);

@@ -177,8 +177,9 @@ class WholeOutput {
   FileHandle handle_ = kNoFile;
   Mode mode_ = Mode::closed;
   bool replacing_ = false;
-  PathChar target_[kMaxPathUnits] = {};     // the name the output takes
-  PathChar temporary_[kMaxPathUnits] = {};  // its name until then, if named
+  PathChar target_[kMaxPathUnits] = {};  // the name the output takes
+  // Its name until then, if named; before that, room for reading links.
+  PathChar temporary_[kMaxPathUnits] = {};
 #ifndef _WIN32
   std::uint32_t old_mode_ = 0, old_owner_ = 0, old_group_ = 0;
 #endif
