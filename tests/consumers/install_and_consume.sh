@@ -105,8 +105,9 @@ check "the enlarged sample is $((width * 2)) x $((height * 2)), $((54 + row * he
   test "$(stat -c %s "$work/tool.bmp" 2>/dev/null)" = $((54 + row * height * 2))
 
 # The Python package, in the prefix's Python folder, finds the installed
-# library through the loader (here its search path).
-if [ "$installed" -eq 0 ] && command -v python3 >/dev/null 2>&1; then
+# library through the loader (here its search path). (A static build has no
+# library for it to load, and installs none.)
+if [ "$installed" -eq 0 ] && [ "$static" -eq 0 ] && command -v python3 >/dev/null 2>&1; then
   module=$(find "$prefix" -path '*/bmpresizer/__init__.py' | head -n 1)
   check "the Python package is in a Python folder of the prefix" \
     bash -c "[[ '$module' == '$prefix'/lib/python3*/*-packages/bmpresizer/__init__.py ]]"
