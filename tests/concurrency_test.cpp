@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,13 +50,27 @@ bool under_valgrind() {
   return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
-// A thread on a stack of kSmallStack bytes (1 MiB under
-// sanitizers), painted before it starts, so that afterwards the deepest
-// byte the body wrote shows how much of the stack it used.
+// The stack a test thread gets: kSmallStack, or the least the system's
+// threads take where that is more (128 KiB on 64-bit ARM), 1 MiB under
+// sanitizers.
+std::size_t stack_bytes() {
+  if (kSanitized) {
+    return 16 * kSmallStack;
+  }
+#ifdef PTHREAD_STACK_MIN
+  return std::max(kSmallStack, static_cast<std::size_t>(PTHREAD_STACK_MIN));
+#else
+  return kSmallStack;
+#endif
+}
+
+// A thread on a stack of stack_bytes(), painted before it starts, so that
+// afterwards the deepest byte the body wrote shows how much of the stack it
+// used.
 class SmallStackThread {
  public:
   explicit SmallStackThread(std::function<void()> body)
-      : body_(std::move(body)), stack_(kSanitized ? 16 * kSmallStack : kSmallStack, kPaint) {
+      : body_(std::move(body)), stack_(stack_bytes(), kPaint) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
 #ifdef _WIN32
