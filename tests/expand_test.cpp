@@ -1,8 +1,8 @@
-// The pixel kernel on its own: every factor and every row length up to a few
-// vector steps past the shortest one a shuffle kernel takes (SSSE3 on x86,
-// NEON on aarch64, the scalar paths elsewhere), into a separate buffer and in
-// place at the tightest overlap the kernel allows. Expected rows are built
-// here, pixel by pixel.
+// The pixel kernels on their own: pixels of 1 to 4 bytes, every factor and
+// every row length up to a few vector steps past the shortest one a shuffle
+// kernel takes (SSSE3 on x86, NEON on aarch64, the scalar paths elsewhere),
+// into a separate buffer and in place at the tightest overlap the kernels
+// allow. Expected rows are built here, pixel by pixel.
 #include "expand.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// `pixels` three-byte pixels of a fixed pseudo-random sequence (a linear
-// congruential generator), different for every `seed`.
-Bytes random_pixels(std::uint32_t pixels, std::uint32_t seed) {
-  Bytes out(std::size_t{3} * pixels);
+// `pixels` pixels of `bytes` bytes of a fixed pseudo-random sequence (a
+// linear congruential generator), different for every `seed`.
+Bytes random_pixels(std::uint32_t pixels, std::uint32_t bytes, std::uint32_t seed) {
+  Bytes out(std::size_t{bytes} * pixels);
   std::uint32_t state = seed * 2654435761U + 1U;
   for (std::uint8_t& byte : out) {
     state = state * 1664525U + 1013904223U;
@@ -29,13 +29,13 @@ Bytes random_pixels(std::uint32_t pixels, std::uint32_t seed) {
   return out;
 }
 
-// Each pixel written `factor` times in a row.
-Bytes enlarged(const Bytes& pixels, std::uint32_t factor) {
+// Each pixel of `bytes` bytes written `factor` times in a row.
+Bytes enlarged(const Bytes& pixels, std::uint32_t bytes, std::uint32_t factor) {
   Bytes out;
-  for (std::size_t p = 0; p + 3 <= pixels.size(); p += 3) {
+  for (std::size_t p = 0; p + bytes <= pixels.size(); p += bytes) {
     for (std::uint32_t k = 0; k < factor; ++k) {
       out.insert(out.end(), pixels.begin() + static_cast<std::ptrdiff_t>(p),
-                 pixels.begin() + static_cast<std::ptrdiff_t>(p + 3));
+                 pixels.begin() + static_cast<std::ptrdiff_t>(p + bytes));
     }
   }
   return out;
@@ -65,19 +65,22 @@ std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes& bytes) {
   std::copy(bytes.begin(), bytes.end(), copy.get());
   return copy;
 }
-constexpr std::uint32_t kMaxPixels = 40;
+constexpr std::uint32_t kMaxPixels = 70;
+constexpr std::uint32_t kPixelBytes[] = {1, 2, 3, 4};
 
 TEST(ExpandRow, IntoASeparateBuffer) {
-  for (std::uint32_t factor : kFactors) {
-    for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
-      const Bytes source = random_pixels(pixels, pixels * 100 + factor);
-      const Bytes want = enlarged(source, factor);
-      const std::unique_ptr<std::uint8_t[]> stored = exact_copy(source);
-      const std::unique_ptr<std::uint8_t[]> dest(
-          new std::uint8_t[want.size() + (want.empty() ? 1 : 0)]);
-      bmpresizer::expand_row(dest.get(), stored.get(), pixels, factor);
-      EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
-          << pixels << " pixels, factor " << factor;
+  for (std::uint32_t bytes : kPixelBytes) {
+    for (std::uint32_t factor : kFactors) {
+      for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
+        const Bytes source = random_pixels(pixels, bytes, pixels * 100 + factor);
+        const Bytes want = enlarged(source, bytes, factor);
+        const std::unique_ptr<std::uint8_t[]> stored = exact_copy(source);
+        const std::unique_ptr<std::uint8_t[]> dest(
+            new std::uint8_t[want.size() + (want.empty() ? 1 : 0)]);
+        bmpresizer::expand_pixels(dest.get(), stored.get(), pixels, bytes, factor);
+        EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
+            << pixels << " pixels of " << bytes << " bytes, factor " << factor;
+      }
     }
   }
 }
@@ -85,32 +88,36 @@ TEST(ExpandRow, IntoASeparateBuffer) {
 // The stored pixels inside the room for their enlargement, `gap` bytes after
 // its start, as the resizer lays out a row it reads into its buffer; the
 // allocation ends where the room or the stored pixels end, whichever is later.
-void expect_in_place(std::uint32_t pixels, std::uint32_t factor, std::size_t gap) {
-  const Bytes source = random_pixels(pixels, pixels * 100 + factor + 7);
-  const Bytes want = enlarged(source, factor);
+void expect_in_place(std::uint32_t pixels, std::uint32_t bytes, std::uint32_t factor,
+                     std::size_t gap) {
+  const Bytes source = random_pixels(pixels, bytes, pixels * 100 + factor + 7);
+  const Bytes want = enlarged(source, bytes, factor);
   const std::size_t size = std::max({want.size(), gap + source.size(), std::size_t{1}});
   const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[size]);
   std::copy(source.begin(), source.end(), row.get() + gap);
-  bmpresizer::expand_row(row.get(), row.get() + gap, pixels, factor);
+  bmpresizer::expand_pixels(row.get(), row.get() + gap, pixels, bytes, factor);
   EXPECT_EQ(first_difference(Bytes(row.get(), row.get() + want.size()), want), "")
-      << pixels << " pixels, factor " << factor << ", stored " << gap << " bytes in";
+      << pixels << " pixels of " << bytes << " bytes, factor " << factor << ", stored " << gap
+      << " bytes in";
 }
 
 TEST(ExpandRow, InPlaceAtTheEndOfTheRoom) {
-  for (std::uint32_t factor : kFactors) {
-    for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
-      expect_in_place(pixels, factor, std::size_t{3} * (factor - 1) * pixels);
+  for (std::uint32_t bytes : kPixelBytes) {
+    for (std::uint32_t factor : kFactors) {
+      for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
+        expect_in_place(pixels, bytes, factor, std::size_t{bytes} * (factor - 1) * pixels);
+      }
     }
   }
 }
 
 TEST(ExpandRow, InPlaceThreeBytesShortOfTheEnd) {
-  // The closest the stored pixels may start: an enlarged row's padding can be
+  // The closest three-byte pixels may start: an enlarged row's padding can be
   // three bytes shorter than the stored row's.
   for (std::uint32_t factor : kFactors) {
     for (std::uint32_t pixels = 1; pixels <= kMaxPixels; ++pixels) {
       const std::size_t end_gap = std::size_t{3} * (factor - 1) * pixels;
-      expect_in_place(pixels, factor, end_gap >= 3 ? end_gap - 3 : 0);
+      expect_in_place(pixels, 3, factor, end_gap >= 3 ? end_gap - 3 : 0);
     }
   }
 }
@@ -118,7 +125,7 @@ TEST(ExpandRow, InPlaceThreeBytesShortOfTheEnd) {
 TEST(RepeatForward, FillsWithCopiesOfTheFirstUnit) {
   for (std::size_t unit : {std::size_t{1}, std::size_t{3}, std::size_t{7}}) {
     for (std::size_t size = unit; size <= 100; ++size) {
-      const Bytes first = random_pixels(3, static_cast<std::uint32_t>(unit * 1000 + size));
+      const Bytes first = random_pixels(3, 3, static_cast<std::uint32_t>(unit * 1000 + size));
       Bytes want(size);
       for (std::size_t i = 0; i < size; ++i) {
         want[i] = first[i % unit];

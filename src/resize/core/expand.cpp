@@ -156,6 +156,9 @@ void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uin
                         std::uint32_t factor) {
   const std::size_t run = std::size_t{Bytes} * factor;
   std::uint32_t i = 0;
+  if (Bytes == 1 && factor <= kMaxByteShuffleFactor && have_shuffles()) {
+    i = shuffle_bytes(dest, source, pixels, factor);
+  }
   if (factor == 2 && kLittleEndian) {
     // Eight bytes in, sixteen out, the stored ones read first: a write never
     // passes the next stored byte to be read.

@@ -22,6 +22,26 @@ bool have_shuffles();
 std::uint32_t shuffle_times2(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels);
 std::uint32_t shuffle_times3(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels);
 
+// One-byte pixels (palette indices) enlarged `factor` times, 2 to
+// kMaxByteShuffleFactor, sixteen at a step: one load, then `factor` shuffles
+// and stores, exactly the enlarged bytes. The same overlap rule as
+// expand_pixels holds: each step reads its pixels before it writes. Returns
+// how many pixels it did, stopping kByteShuffleReach short of the end (0
+// where there is no shuffle).
+constexpr std::uint32_t kMaxByteShuffleFactor = 16;
+constexpr std::uint32_t kByteShufflePixels = 16;
+constexpr std::uint32_t kByteShuffleReach = 20;
+std::uint32_t shuffle_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                            std::uint32_t factor);
+
+// The shuffle masks of shuffle_bytes: output byte j of step k takes stored
+// byte (16 k + j) / factor, for k < factor, into `masks` (16 factor bytes).
+inline void make_byte_masks(std::uint8_t* masks, std::uint32_t factor) {
+  for (std::uint32_t at = 0; at < kByteShufflePixels * factor; ++at) {
+    masks[at] = static_cast<std::uint8_t>(at / factor);
+  }
+}
+
 }  // namespace bmpresizer
 
 #endif

@@ -41,4 +41,20 @@ std::uint32_t shuffle_times3(std::uint8_t* dest, const std::uint8_t* source, std
 
 bool have_shuffles() { return true; }
 
+std::uint32_t shuffle_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                            std::uint32_t factor) {
+  std::uint8_t masks[kByteShufflePixels * kMaxByteShuffleFactor];
+  make_byte_masks(masks, factor);
+  std::uint32_t i = 0;
+  for (; i + kByteShuffleReach <= pixels; i += kByteShufflePixels) {
+    const uint8x16_t in = vld1q_u8(source + i);
+    std::uint8_t* out = dest + std::size_t{factor} * i;
+    for (std::uint32_t k = 0; k < factor; ++k) {
+      vst1q_u8(out + kByteShufflePixels * k,
+               vqtbl1q_u8(in, vld1q_u8(masks + kByteShufflePixels * k)));
+    }
+  }
+  return i;
+}
+
 }  // namespace bmpresizer

@@ -10,4 +10,8 @@ std::uint32_t shuffle_times2(std::uint8_t*, const std::uint8_t*, std::uint32_t) 
 
 std::uint32_t shuffle_times3(std::uint8_t*, const std::uint8_t*, std::uint32_t) { return 0; }
 
+std::uint32_t shuffle_bytes(std::uint8_t*, const std::uint8_t*, std::uint32_t, std::uint32_t) {
+  return 0;
+}
+
 }  // namespace bmpresizer

@@ -45,6 +45,26 @@ __attribute__((target("ssse3"))) std::uint32_t shuffle_times3(std::uint8_t* dest
   return i;
 }
 
+__attribute__((target("ssse3"))) std::uint32_t shuffle_bytes(std::uint8_t* dest,
+                                                             const std::uint8_t* source,
+                                                             std::uint32_t pixels,
+                                                             std::uint32_t factor) {
+  alignas(16) std::uint8_t masks[kByteShufflePixels * kMaxByteShuffleFactor];
+  make_byte_masks(masks, factor);
+  std::uint32_t i = 0;
+  for (; i + kByteShuffleReach <= pixels; i += kByteShufflePixels) {
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+    std::uint8_t* out = dest + std::size_t{factor} * i;
+    for (std::uint32_t k = 0; k < factor; ++k) {
+      const __m128i mask =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(masks + kByteShufflePixels * k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kByteShufflePixels * k),
+                       _mm_shuffle_epi8(in, mask));
+    }
+  }
+  return i;
+}
+
 bool have_shuffles() {
   // Asked on every call, not kept in a local static: its guarded
   // initialisation would tie a static library to the C++ run-time, which a C
