@@ -49,7 +49,7 @@ std::uint32_t shuffle_bytes(std::uint8_t* dest, const std::uint8_t* source, std:
   for (; i + kByteShuffleReach <= pixels; i += kByteShufflePixels) {
     const uint8x16_t in = vld1q_u8(source + i);
     std::uint8_t* out = dest + std::size_t{factor} * i;
-    for (std::uint32_t k = 0; k < factor; ++k) {
+    for (std::size_t k = 0; k < factor; ++k) {
       vst1q_u8(out + kByteShufflePixels * k,
                vqtbl1q_u8(in, vld1q_u8(masks + kByteShufflePixels * k)));
     }

@@ -55,7 +55,7 @@ __attribute__((target("ssse3"))) std::uint32_t shuffle_bytes(std::uint8_t* dest,
   for (; i + kByteShuffleReach <= pixels; i += kByteShufflePixels) {
     const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
     std::uint8_t* out = dest + std::size_t{factor} * i;
-    for (std::uint32_t k = 0; k < factor; ++k) {
+    for (std::size_t k = 0; k < factor; ++k) {
       const __m128i mask =
           _mm_load_si128(reinterpret_cast<const __m128i*>(masks + kByteShufflePixels * k));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kByteShufflePixels * k),
