@@ -1,7 +1,9 @@
 // The shuffle kernels with SSSE3 (x86 and x86-64), used when the processor
 // has it: one unaligned load and two or three byte shuffles per four pixels.
+#include <cpuid.h>
 #include <immintrin.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "bmp_format.h"
@@ -9,6 +11,14 @@
 #include "expand_shuffle_tables.h"
 
 namespace bmpresizer {
+namespace {
+
+constexpr int kNotAsked = 0;
+constexpr int kHasNot = 1;
+constexpr int kHas = 2;
+std::atomic<int> ssse3_known{kNotAsked};
+
+}  // namespace
 
 __attribute__((target("ssse3"))) std::uint32_t shuffle_times2(std::uint8_t* dest,
                                                               const std::uint8_t* source,
@@ -66,13 +76,21 @@ __attribute__((target("ssse3"))) std::uint32_t shuffle_bytes(std::uint8_t* dest,
 }
 
 bool have_shuffles() {
-  // Asked on every call, not kept in a local static: its guarded
-  // initialisation would tie a static library to the C++ run-time, which a C
-  // program does not link. The answer is one load from the compiler support
-  // library's processor model, which __builtin_cpu_init fills in once.
-  __builtin_cpu_init();
-  // NOLINTNEXTLINE(readability-implicit-bool-conversion)
-  return __builtin_cpu_supports("ssse3") != 0;
+  // Asked of the processor once (twice in a race, harmlessly): one CPUID
+  // leaf, where the compiler's run-time support would ask a dozen when the
+  // program starts, each a costly exit to the host in a virtual machine.
+  // Kept in an atomic, not a local static, whose guarded initialisation
+  // would tie a static library to the C++ run-time.
+  int known = ssse3_known.load(std::memory_order_relaxed);
+  if (known == kNotAsked) {
+    unsigned int a = 0;
+    unsigned int b = 0;
+    unsigned int c = 0;
+    unsigned int d = 0;
+    known = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSSE3) != 0 ? kHas : kHasNot;
+    ssse3_known.store(known, std::memory_order_relaxed);
+  }
+  return known == kHas;
 }
 
 }  // namespace bmpresizer
