@@ -2,9 +2,7 @@
 
 #include <atomic>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -36,21 +34,19 @@ bool try_take(Holder& holder, std::int64_t me) {
 
 void give_back(Holder& holder) { holder.store(0, std::memory_order_release); }
 
-void pause_briefly() {
-#ifdef _WIN32
-  Sleep(1);
-#else
-  const timespec moment{0, 200L * 1000};
-  ::nanosleep(&moment, nullptr);
-#endif
-}
-
 alignas(64) std::uint8_t work_room[kLibraryWorkBytes];
 Holder work_holder{0};
+
+#ifndef _WIN32
+void pause_briefly() {
+  const timespec moment{0, 200L * 1000};
+  ::nanosleep(&moment, nullptr);
+}
 
 constexpr std::size_t kPathRooms = 8;
 PathRoom path_rooms[kPathRooms];
 Holder path_holders[kPathRooms];
+#endif
 
 }  // namespace
 
@@ -66,6 +62,7 @@ BorrowedWork::~BorrowedWork() {
   }
 }
 
+#ifndef _WIN32
 BorrowedPaths::BorrowedPaths() : index_(0), room_(nullptr) {
   const std::int64_t me = this_process();
   for (;;) {
@@ -81,5 +78,6 @@ BorrowedPaths::BorrowedPaths() : index_(0), room_(nullptr) {
 }
 
 BorrowedPaths::~BorrowedPaths() { give_back(path_holders[index_]); }
+#endif
 
 }  // namespace bmpresizer

@@ -36,13 +36,13 @@ class BorrowedWork {
   WorkBuffer buffer_;
 };
 
-// What opening the two files needs: both paths in the file system's bytes
-// and the names worked out on the way.
-struct PathRoom {
 #ifndef _WIN32
+// What opening the two files needs: both paths in the file system's bytes
+// and the names worked out on the way. (Windows opens the caller's paths as
+// they are and follows links itself: it needs none.)
+struct PathRoom {
   char input[kPathBufferBytes];
   char output[kPathBufferBytes];
-#endif
   PathScratch scratch;
 };
 
@@ -61,6 +61,7 @@ class BorrowedPaths {
   std::size_t index_;
   PathRoom* room_;
 };
+#endif
 
 }  // namespace bmpresizer
 

@@ -61,10 +61,16 @@ Outcome resize_open_files(const FilePair& files, std::int32_t factor, WorkBuffer
 Outcome resize_files(NativePath input, NativePath output, std::int32_t factor) {
   FilePair files;
   Outcome outcome;
+#ifdef _WIN32
+  // Windows follows links itself: no room for names, so no room to wait for.
+  PathScratch no_names;
+  outcome = open_files(input, output, no_names, files);
+#else
   {
     const BorrowedPaths paths;
     outcome = open_files(input, output, paths.room().scratch, files);
   }
+#endif
   if (!outcome.ok()) {
     return outcome;
   }
