@@ -1,8 +1,9 @@
 // The pixel kernels on their own: pixels of 1 to 4 bytes, every factor and
-// every row length up to a few vector steps past the shortest one a shuffle
-// kernel takes (SSSE3 on x86, NEON on aarch64, the scalar paths elsewhere),
-// into a separate buffer and in place at the tightest overlap the kernels
-// allow. Expected rows are built here, pixel by pixel.
+// every row length up to a few vector steps past the shortest one a kernel
+// takes, with each kind of kernel this machine runs (the portable paths, the
+// shuffles of SSSE3 or NEON, the permutes of AVX-512 VBMI), into a separate
+// buffer and in place at the tightest overlap the kernels allow. Expected
+// rows are built here, pixel by pixel.
 #include "expand.h"
 
 #include <gtest/gtest.h>
@@ -65,10 +66,27 @@ std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes& bytes) {
   std::copy(bytes.begin(), bytes.end(), copy.get());
   return copy;
 }
-constexpr std::uint32_t kMaxPixels = 70;
+// Two steps of the longest permute (three-byte pixels enlarged 3 times) take
+// 142 pixels.
+constexpr std::uint32_t kMaxPixels = 160;
 constexpr std::uint32_t kPixelBytes[] = {1, 2, 3, 4};
+constexpr bmpresizer::Kernels kKernels[] = {
+    bmpresizer::Kernels::portable, bmpresizer::Kernels::shuffles, bmpresizer::Kernels::permutes};
 
-TEST(ExpandRow, IntoASeparateBuffer) {
+// Runs the test body once with each kind of kernel, the best one last (and
+// so left in place for the tests that follow).
+class ExpandRow : public testing::TestWithParam<bmpresizer::Kernels> {
+ protected:
+  void SetUp() override { bmpresizer::limit_kernels(GetParam()); }
+  void TearDown() override { bmpresizer::limit_kernels(bmpresizer::Kernels::permutes); }
+};
+std::string kernel_name(const testing::TestParamInfo<bmpresizer::Kernels>& kind) {
+  const char* const names[] = {"Portable", "Shuffles", "Permutes"};
+  return names[static_cast<int>(kind.param)];
+}
+INSTANTIATE_TEST_SUITE_P(EachKernel, ExpandRow, testing::ValuesIn(kKernels), kernel_name);
+
+TEST_P(ExpandRow, IntoASeparateBuffer) {
   for (std::uint32_t bytes : kPixelBytes) {
     for (std::uint32_t factor : kFactors) {
       for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
@@ -101,7 +119,7 @@ void expect_in_place(std::uint32_t pixels, std::uint32_t bytes, std::uint32_t fa
       << " bytes in";
 }
 
-TEST(ExpandRow, InPlaceAtTheEndOfTheRoom) {
+TEST_P(ExpandRow, InPlaceAtTheEndOfTheRoom) {
   for (std::uint32_t bytes : kPixelBytes) {
     for (std::uint32_t factor : kFactors) {
       for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
@@ -111,7 +129,7 @@ TEST(ExpandRow, InPlaceAtTheEndOfTheRoom) {
   }
 }
 
-TEST(ExpandRow, InPlaceThreeBytesShortOfTheEnd) {
+TEST_P(ExpandRow, InPlaceThreeBytesShortOfTheEnd) {
   // The closest three-byte pixels may start: an enlarged row's padding can be
   // three bytes shorter than the stored row's.
   for (std::uint32_t factor : kFactors) {

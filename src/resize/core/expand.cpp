@@ -1,5 +1,6 @@
 #include "expand.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "bmp_format.h"
@@ -7,6 +8,16 @@
 
 namespace bmpresizer {
 namespace {
+
+std::atomic<Kernels> kernel_limit{Kernels::permutes};
+
+bool use_shuffles() {
+  return kernel_limit.load(std::memory_order_relaxed) >= Kernels::shuffles && have_shuffles();
+}
+
+bool use_permutes() {
+  return kernel_limit.load(std::memory_order_relaxed) >= Kernels::permutes && have_wide_permutes();
+}
 
 // Pixels at the end of a row that take the exact path of repeat_pixel: the
 // 8-byte path writes up to five bytes past its run, which near the end of a
@@ -72,6 +83,8 @@ void expand_wide_any(std::uint8_t* dest, const std::uint8_t* source, std::uint32
 
 }  // namespace
 
+void limit_kernels(Kernels most) { kernel_limit.store(most, std::memory_order_relaxed); }
+
 void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                 std::uint32_t factor) {
   if (factor == 1) {
@@ -80,18 +93,19 @@ void expand_row(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pi
     }
     return;
   }
-  std::uint32_t i = 0;
-  if (factor == 2 && have_shuffles()) {
-    i = shuffle_times2(dest, source, pixels);
-  } else if (factor == 3 && have_shuffles()) {
-    i = shuffle_times3(dest, source, pixels);
+  std::uint32_t i =
+      use_permutes() ? permute_pixels(dest, source, pixels, kBytesPerPixel, factor) : 0;
+  const std::size_t run = kBytesPerPixel * factor;
+  if (factor == 2 && use_shuffles()) {
+    i += shuffle_times2(dest + run * i, source + kBytesPerPixel * i, pixels - i);
+  } else if (factor == 3 && use_shuffles()) {
+    i += shuffle_times3(dest + run * i, source + kBytesPerPixel * i, pixels - i);
   }
   const std::uint32_t wide_end = pixels > kExactTailPixels ? pixels - kExactTailPixels : 0;
   if (i < wide_end) {
     expand_wide_any(dest, source, i, wide_end, factor);
     i = wide_end;
   }
-  const std::size_t run = kBytesPerPixel * factor;
   for (; i < pixels; ++i) {
     std::uint8_t pixel[kBytesPerPixel];
     std::memcpy(pixel, source + kBytesPerPixel * i, kBytesPerPixel);
@@ -155,9 +169,9 @@ template <std::uint32_t Bytes>
 void expand_whole_bytes(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                         std::uint32_t factor) {
   const std::size_t run = std::size_t{Bytes} * factor;
-  std::uint32_t i = 0;
-  if (Bytes == 1 && factor <= kMaxByteShuffleFactor && have_shuffles()) {
-    i = shuffle_bytes(dest, source, pixels, factor);
+  std::uint32_t i = use_permutes() ? permute_pixels(dest, source, pixels, Bytes, factor) : 0;
+  if (Bytes == 1 && factor <= kMaxByteShuffleFactor && use_shuffles()) {
+    i += shuffle_bytes(dest + run * i, source + i, pixels - i, factor);
   }
   if (factor == 2 && kLittleEndian) {
     // Eight bytes in, sixteen out, the stored ones read first: a write never

@@ -8,6 +8,14 @@
 
 namespace bmpresizer {
 
+// The kernels that expand rows, each kind including those before it.
+enum class Kernels { portable, shuffles, permutes };
+
+// From now on, expands rows with no kernels beyond `most` (the best this
+// processor runs, when not called): the tests run every kind on one machine.
+// Not while another thread expands rows.
+void limit_kernels(Kernels most);
+
 // Writes the `pixels` three-byte pixels at `source`, each repeated `factor`
 // times (factor >= 1), to `dest`.
 //

@@ -1,5 +1,6 @@
 // The byte-shuffle kernels for the commonest factors, one file per
-// instruction set (SSSE3, NEON, or none), chosen by the build.
+// instruction set (SSSE3, NEON, or none), and the wider permute kernels
+// (AVX-512 VBMI, or none), chosen by the build.
 #ifndef BMPRESIZER_RESIZE_EXPAND_SHUFFLE_H
 #define BMPRESIZER_RESIZE_EXPAND_SHUFFLE_H
 
@@ -41,6 +42,17 @@ inline void make_byte_masks(std::uint8_t* masks, std::uint32_t factor) {
     masks[at] = static_cast<std::uint8_t>(at / factor);
   }
 }
+
+// Whether this processor runs permute_pixels.
+bool have_wide_permutes();
+
+// Pixels of `bytes` bytes (1 to 4) enlarged `factor` times (2 to 4), a step
+// of whole pixels enlarging into whole 64-byte chunks, with the overlap rule
+// of expand_pixels. Returns how many pixels it did, stopping where a step's
+// loads would pass the last stored byte (0 for another size or factor, or
+// where there is no permute).
+std::uint32_t permute_pixels(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
+                             std::uint32_t bytes, std::uint32_t factor);
 
 }  // namespace bmpresizer
 
