@@ -106,15 +106,24 @@ struct SplitProgress {
   }
 };
 
+// How enlarge_into writes its output.
+enum class Into {
+  at_position,  // from the handle's position (standard output)
+  file,         // a file opened by name, at explicit offsets if it has them
+  new_file,     // a file made for this output and held alone
+};
+
 // Enlarges into `output`: a large image going to a file in two halves on
 // two threads when `split` (while one reads and enlarges, the other
 // writes), each with half of `work`, else in one go.
-Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, bool at_position,
+Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, Into into,
                      std::int32_t factor, const bmpresizer::Progress* progress,
                      bmpresizer::WorkBuffer work, bool split) {
   bmpresizer::FileSink sink;
   int error = 0;
-  if (!sink.attach(output, at_position, error)) {
+  if (into == Into::new_file) {
+    sink.attach_new(output);
+  } else if (!sink.attach(output, into == Into::at_position, error)) {
     return failed(Failure::write_failed, error);
   }
   if (!split || !sink.positional() || !worth_splitting(input, factor)) {
@@ -155,7 +164,7 @@ Outcome enlarge_to_stdout(bmpresizer::FileSource& input, FileHandle input_handle
   if (bmpresizer::same_file(bmpresizer::facts_of(input_handle), bmpresizer::facts_of(output))) {
     return failed(Failure::output_is_input);
   }
-  return enlarge_into(input, output, true, factor, progress, work, false);
+  return enlarge_into(input, output, Into::at_position, factor, progress, work, false);
 }
 
 }  // namespace
@@ -185,8 +194,8 @@ Outcome enlarge_file(const std::string& input_path, const std::string& output_pa
     outcome = source.attach(input.handle);
   }
   if (outcome.ok()) {
-    outcome = enlarge_into(source, output.handle(), false, factor, progress, work,
-                           split && !output.in_place());
+    outcome = enlarge_into(source, output.handle(), output.in_place() ? Into::file : Into::new_file,
+                           factor, progress, work, split && !output.in_place());
   }
   if (!outcome.ok()) {
     return outcome;  // the output goes with its object, unseen

@@ -211,7 +211,14 @@ bool FileSink::attach(FileHandle handle, bool at_position, int& error) {
   }
   handle_ = handle;
   positional_ = facts.regular && !at_position;
+  new_file_ = false;
   return true;
+}
+
+void FileSink::attach_new(FileHandle handle) {
+  handle_ = handle;
+  positional_ = true;
+  new_file_ = true;
 }
 
 bool FileSink::write(const ByteSpan* spans, std::size_t count, std::uint64_t offset, int& error) {
@@ -241,7 +248,7 @@ void FileSink::reserve(std::uint64_t offset, std::uint64_t bytes) {
 }
 
 bool FileSink::finish(std::uint64_t length, int& error) {
-  if (!positional_) {
+  if (!positional_ || new_file_) {
     return true;
   }
   // Anything written past the image through a shared descriptor number goes.

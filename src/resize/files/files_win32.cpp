@@ -115,7 +115,14 @@ std::size_t FileSource::read_at(std::uint64_t offset, void* buffer, std::size_t 
 bool FileSink::attach(FileHandle handle, bool at_position, int&) {
   handle_ = handle;
   positional_ = !at_position && GetFileType(handle_of(handle)) == FILE_TYPE_DISK;
+  new_file_ = false;
   return true;
+}
+
+void FileSink::attach_new(FileHandle handle) {
+  handle_ = handle;
+  positional_ = true;
+  new_file_ = true;
 }
 
 bool FileSink::write(const ByteSpan* spans, std::size_t count, std::uint64_t offset, int& error) {
@@ -126,7 +133,7 @@ bool FileSink::write(const ByteSpan* spans, std::size_t count, std::uint64_t off
 void FileSink::reserve(std::uint64_t, std::uint64_t) {}
 
 bool FileSink::finish(std::uint64_t length, int& error) {
-  if (!positional_) {
+  if (!positional_ || new_file_) {
     return true;
   }
   LARGE_INTEGER end{};

@@ -69,6 +69,10 @@ class FileSink final : public ByteSink {
   // position, as a file a shell opened for the caller), anything else in
   // sequence. False with `error` set when the system cannot describe it.
   bool attach(FileHandle handle, bool at_position, int& error);
+  // Writes `handle`, a regular file this process has just made and alone
+  // holds (an output not yet in place), at explicit offsets: nothing to ask
+  // of it first, nothing to cut or reposition at the end.
+  void attach_new(FileHandle handle);
   bool positional() const override { return positional_; }
   bool write(const ByteSpan* spans, std::size_t count, std::uint64_t offset, int& error) override;
   // Allocates the disk space ahead, without changing the file's length:
@@ -82,6 +86,7 @@ class FileSink final : public ByteSink {
  private:
   FileHandle handle_ = kNoFile;
   bool positional_ = false;
+  bool new_file_ = false;
 };
 
 // Writes all `count` spans at the handle's position (a console line).
