@@ -347,8 +347,45 @@ batch_bytes=$((54 + 192 * 192 * 3))
 # Every run writes into folders of its own, removed only after the last run:
 # on ext4 without a journal, creating a file skips every inode deleted in the
 # last minutes, so removing 2,000 outputs just before a run made the next
-# one several times slower, whichever tool it timed.
-batch_runs=$WORK/batch_runs
+# one several times slower, whichever tool it timed. For the same reason the
+# batch runs on a file system of its own where one can be made (as root,
+# with losetup and the work folder on ext4): a new ext4 of the work folder's
+# kind (with or without a journal, as that one), on a loop device over a
+# sparse file in the work folder, with direct I/O so that its blocks are not
+# cached twice. Without it, what the machine deleted before the benchmark
+# decides the figures. BMPRESIZER_BENCH_FRESH_FS=0 keeps the batch in the
+# work folder.
+batch_fs=""
+batch_loop=""
+batch_image=$WORK/batch_fs.img
+release_batch_fs() {
+  if [[ -n $batch_fs ]]; then umount "$batch_fs" 2>/dev/null || true; fi
+  if [[ -n $batch_loop ]]; then losetup -d "$batch_loop" 2>/dev/null || true; fi
+  rm -f "$batch_image"
+  batch_fs=""
+  batch_loop=""
+}
+work_fs=$(df -PT "$WORK" | awk 'NR == 2 { print $2 " " $1 }')
+if [[ ${BMPRESIZER_BENCH_FRESH_FS:-1} != 0 && $(id -u) == 0 && ${work_fs%% *} == ext4 ]] &&
+  command -v losetup >/dev/null && command -v mkfs.ext4 >/dev/null; then
+  work_device=$(basename "${work_fs#* }")
+  journal="-O ^has_journal"
+  compgen -G "/proc/fs/jbd2/$work_device-*" >/dev/null && journal=""
+  trap release_batch_fs EXIT
+  rm -f "$batch_image"
+  truncate -s 8G "$batch_image"
+  # shellcheck disable=SC2086 # $journal is one option and its value, or none
+  if mkfs.ext4 -q -F $journal "$batch_image" &&
+    batch_loop=$(losetup --direct-io=on -f --show "$batch_image") &&
+    mkdir -p "$WORK/batch_fs" && mount "$batch_loop" "$WORK/batch_fs"; then
+    batch_fs=$WORK/batch_fs
+  else
+    echo "note: could not make a file system for the batch; it runs in the work folder" >&2
+    release_batch_fs
+  fi
+fi
+batch_runs=${batch_fs:-$WORK}/batch_runs
+batch_where=$([[ -n $batch_fs ]] && echo "a new ext4$([[ -n $journal ]] && echo " without a journal" || echo " with a journal") on a loop device (direct I/O)" || echo "the work folder ($(df -PT "$WORK" | awk 'NR == 2 { print $2 }'))")
 rm -rf "$batch_runs"
 batch_run=0
 BATCH_ROUNDS=$([[ $OURS_RUNS -gt 1 ]] && echo 5 || echo 1)
@@ -387,7 +424,7 @@ for ((round = 0; round < BATCH_ROUNDS; round++)); do
 done
 batch_median() { tr ' ' '\n' <<<"${batch_times[$1]}" | grep . | sort -n | awk '{ t[NR] = $1 } END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f %.4f %.4f\n", m, t[1], t[NR] }'; }
 echo
-echo "## batch: $BATCH_FILES files of 48x48 x4 -> 192x192 ($batch_bytes bytes each), -j 2, median of $BATCH_ROUNDS interleaved rounds"
+echo "## batch: $BATCH_FILES files of 48x48 x4 -> 192x192 ($batch_bytes bytes each), -j 2, median of $BATCH_ROUNDS interleaved rounds, on $batch_where"
 echo
 echo "| command | median s | spread s | files per second | per file, ms |"
 echo "|---|---:|---:|---:|---:|"
@@ -423,6 +460,7 @@ fi
 echo "- bmpresize batch peak RSS: $(/usr/bin/time -f '%M' "$TOOL" -q -j 2 -f 4 -o "$batch_out" \
   "$batch_in"/*.bmp 2>&1 >/dev/null | tail -n 1) KiB"
 rm -rf "$batch_runs" "$WORK/one_out.bmp"
+release_batch_fs
 
 if ((FAILED)); then
   echo
