@@ -140,6 +140,69 @@ TEST_P(ExpandRow, InPlaceThreeBytesShortOfTheEnd) {
   }
 }
 
+// Pixels of `bits` bits, the first in the high bits of a byte, each written
+// `factor` times in a row, the bits after the last one zero.
+Bytes enlarged_bits(const Bytes& stored, std::uint32_t pixels, std::uint32_t bits,
+                    std::uint32_t factor) {
+  Bytes out((std::size_t{pixels} * factor * bits + 7) / 8);
+  std::size_t at = 0;  // bits written
+  for (std::uint32_t p = 0; p < pixels; ++p) {
+    for (std::uint32_t b = 0; b < bits; ++b) {
+      const std::size_t from = std::size_t{p} * bits + b;
+      const bool set = (stored[from / 8] >> (7 - from % 8) & 1) != 0;
+      for (std::uint32_t k = 0; k < factor; ++k) {
+        const std::size_t to = at + std::size_t{k} * bits + b;
+        if (set) {
+          out[to / 8] = static_cast<std::uint8_t>(out[to / 8] | 0x80U >> to % 8);
+        }
+      }
+    }
+    at += std::size_t{factor} * bits;
+  }
+  return out;
+}
+
+// Rows of pixels smaller than a byte, short ones and ones long enough for
+// two permute steps, into a separate buffer and in place at the end of the
+// room, with and without the lookup table.
+TEST_P(ExpandRow, PixelsSmallerThanAByte) {
+  std::vector<std::uint32_t> lengths;
+  for (std::uint32_t pixels = 0; pixels <= 40; ++pixels) {
+    lengths.push_back(pixels);
+  }
+  for (std::uint32_t pixels : {339U, 340U, 341U, 700U, 1407U, 1408U, 1409U, 1411U}) {
+    lengths.push_back(pixels);
+  }
+  for (std::uint32_t bits : {1U, 2U, 4U}) {
+    for (std::uint32_t factor : kFactors) {
+      Bytes table(bmpresizer::bit_table_bytes(factor));
+      bmpresizer::make_bit_table(table.data(), bits, factor);
+      for (std::uint32_t pixels : lengths) {
+        const Bytes stored = random_pixels((pixels * bits + 7) / 8, 1, pixels + bits * 7);
+        Bytes want = enlarged_bits(stored, pixels, bits, factor);
+        for (const std::uint8_t* lookup : {static_cast<const std::uint8_t*>(nullptr),
+                                           static_cast<const std::uint8_t*>(table.data())}) {
+          const std::unique_ptr<std::uint8_t[]> dest(
+              new std::uint8_t[std::max<std::size_t>(want.size(), 1)]);
+          const std::unique_ptr<std::uint8_t[]> source = exact_copy(stored);
+          bmpresizer::expand_bits(dest.get(), source.get(), pixels, bits, factor, lookup);
+          EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
+              << pixels << " pixels of " << bits << " bits, factor " << factor
+              << (lookup != nullptr ? ", table" : "");
+          const std::size_t gap = want.size() - stored.size();
+          const std::unique_ptr<std::uint8_t[]> row(
+              new std::uint8_t[std::max<std::size_t>(want.size(), 1)]);
+          std::copy(stored.begin(), stored.end(), row.get() + gap);
+          bmpresizer::expand_bits(row.get(), row.get() + gap, pixels, bits, factor, lookup);
+          EXPECT_EQ(first_difference(Bytes(row.get(), row.get() + want.size()), want), "")
+              << pixels << " pixels of " << bits << " bits, factor " << factor
+              << (lookup != nullptr ? ", table" : "") << ", in place";
+        }
+      }
+    }
+  }
+}
+
 TEST(RepeatForward, FillsWithCopiesOfTheFirstUnit) {
   for (std::size_t unit : {std::size_t{1}, std::size_t{3}, std::size_t{7}}) {
     for (std::size_t size = unit; size <= 100; ++size) {

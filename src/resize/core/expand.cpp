@@ -266,6 +266,9 @@ void expand_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t p
     }
     return;
   }
+  if (use_permutes()) {
+    whole = permute_bits(dest, source, pixels / per_byte, bits, factor);
+  }
   if (table != nullptr) {
     // Each stored byte is read before its `factor` bytes are written, as
     // whole words of its entry; the next byte's overwrite what a word wrote

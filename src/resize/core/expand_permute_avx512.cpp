@@ -78,48 +78,101 @@ constexpr bool indexes_in_range() {
 }
 static_assert(indexes_in_range(), "a permute reaches past its 64-byte load");
 
-constexpr int kNotAsked = 0;
-constexpr int kHasNot = 1;
-constexpr int kHas = 2;
-std::atomic<int> permutes_known{kNotAsked};
+// Stretching stored bytes of pixels smaller than a byte: stored byte i
+// becomes output bytes f i to f i + f - 1, output byte f i + k the bits of
+// stored byte i that matrix[k] picks (a bit-matrix multiply, GFNI). Chunk c
+// of a step (64 stored bytes, `factor` chunks) permutes the stored byte of
+// each of its output bytes into place from a load at `from[c]`, then
+// multiplies the bytes of each k, chosen by `lanes[c][k]`.
+struct alignas(kChunkBytes) BitTable {
+  std::uint8_t index[kMaxFactor][kChunkBytes] = {};
+  std::uint64_t lanes[kMaxFactor][kMaxFactor] = {};
+  std::uint64_t matrix[kMaxFactor] = {};
+  std::uint32_t from[kMaxFactor] = {};
+  std::uint32_t reach = 0;
+};
 
-// What the processor and the operating system offer: AVX-512 F, BW and VBMI,
-// and the operating system saving the 512-bit registers (XCR0's SSE, AVX,
-// opmask and both upper-register bits).
-bool ask_processor() {
+constexpr BitTable make_bit_table(std::uint32_t bits, std::uint32_t factor) {
+  BitTable table;
+  for (std::uint32_t c = 0; c < factor; ++c) {
+    table.from[c] = kChunkBytes * c / factor;
+    for (std::uint32_t j = 0; j < kChunkBytes; ++j) {
+      const std::uint32_t out = kChunkBytes * c + j;
+      table.index[c][j] = static_cast<std::uint8_t>(out / factor - table.from[c]);
+      table.lanes[c][out % factor] |= std::uint64_t{1} << j;
+    }
+  }
+  table.reach = table.from[factor - 1] + kChunkBytes;
+  for (std::uint32_t k = 0; k < factor; ++k) {
+    // Bit i of a byte (0 the least significant) is row 7 - i of its matrix,
+    // a byte naming the stored bits whose sum it is: here one, the bit of
+    // the stored pixel it repeats (the first pixel in the high bits).
+    for (std::uint32_t i = 0; i < 8; ++i) {
+      const std::uint32_t at = 8 * k + 7 - i;  // from the group's first bit
+      const std::uint32_t pixel = at / bits / factor;
+      const std::uint32_t stored_bit = 7 - (pixel * bits + at % bits);
+      table.matrix[k] |= (std::uint64_t{1} << stored_bit) << (8 * (7 - i));
+    }
+  }
+  return table;
+}
+
+constexpr BitTable kBitTables[3][kMaxFactor - kMinFactor + 1] = {
+    {make_bit_table(1, 2), make_bit_table(1, 3), make_bit_table(1, 4)},
+    {make_bit_table(2, 2), make_bit_table(2, 3), make_bit_table(2, 4)},
+    {make_bit_table(4, 2), make_bit_table(4, 3), make_bit_table(4, 4)},
+};
+
+constexpr int kNotAsked = 0;
+constexpr int kAsked = 1;
+constexpr int kPermutes = 2;     // AVX-512 F, BW and VBMI
+constexpr int kBitMatrices = 4;  // and GFNI
+std::atomic<int> features_known{kNotAsked};
+
+// What the processor and the operating system offer: AVX-512 F, BW and VBMI
+// and GFNI, and the operating system saving the 512-bit registers (XCR0's
+// SSE, AVX, opmask and both upper-register bits), as feature bits.
+int ask_processor() {
   unsigned int a = 0;
   unsigned int b = 0;
   unsigned int c = 0;
   unsigned int d = 0;
   constexpr unsigned int kOsSaves = 1U << 27;
   if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & kOsSaves) == 0) {
-    return false;
+    return kAsked;
   }
   constexpr unsigned int kAvx512f = 1U << 16;
   constexpr unsigned int kAvx512bw = 1U << 30;
   constexpr unsigned int kAvx512vbmi = 1U << 1;
+  constexpr unsigned int kGfni = 1U << 8;
   if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0 || (b & kAvx512f) == 0 || (b & kAvx512bw) == 0 ||
       (c & kAvx512vbmi) == 0) {
-    return false;
+    return kAsked;
   }
+  const bool gfni = (c & kGfni) != 0;
   unsigned int low = 0;
   unsigned int high = 0;
   __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
   constexpr unsigned int kStates = 0xE6;
-  return (low & kStates) == kStates;
+  if ((low & kStates) != kStates) {
+    return kAsked;
+  }
+  return kAsked | kPermutes | (gfni ? kBitMatrices : 0);
+}
+
+int features() {
+  // Asked once, as have_shuffles is, and for the same reasons.
+  int known = features_known.load(std::memory_order_relaxed);
+  if (known == kNotAsked) {
+    known = ask_processor();
+    features_known.store(known, std::memory_order_relaxed);
+  }
+  return known;
 }
 
 }  // namespace
 
-bool have_wide_permutes() {
-  // Asked once, as have_shuffles is, and for the same reasons.
-  int known = permutes_known.load(std::memory_order_relaxed);
-  if (known == kNotAsked) {
-    known = ask_processor() ? kHas : kHasNot;
-    permutes_known.store(known, std::memory_order_relaxed);
-  }
-  return known == kHas;
-}
+bool have_wide_permutes() { return (features() & kPermutes) != 0; }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::uint32_t permute_pixels(
     std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels, std::uint32_t bytes,
@@ -147,6 +200,36 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::uint32_t permute_pix
     }
   }
   return done;
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) std::uint32_t permute_bits(
+    std::uint8_t* dest, const std::uint8_t* source, std::uint32_t stored, std::uint32_t bits,
+    std::uint32_t factor) {
+  const std::uint32_t which = bits == 1 ? 0 : bits == 2 ? 1 : bits == 4 ? 2 : 3;
+  if (which > 2 || factor < kMinFactor || factor > kMaxFactor || (features() & kBitMatrices) == 0) {
+    return 0;
+  }
+  const BitTable& table = kBitTables[which][factor - kMinFactor];
+  std::uint32_t at = 0;
+  std::uint8_t* out = dest;
+  // The order of permute_pixels, and the same overlap rule, one stored byte
+  // being to its `factor` output bytes what a one-byte pixel is.
+  for (; at + table.reach <= stored; at += kChunkBytes) {
+    for (std::uint32_t c = 0; c < factor; ++c) {
+      const __m512i in = _mm512_loadu_si512(source + at + table.from[c]);
+      const __m512i spread =
+          _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(table.index[c]), in);
+      __m512i bytes = _mm512_setzero_si512();
+      for (std::uint32_t k = 0; k < factor; ++k) {
+        bytes = _mm512_mask_gf2p8affine_epi64_epi8(
+            bytes, table.lanes[c][k], spread,
+            _mm512_set1_epi64(static_cast<long long>(table.matrix[k])), 0);
+      }
+      _mm512_storeu_si512(out, bytes);
+      out += kChunkBytes;
+    }
+  }
+  return at;
 }
 
 }  // namespace bmpresizer

@@ -12,4 +12,9 @@ std::uint32_t permute_pixels(std::uint8_t*, const std::uint8_t*, std::uint32_t, 
   return 0;
 }
 
+std::uint32_t permute_bits(std::uint8_t*, const std::uint8_t*, std::uint32_t, std::uint32_t,
+                           std::uint32_t) {
+  return 0;
+}
+
 }  // namespace bmpresizer

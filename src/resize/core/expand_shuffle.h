@@ -54,6 +54,14 @@ bool have_wide_permutes();
 std::uint32_t permute_pixels(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t pixels,
                              std::uint32_t bytes, std::uint32_t factor);
 
+// The whole stored bytes of pixels of `bits` bits (1, 2 or 4) enlarged
+// `factor` times (2 to 4), each becoming `factor` bytes, with the overlap
+// rule of expand_bits. Returns how many stored bytes it did, stopping where
+// a step's loads would pass the last of the `stored` ones (0 for another
+// size or factor, or where the processor lacks GFNI or there is no permute).
+std::uint32_t permute_bits(std::uint8_t* dest, const std::uint8_t* source, std::uint32_t stored,
+                           std::uint32_t bits, std::uint32_t factor);
+
 }  // namespace bmpresizer
 
 #endif
