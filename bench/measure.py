@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Time a command: median wall time, its spread and peak resident memory.
+"""Time commands: median wall time, its spread and peak resident memory.
 
-    measure.py [--runs N] [--warmup W] [--remove PATH]... [--log PATH] -- CMD ARG...
+    measure.py [--runs N] [--warmup W] [--remove PATH]... [--log PATH] \
+        -- CMD ARG... [--and CMD ARG...]...
 
-Runs CMD W times (at least once) untimed under /usr/bin/time as a warm-up
-that also gives the memory figure, then N times timed, and prints one line:
+Runs each CMD W times (at least once) untimed under /usr/bin/time as a
+warm-up that also gives the memory figure, then N rounds in which every CMD
+runs once, in the order given (so that a machine whose speed drifts during
+the measurement moves every command's times alike), and prints one line per
+CMD, in order:
 
     ok MEDIAN MIN MAX PEAK_RSS_KIB      (every run exited 0)
     fail EXIT_STATUS                    (a run failed; its stderr is in --log)
+
+With several commands, the stderr of command K (counted from 1) goes to the
+--log path with ".K" added.
 
 MEDIAN, MIN and MAX are seconds of wall time over the timed runs, measured
 with time.perf_counter around spawn + wait (sub-millisecond resolution,
@@ -76,32 +83,58 @@ def main():
     parser.add_argument("--log", default=os.devnull)
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
-    command = args.command[1:] if args.command[:1] == ["--"] else args.command
-    if not command:
-        parser.error("no command given")
+    words = args.command[1:] if args.command[:1] == ["--"] else args.command
+    commands = [[]]
+    for word in words:
+        if word == "--and":
+            commands.append([])
+        else:
+            commands[-1].append(word)
+    if not all(commands):
+        parser.error("no command given (or an empty one around --and)")
 
-    times = []
-    peak_rss = 0
-    for i in range(max(1, args.warmup) + args.runs):
+    def log_of(i):
+        if len(commands) == 1 or args.log == os.devnull:
+            return args.log
+        return "%s.%d" % (args.log, i + 1)
+
+    def fresh_start():
+        # Every run writes a new file, and no write-back left over from the
+        # run before slows it down.
         for path in args.remove:
             try:
                 os.remove(path)
             except FileNotFoundError:
                 pass
         os.sync()
-        if i < max(1, args.warmup):
-            status, rss = run_with_time(command, args.log)
-            peak_rss = max(peak_rss, rss)
-        else:
-            status, seconds = run_once(command, args.log)
-            times.append(seconds)
-        if status != 0:
-            print("fail %d" % status)
-            return 0
-    times.sort()
-    median = times[len(times) // 2] if len(times) % 2 else \
-        (times[len(times) // 2 - 1] + times[len(times) // 2]) / 2
-    print("ok %.6f %.6f %.6f %d" % (median, times[0], times[-1], peak_rss))
+
+    times = [[] for _ in commands]
+    peak_rss = [0 for _ in commands]
+    failed = [None for _ in commands]
+    for i, command in enumerate(commands):
+        for _ in range(max(1, args.warmup)):
+            fresh_start()
+            status, rss = run_with_time(command, log_of(i))
+            peak_rss[i] = max(peak_rss[i], rss)
+            if status != 0 and failed[i] is None:
+                failed[i] = status
+    for _ in range(args.runs):
+        for i, command in enumerate(commands):
+            if failed[i] is not None:
+                continue
+            fresh_start()
+            status, seconds = run_once(command, log_of(i))
+            if status != 0:
+                failed[i] = status
+            times[i].append(seconds)
+    for i in range(len(commands)):
+        if failed[i] is not None:
+            print("fail %d" % failed[i])
+            continue
+        t = sorted(times[i])
+        median = t[len(t) // 2] if len(t) % 2 else \
+            (t[len(t) // 2 - 1] + t[len(t) // 2]) / 2
+        print("ok %.6f %.6f %.6f %d" % (median, t[0], t[-1], peak_rss[i]))
     return 0
 
 

@@ -17,9 +17,11 @@
 # faster. dd from /dev/zero is shown beside it.
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
-# RSS), then 5 timed runs for bmpresize, the library and the limits, 2 for
-# the general tools, each writing a new file after a sync; the median and
-# the spread (fastest - slowest) are shown. --quick times one run of each.
+# RSS), then timed runs, each writing a new file after a sync: the limits,
+# dd, bmpresize and the library take turns, 11 rounds for outputs under
+# 64 MiB and 7 for larger ones; the general tools 2 runs each. The median
+# and the spread (fastest - slowest) are shown. --quick times one run of
+# each.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,18 +30,24 @@ WORK=$BENCH/work
 PY=${PYTHON:-python3}
 TAB=$'\t'
 
-OURS_RUNS=5
+OURS_RUNS=7
+OURS_RUNS_SMALL=11  # outputs under 64 MiB: runs of a few milliseconds vary more
 PEER_RUNS=2
+BATCH_ONLY=""
 if [[ ${1:-} == --quick ]]; then
   OURS_RUNS=1
+  OURS_RUNS_SMALL=1
   PEER_RUNS=1
+elif [[ ${1:-} == --batch-only ]]; then
+  BATCH_ONLY=1
+  CASES=()
 elif [[ $# -gt 0 ]]; then
-  echo "usage: bench/run.sh [--quick]" >&2
+  echo "usage: bench/run.sh [--quick | --batch-only]" >&2
   exit 2
 fi
 
 # Cases: width height factor [bits per pixel, 24 if left out].
-CASES=(
+[[ -n $BATCH_ONLY ]] || CASES=(
   "1920 1080 2"
   "4000 3000 3"
   "256 256 16"
@@ -156,14 +164,14 @@ echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
 echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
 echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
-echo "runs: warm-up + median of $OURS_RUNS (bmpresize, library, limits), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest"
+echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest"
 echo "general tools found: ${PEERS[*]:-none}"
 echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 
 OUR_RSS=()   # per case: "output_bytes rss_kib label"
 FAILED=0
 
-for case_line in "${CASES[@]}"; do
+for case_line in ${CASES[@]+"${CASES[@]}"}; do
   read -r W H F BITS <<<"$case_line"
   BITS=${BITS:-24}
   in=$WORK/in_${W}x${H}$([[ $BITS == 24 ]] || echo "_$BITS").bmp
@@ -185,28 +193,39 @@ for case_line in "${CASES[@]}"; do
   # (labels may contain "|"); seconds is "-" when the command failed.
   rows=()
 
-  # The write limit, one writer and two: the faster counts.
+  # The write limit (one writer and two: the faster counts), dd, our tool
+  # and the library, taking turns round after round.
+  lib_out=$WORK/out_library.bmp
+  commands=("$LIMIT" "$WORK/limit.out" "$expected" 1
+    --and "$LIMIT" "$WORK/limit.out" "$expected" 2
+    --and dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none
+    --and "$TOOL" "$in" "$ours_out" "$F")
+  with_library=$([[ -n $HOST && $BITS == 24 ]] && echo 1 || true)
+  [[ -n $with_library ]] && commands+=(--and "$HOST" "$in" "$lib_out" "$F")
+  runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : OURS_RUNS))
+  mapfile -t results < <("$PY" "$BENCH/measure.py" --runs "$runs" --remove "$WORK/limit.out" \
+    --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" --log "$log" -- "${commands[@]}")
   limit_t=""
   for threads in 1 2; do
-    read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
-      --remove "$WORK/limit.out" --log "$log" -- "$LIMIT" "$WORK/limit.out" "$expected" "$threads")
-    [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log")" >&2; exit 1; }
+    read -r status t lo hi rss <<<"${results[threads - 1]}"
+    [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log.$threads")" >&2; exit 1; }
     rows+=("write limit, $threads thread$([[ $threads == 1 ]] || echo s)${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
     if [[ -z $limit_t ]] || awk "BEGIN { exit !($t < $limit_t) }"; then limit_t=$t; fi
   done
-  rm -f "$WORK/limit.out"
-  read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
-    --remove "$WORK/dd.out" --log "$log" -- \
-    dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none)
-  [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log")" >&2; exit 1; }
+  read -r status t lo hi rss <<<"${results[2]}"
+  [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log.3")" >&2; exit 1; }
   rows+=("dd from /dev/zero, 1 MiB blocks${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
-  rm -f "$WORK/dd.out"
+  rm -f "$WORK/limit.out" "$WORK/dd.out"
+  # (Each run removes every command's output first: make ours and the
+  # library's once more to check them.)
+  rm -f "$ours_out" "$lib_out"
+  "$TOOL" -q "$in" "$ours_out" "$F" 2>/dev/null || true
+  [[ -n $with_library ]] && { "$HOST" "$in" "$lib_out" "$F" >/dev/null 2>&1 || true; }
 
   # Our tool.
-  read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
-    --remove "$ours_out" --log "$log" -- "$TOOL" "$in" "$ours_out" "$F")
+  read -r status t lo hi rss <<<"${results[3]}"
   if [[ $status != ok ]]; then
-    echo "bmpresize failed (exit $t): $(tail -n1 "$log")" >&2
+    echo "bmpresize failed (exit $t): $(tail -n1 "$log.4")" >&2
     exit 1
   fi
   ours_t=$t
@@ -223,15 +242,13 @@ for case_line in "${CASES[@]}"; do
 
   # The library, through a host that calls BMPResizer once.
   lib_t=""
-  if [[ -n $HOST && $BITS == 24 ]]; then
-    lib_out=$WORK/out_library.bmp
-    read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$OURS_RUNS" \
-      --remove "$lib_out" --log "$log" -- "$HOST" "$in" "$lib_out" "$F")
+  if [[ -n $with_library ]]; then
+    read -r status t lo hi rss <<<"${results[4]}"
     if [[ $status == ok ]] && cmp -s "$lib_out" "$ours_out"; then
       rows+=("**library (BMPResizer)**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}OK (same bytes)")
       lib_t=$t
     else
-      rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log")")
+      rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log.5")")
       FAILED=1
     fi
     rm -f "$lib_out"
@@ -300,6 +317,7 @@ for case_line in "${CASES[@]}"; do
   echo "- ours peak RSS = $(calc '%.2f' "$ours_rss / 1024") MiB (target < 4 MiB)"
 done
 
+if [[ -z $BATCH_ONLY ]]; then
 # Memory must not grow with the image: compare the smallest and the largest
 # output among the cases.
 echo
@@ -320,6 +338,8 @@ if [[ -f $big_in ]]; then
   rm -f "$big_out"
   echo "ours peak RSS for a $(calc '%.2f' "$big_bytes / 1073741824") GiB output (8000x6000x4): $big_rss KiB," \
     "difference to the smallest output $((big_rss - small_rss)) KiB (target: within 256 KiB)"
+fi
+
 fi
 
 # ---- a batch of small files ----------------------------------------------------
@@ -417,6 +437,12 @@ for ((round = 0; round < BATCH_ROUNDS; round++)); do
   for command in "${BATCH_COMMANDS[@]}"; do
     batch_run=$((batch_run + 1))
     batch_out=$batch_runs/$batch_run/out
+    # A file system of its own is mounted afresh before every run: its
+    # cached state slows file creation down after a few thousand files
+    # (every tool alike) until it is unmounted.
+    if [[ -n $batch_fs ]]; then
+      umount "$batch_fs" && mount "$batch_loop" "$batch_fs"
+    fi
     mkdir -p "$batch_out"
     sync
     start=$(date +%s.%N)
