@@ -7,13 +7,12 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "bmpresizer_core.h"
 #include "bmpresizer_files.h"
 #include "console.h"
 #include "enlarge.h"
+#include "helper_thread.h"
 #include "progress.h"
 #include "report.h"
 
@@ -195,18 +194,24 @@ int run_batch(const Arguments& args) {
     }
   };
 
-  std::vector<std::thread> threads;
-  threads.reserve(workers);
+  // Worker k > 0 starts on the k-th processor after this thread's.
+  struct Task {
+    const decltype(work)* body;
+    std::size_t worker;
+    void operator()() const { (*body)(worker); }
+  };
+  std::vector<Task> tasks;
+  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers]);
+  tasks.reserve(workers);
   for (std::size_t worker = 1; worker < workers; ++worker) {
-    try {
-      threads.emplace_back(work, worker);
-    } catch (const std::system_error&) {
+    tasks.push_back(Task{&work, worker});
+    if (!helpers[worker].start(tasks.back(), worker)) {
       break;  // the workers already started, and this thread, take the rest
     }
   }
   work(0);
-  for (std::thread& thread : threads) {
-    thread.join();
+  for (std::size_t worker = 1; worker < workers; ++worker) {
+    helpers[worker].join();
   }
   console.finish();
   return summarise(args, results, seconds_now() - start, console);

@@ -1,11 +1,10 @@
 #include "enlarge.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
 #include "bmpresizer_files.h"
 #include "console.h"
+#include "helper_thread.h"
 
 namespace bmpresize {
 namespace {
@@ -138,12 +137,11 @@ Outcome enlarge_into(bmpresizer::FileSource& input, FileHandle output, Into into
   const bmpresizer::WorkBuffer first_buffer{work.data, half};
   const bmpresizer::WorkBuffer second_buffer{work.data + half, half};
   Outcome second_half;
-  std::thread helper;
-  try {
-    helper = std::thread([&] {
-      second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2}, kKinds);
-    });
-  } catch (const std::system_error&) {
+  auto second_part = [&] {
+    second_half = bmpresizer::resize(input, sink, factor, &second, second_buffer, {1, 2}, kKinds);
+  };
+  HelperThread helper;
+  if (!helper.start(second_part, 1)) {
     return bmpresizer::resize(input, sink, factor, progress, work, {}, kKinds);
   }
   const Outcome first_half =

@@ -1,5 +1,5 @@
 // The tool's parts that need no files: its command line, the names of a
-// list and its progress line.
+// list, its progress line and its helper threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,12 @@
 
 #include "arguments.h"
 #include "file_list.h"
+#include "helper_thread.h"
 #include "progress.h"
+
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 namespace {
 
@@ -239,6 +244,56 @@ TEST(RenderProgress, FitsEveryWidthAndDropsFieldsInOrder) {
     EXPECT_EQ(line, c.want) << c.columns << " columns";
     EXPECT_LT(line.size(), static_cast<std::size_t>(c.columns)) << c.columns << " columns";
   }
+}
+
+// Helpers run their bodies, and on Linux with two processors or more start
+// on one other than their creator's (checked as the first thing each body
+// does), then may run wherever their creator may.
+TEST(HelperThread, StartsOnAnotherProcessorThenRunsAnywhere) {
+  struct Seen {
+    bool ran = false;
+    int processor = -1;
+#ifdef __linux__
+    cpu_set_t may_run_on;
+#endif
+  };
+  Seen seen[3];
+  const auto look_around = [](Seen& s) {
+#ifdef __linux__
+    s.processor = sched_getcpu();
+    CPU_ZERO(&s.may_run_on);
+    sched_getaffinity(0, sizeof s.may_run_on, &s.may_run_on);
+#endif
+    s.ran = true;
+  };
+  struct Body {
+    decltype(look_around)* look;
+    Seen* seen;
+    void operator()() const { (*look)(*seen); }
+  } bodies[3] = {{&look_around, &seen[0]}, {&look_around, &seen[1]}, {&look_around, &seen[2]}};
+  bmpresize::HelperThread helpers[3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(helpers[i].start(bodies[i], i + 1));
+  }
+  for (bmpresize::HelperThread& helper : helpers) {
+    helper.join();
+  }
+#ifdef __linux__
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(seen[i].ran) << "helper " << i + 1;
+    if (CPU_COUNT(&allowed) >= 2) {
+      EXPECT_GE(helpers[i].first_processor(), 0) << "helper " << i + 1;
+      EXPECT_EQ(seen[i].processor, helpers[i].first_processor()) << "helper " << i + 1;
+    }
+    EXPECT_TRUE(CPU_EQUAL(&seen[i].may_run_on, &allowed)) << "helper " << i + 1;
+  }
+#else
+  for (const Seen& s : seen) {
+    EXPECT_TRUE(s.ran);
+  }
+#endif
 }
 
 }  // namespace
