@@ -148,6 +148,31 @@ JobResult run_job(const Arguments& args, const Job& job, BatchConsole& console,
   return result;
 }
 
+// Runs work(0) on this thread and work(k), 0 < k < workers, each on a
+// helper thread starting on the k-th processor after this one's. Where no
+// more threads can be started, this thread and those started take the rest.
+template <class Work>
+void run_workers(std::size_t workers, const Work& work) {
+  struct Task {
+    const Work* body;
+    std::size_t worker;
+    void operator()() const { (*body)(worker); }
+  };
+  std::vector<Task> tasks;
+  tasks.reserve(workers);  // never moved: the helpers hold their task
+  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers]);
+  for (std::size_t worker = 1; worker < workers; ++worker) {
+    tasks.push_back(Task{&work, worker});
+    if (!helpers[worker].start(tasks.back(), worker)) {
+      break;
+    }
+  }
+  work(0);
+  for (std::size_t worker = 1; worker < workers; ++worker) {
+    helpers[worker].join();
+  }
+}
+
 }  // namespace
 
 int run_batch(const Arguments& args) {
@@ -194,25 +219,7 @@ int run_batch(const Arguments& args) {
     }
   };
 
-  // Worker k > 0 starts on the k-th processor after this thread's.
-  struct Task {
-    const decltype(work)* body;
-    std::size_t worker;
-    void operator()() const { (*body)(worker); }
-  };
-  std::vector<Task> tasks;
-  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers]);
-  tasks.reserve(workers);
-  for (std::size_t worker = 1; worker < workers; ++worker) {
-    tasks.push_back(Task{&work, worker});
-    if (!helpers[worker].start(tasks.back(), worker)) {
-      break;  // the workers already started, and this thread, take the rest
-    }
-  }
-  work(0);
-  for (std::size_t worker = 1; worker < workers; ++worker) {
-    helpers[worker].join();
-  }
+  run_workers(workers, work);
   console.finish();
   return summarise(args, results, seconds_now() - start, console);
 }
