@@ -6,9 +6,9 @@
 
 Runs each CMD W times (at least once) untimed under /usr/bin/time as a
 warm-up that also gives the memory figure, then N rounds in which every CMD
-runs once, in the order given (so that a machine whose speed drifts during
-the measurement moves every command's times alike), and prints one line per
-CMD, in order:
+runs once (so that a machine whose speed drifts during the measurement moves
+every command's times alike), each round starting one command further on,
+and prints one line per CMD, in the order given:
 
     ok MEDIAN MIN MAX PEAK_RSS_KIB      (every run exited 0)
     fail EXIT_STATUS                    (a run failed; its stderr is in --log)
@@ -118,8 +118,14 @@ def main():
             peak_rss[i] = max(peak_rss[i], rss)
             if status != 0 and failed[i] is None:
                 failed[i] = status
-    for _ in range(args.runs):
-        for i, command in enumerate(commands):
+    for round_number in range(args.runs):
+        # Each round starts one command further on, so that every command
+        # follows each of the others as often: what a command leaves behind
+        # (a file just removed, blocks just freed) can speed up or slow down
+        # the one after it.
+        order = [(round_number + k) % len(commands) for k in range(len(commands))]
+        for i in order:
+            command = commands[i]
             if failed[i] is not None:
                 continue
             fresh_start()
