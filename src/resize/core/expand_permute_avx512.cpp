@@ -80,29 +80,23 @@ static_assert(indexes_in_range(), "a permute reaches past its 64-byte load");
 
 // Stretching stored bytes of pixels smaller than a byte: stored byte i
 // becomes output bytes f i to f i + f - 1, output byte f i + k the bits of
-// stored byte i that matrix[k] picks (a bit-matrix multiply, GFNI). Chunk c
-// of a step (64 stored bytes, `factor` chunks) permutes the stored byte of
-// each of its output bytes into place from a load at `from[c]`, then
-// multiplies the bytes of each k, chosen by `lanes[c][k]`.
-struct alignas(kChunkBytes) BitTable {
-  std::uint8_t index[kMaxFactor][kChunkBytes] = {};
-  std::uint64_t lanes[kMaxFactor][kMaxFactor] = {};
+// stored byte i that matrix[k] picks (a bit-matrix multiply, GFNI). The
+// stored bytes are first spread under their output bytes as one-byte pixels
+// are (kTables[0]); then in chunk c of such a step the bytes of each k,
+// chosen by `lanes[c][k]`, are multiplied by matrix[k].
+struct BitTable {
+  std::uint64_t lanes[kMaxChunks][kMaxFactor] = {};
   std::uint64_t matrix[kMaxFactor] = {};
-  std::uint32_t from[kMaxFactor] = {};
-  std::uint32_t reach = 0;
 };
 
 constexpr BitTable make_bit_table(std::uint32_t bits, std::uint32_t factor) {
   BitTable table;
-  for (std::uint32_t c = 0; c < factor; ++c) {
-    table.from[c] = kChunkBytes * c / factor;
+  const std::uint32_t chunks = kTables[0][factor - kMinFactor].chunks;
+  for (std::uint32_t c = 0; c < chunks; ++c) {
     for (std::uint32_t j = 0; j < kChunkBytes; ++j) {
-      const std::uint32_t out = kChunkBytes * c + j;
-      table.index[c][j] = static_cast<std::uint8_t>(out / factor - table.from[c]);
-      table.lanes[c][out % factor] |= std::uint64_t{1} << j;
+      table.lanes[c][(kChunkBytes * c + j) % factor] |= std::uint64_t{1} << j;
     }
   }
-  table.reach = table.from[factor - 1] + kChunkBytes;
   for (std::uint32_t k = 0; k < factor; ++k) {
     // Bit i of a byte (0 the least significant) is row 7 - i of its matrix,
     // a byte naming the stored bits whose sum it is: here one, the bit of
@@ -209,20 +203,21 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) std::uint32_t permut
   if (which > 2 || factor < kMinFactor || factor > kMaxFactor || (features() & kBitMatrices) == 0) {
     return 0;
   }
+  const PermuteTable& spread = kTables[0][factor - kMinFactor];
   const BitTable& table = kBitTables[which][factor - kMinFactor];
   std::uint32_t at = 0;
   std::uint8_t* out = dest;
   // The order of permute_pixels, and the same overlap rule, one stored byte
   // being to its `factor` output bytes what a one-byte pixel is.
-  for (; at + table.reach <= stored; at += kChunkBytes) {
-    for (std::uint32_t c = 0; c < factor; ++c) {
-      const __m512i in = _mm512_loadu_si512(source + at + table.from[c]);
-      const __m512i spread =
-          _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(table.index[c]), in);
+  for (; at + spread.reach <= stored; at += spread.pixels) {
+    for (std::uint32_t c = 0; c < spread.chunks; ++c) {
+      const __m512i in = _mm512_loadu_si512(source + at + spread.from[c]);
+      const __m512i spread_bytes =
+          _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(spread.index[c]), in);
       __m512i bytes = _mm512_setzero_si512();
       for (std::uint32_t k = 0; k < factor; ++k) {
         bytes = _mm512_mask_gf2p8affine_epi64_epi8(
-            bytes, table.lanes[c][k], spread,
+            bytes, table.lanes[c][k], spread_bytes,
             _mm512_set1_epi64(static_cast<long long>(table.matrix[k])), 0);
       }
       _mm512_storeu_si512(out, bytes);
