@@ -2,6 +2,9 @@
 // has it: one unaligned load and two or three byte shuffles per four pixels.
 #include <cpuid.h>
 #include <immintrin.h>
+#if __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>  // the C library's answers (glibc 2.33 and later)
+#endif
 
 #include <atomic>
 #include <cstring>
@@ -75,19 +78,33 @@ __attribute__((target("ssse3"))) std::uint32_t shuffle_bytes(std::uint8_t* dest,
   return i;
 }
 
+namespace {
+
+bool processor_has_ssse3() {
+#ifdef CPU_FEATURE_ACTIVE
+  // The C library asked when the program started: no exit to the host.
+  return CPU_FEATURE_ACTIVE(SSSE3);
+#else
+  unsigned int a = 0;
+  unsigned int b = 0;
+  unsigned int c = 0;
+  unsigned int d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSSE3) != 0;
+#endif
+}
+
+}  // namespace
+
 bool have_shuffles() {
-  // Asked of the processor once (twice in a race, harmlessly): one CPUID
-  // leaf, where the compiler's run-time support would ask a dozen when the
-  // program starts, each a costly exit to the host in a virtual machine.
-  // Kept in an atomic, not a local static, whose guarded initialisation
-  // would tie a static library to the C++ run-time.
+  // Asked once (twice in a race, harmlessly), of the C library where it
+  // knows, else of the processor: one CPUID leaf, where the compiler's
+  // run-time support would ask a dozen when the program starts, each a
+  // costly exit to the host in a virtual machine. Kept in an atomic, not a
+  // local static, whose guarded initialisation would tie a static library
+  // to the C++ run-time.
   int known = ssse3_known.load(std::memory_order_relaxed);
   if (known == kNotAsked) {
-    unsigned int a = 0;
-    unsigned int b = 0;
-    unsigned int c = 0;
-    unsigned int d = 0;
-    known = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSSE3) != 0 ? kHas : kHasNot;
+    known = processor_has_ssse3() ? kHas : kHasNot;
     ssse3_known.store(known, std::memory_order_relaxed);
   }
   return known == kHas;
