@@ -2,7 +2,7 @@
 """Time commands: median wall time, its spread and peak resident memory.
 
     measure.py [--runs N] [--warmup W] [--remove PATH]... [--log PATH] \
-        -- CMD ARG... [--and CMD ARG...]...
+        [--times PATH] -- CMD ARG... [--and CMD ARG...]...
 
 Runs each CMD W times (at least once) untimed under /usr/bin/time as a
 warm-up that also gives the memory figure, then N rounds in which every CMD
@@ -29,6 +29,12 @@ high-water mark (~14 MiB) over into the child's ru_maxrss. /usr/bin/time
 forks from a small process, so its floor is ~1 MiB. For `bash -c 'a | b'`
 the value is the largest of bash and the processes it waited for, not their
 sum (Linux keeps the maximum of reaped children).
+
+--times PATH writes every round's times, one line per round and one
+tab-separated column of seconds per CMD in the order given ("-" for a
+command that has failed): commands of the same round ran side by side, so
+the ratio of two columns, round by round, cancels most of the machine's
+drift, and its median is steadier than the ratio of the two medians.
 
 Before every run the --remove files are deleted (so each run writes a fresh
 file, none overwrites an old one) and sync() is called so write-back left
@@ -81,6 +87,7 @@ def main():
     parser.add_argument("--warmup", type=int, default=1)
     parser.add_argument("--remove", action="append", default=[])
     parser.add_argument("--log", default=os.devnull)
+    parser.add_argument("--times")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     words = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -118,12 +125,14 @@ def main():
             peak_rss[i] = max(peak_rss[i], rss)
             if status != 0 and failed[i] is None:
                 failed[i] = status
+    rounds = []
     for round_number in range(args.runs):
         # Each round starts one command further on, so that every command
         # follows each of the others as often: what a command leaves behind
         # (a file just removed, blocks just freed) can speed up or slow down
         # the one after it.
         order = [(round_number + k) % len(commands) for k in range(len(commands))]
+        this_round = ["-"] * len(commands)
         for i in order:
             command = commands[i]
             if failed[i] is not None:
@@ -133,6 +142,12 @@ def main():
             if status != 0:
                 failed[i] = status
             times[i].append(seconds)
+            this_round[i] = "%.6f" % seconds
+        rounds.append(this_round)
+    if args.times:
+        with open(args.times, "w") as f:
+            for this_round in rounds:
+                f.write("\t".join(this_round) + "\n")
     for i in range(len(commands)):
         if failed[i] is not None:
             print("fail %d" % failed[i])

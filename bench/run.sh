@@ -18,10 +18,13 @@
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
 # RSS), then timed runs, each writing a new file after a sync: the limits,
-# dd, bmpresize and the library take turns, 11 rounds for outputs under
-# 64 MiB and 7 for larger ones; the general tools 2 runs each. The median
-# and the spread (fastest - slowest) are shown. --quick times one run of
-# each.
+# dd, bmpresize and the library take turns, 21 rounds for outputs under
+# 64 MiB, 11 under 256 MiB and 7 for larger ones; the general tools 2 runs
+# each. The median and the spread (fastest - slowest) are shown. The ratios
+# to the write limit that the targets judge are taken round by round (this
+# run over the limit's run of the same round: the machine's drift moves
+# both alike) and their median is shown with the middle half of them.
+# --quick times one run of each.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,11 +34,13 @@ PY=${PYTHON:-python3}
 TAB=$'\t'
 
 OURS_RUNS=7
-OURS_RUNS_SMALL=11  # outputs under 64 MiB: runs of a few milliseconds vary more
+OURS_RUNS_MEDIUM=11  # outputs under 256 MiB
+OURS_RUNS_SMALL=21   # outputs under 64 MiB: runs of a few milliseconds vary more
 PEER_RUNS=2
 BATCH_ONLY=""
 if [[ ${1:-} == --quick ]]; then
   OURS_RUNS=1
+  OURS_RUNS_MEDIUM=1
   OURS_RUNS_SMALL=1
   PEER_RUNS=1
 elif [[ ${1:-} == --batch-only ]]; then
@@ -77,6 +82,7 @@ else
 fi
 
 mkdir -p "$WORK"
+ROUNDS=$WORK/rounds.tsv
 
 HOST=${BMPRESIZER_HOST:-$ROOT/build/examples/link_host}
 [[ -x $HOST ]] || HOST=""
@@ -154,6 +160,18 @@ peer_label() {
   esac
 }
 
+# paired_ratio NUM DEN: command NUM's time over command DEN's, round by
+# round (columns of $ROUNDS), as "MEDIAN round by round (middle half LOW-HIGH)".
+paired_ratio() {
+  awk -F"$TAB" -v n="$1" -v d="$2" '$n != "-" && $d != "-" { print $n / $d }' "$ROUNDS" |
+    sort -g | awk '{ r[NR] = $1 }
+      END {
+        if (NR == 0) { print "n/a"; exit }
+        m = NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+        printf "%.2f round by round (middle half %.2f-%.2f)", m, r[int(NR / 4) + 1], r[int((3 * NR + 3) / 4)]
+      }'
+}
+
 peer_suffix() { [[ $1 == vips-ppm ]] && echo ppm || echo bmp; }
 
 # ---- the cases -----------------------------------------------------------------
@@ -164,7 +182,7 @@ echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
 echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
 echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
-echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest"
+echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS_MEDIUM under 256 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
 echo "general tools found: ${PEERS[*]:-none}"
 echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 
@@ -202,15 +220,20 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     --and "$TOOL" "$in" "$ours_out" "$F")
   with_library=$([[ -n $HOST && $BITS == 24 ]] && echo 1 || true)
   [[ -n $with_library ]] && commands+=(--and "$HOST" "$in" "$lib_out" "$F")
-  runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : OURS_RUNS))
+  runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : expected < 256 << 20 ? OURS_RUNS_MEDIUM : OURS_RUNS))
   mapfile -t results < <("$PY" "$BENCH/measure.py" --runs "$runs" --remove "$WORK/limit.out" \
-    --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" --log "$log" -- "${commands[@]}")
+    --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" --log "$log" \
+    --times "$ROUNDS" -- "${commands[@]}")
   limit_t=""
+  limit_column=""
   for threads in 1 2; do
     read -r status t lo hi rss <<<"${results[threads - 1]}"
     [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log.$threads")" >&2; exit 1; }
     rows+=("write limit, $threads thread$([[ $threads == 1 ]] || echo s)${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
-    if [[ -z $limit_t ]] || awk "BEGIN { exit !($t < $limit_t) }"; then limit_t=$t; fi
+    if [[ -z $limit_t ]] || awk "BEGIN { exit !($t < $limit_t) }"; then
+      limit_t=$t
+      limit_column=$threads
+    fi
   done
   read -r status t lo hi rss <<<"${results[2]}"
   [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log.3")" >&2; exit 1; }
@@ -305,9 +328,11 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     fi
   done
   echo
-  echo "- bmpresize / write limit = $(calc '%.2f' "$ours_t / $limit_t") (target <= $([[ $BITS -lt 8 ]] && echo 1.3 || echo 1.15))"
+  echo "- bmpresize / write limit = $(paired_ratio 4 "$limit_column"); ratio of the medians" \
+    "$(calc '%.2f' "$ours_t / $limit_t") (target <= $([[ $BITS -lt 8 ]] && echo 1.3 || echo 1.15))"
   if [[ -n $lib_t ]]; then
-    echo "- library / write limit = $(calc '%.2f' "$lib_t / $limit_t") (target <= 1.3)"
+    echo "- library / write limit = $(paired_ratio 5 "$limit_column"); ratio of the medians" \
+      "$(calc '%.2f' "$lib_t / $limit_t") (target <= 1.3)"
   fi
   if [[ -n $fastest ]]; then
     echo "- fastest general tool / ours = $(calc '%.1f' "$fastest / $ours_t") ($fastest_label) (target >= 5)"
