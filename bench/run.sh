@@ -17,10 +17,10 @@
 # faster. dd from /dev/zero is shown beside it.
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
-# RSS), then timed runs, each writing a new file after a sync: the limits,
+# RSS), then timed runs, each writing a new file after a sync and finding
+# its input in the page cache: the limits,
 # dd, bmpresize and the library take turns, 21 rounds for outputs under
-# 64 MiB, 11 under 256 MiB and 7 for larger ones; the general tools 2 runs
-# each. The median and the spread (fastest - slowest) are shown. The ratios
+# 64 MiB and 11 for larger ones; the general tools 2 runs each. The median and the spread (fastest - slowest) are shown. The ratios
 # to the write limit that the targets judge are taken round by round (this
 # run over the limit's run of the same round: the machine's drift moves
 # both alike) and their median is shown with the middle half of them.
@@ -33,14 +33,12 @@ WORK=$BENCH/work
 PY=${PYTHON:-python3}
 TAB=$'\t'
 
-OURS_RUNS=7
-OURS_RUNS_MEDIUM=11  # outputs under 256 MiB
-OURS_RUNS_SMALL=21   # outputs under 64 MiB: runs of a few milliseconds vary more
+OURS_RUNS=11
+OURS_RUNS_SMALL=21  # outputs under 64 MiB: runs of a few milliseconds vary more
 PEER_RUNS=2
 BATCH_ONLY=""
 if [[ ${1:-} == --quick ]]; then
   OURS_RUNS=1
-  OURS_RUNS_MEDIUM=1
   OURS_RUNS_SMALL=1
   PEER_RUNS=1
 elif [[ ${1:-} == --batch-only ]]; then
@@ -182,7 +180,7 @@ echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
 echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
 echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
-echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS_MEDIUM under 256 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
+echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
 echo "general tools found: ${PEERS[*]:-none}"
 echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 
@@ -220,10 +218,10 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     --and "$TOOL" "$in" "$ours_out" "$F")
   with_library=$([[ -n $HOST && $BITS == 24 ]] && echo 1 || true)
   [[ -n $with_library ]] && commands+=(--and "$HOST" "$in" "$lib_out" "$F")
-  runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : expected < 256 << 20 ? OURS_RUNS_MEDIUM : OURS_RUNS))
+  runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : OURS_RUNS))
   mapfile -t results < <("$PY" "$BENCH/measure.py" --runs "$runs" --remove "$WORK/limit.out" \
     --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" --log "$log" \
-    --times "$ROUNDS" -- "${commands[@]}")
+    --times "$ROUNDS" --warm "$in" -- "${commands[@]}")
   limit_t=""
   limit_column=""
   for threads in 1 2; do
@@ -288,7 +286,7 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     out=$WORK/out_$name.$(peer_suffix "$name")
     mapfile -t cmd < <(peer_command "$name" "$in" "$out" "$F")
     read -r status t lo hi rss < <("$PY" "$BENCH/measure.py" --runs "$PEER_RUNS" \
-      --remove "$out" --log "$log" -- "${cmd[@]}")
+      --remove "$out" --warm "$in" --log "$log" -- "${cmd[@]}")
     label=$(peer_label "$name")
     if [[ $status != ok ]]; then
       reason=$(tail -n1 "$log" | cut -c1-100 | tr "$TAB|" "  ")
@@ -470,6 +468,8 @@ for ((round = 0; round < BATCH_ROUNDS; round++)); do
     fi
     mkdir -p "$batch_out"
     sync
+    # Every command finds the inputs in the page cache (see measure.py).
+    cat "$batch_in"/*.bmp "$WORK/one_out.bmp" >/dev/null
     start=$(date +%s.%N)
     "$command" >/dev/null 2>&1 || { echo "$command failed" >&2; exit 1; }
     end=$(date +%s.%N)
