@@ -18,13 +18,13 @@
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
 # RSS), then timed runs, each writing a new file after a sync and finding
-# its input in the page cache: the limits,
-# dd, bmpresize and the library take turns, 21 rounds for outputs under
-# 64 MiB and 11 for larger ones; the general tools 2 runs each. The median and the spread (fastest - slowest) are shown. The ratios
-# to the write limit that the targets judge are taken round by round (this
-# run over the limit's run of the same round: the machine's drift moves
-# both alike) and their median is shown with the middle half of them.
-# --quick times one run of each.
+# its input in the page cache: the limits, dd, bmpresize and the library
+# take turns, 21 rounds for outputs under 64 MiB and 11 for larger ones; the
+# general tools 2 runs each. The median and the spread (fastest - slowest)
+# are shown. The ratios to the write limit that the targets judge are taken
+# round by round (this run over the limit's run of the same round: the
+# machine's drift moves both alike) and their median is shown with the
+# middle half of them. --quick times one run of each.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
