@@ -14,7 +14,8 @@
 # The write limit is bench/write_limit.c: the same number of bytes written
 # from memory already filled into space already reserved, with one thread
 # and with two; the faster counts. Nothing that makes the same file can be
-# faster. dd from /dev/zero is shown beside it.
+# faster. dd from /dev/zero is shown beside it, and for the library, which
+# runs in one thread, the limit of one thread that also reads the input.
 #
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
 # RSS), then timed runs, each writing a new file after a sync and finding
@@ -217,10 +218,14 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     --and dd if=/dev/zero of="$WORK/dd.out" bs=1M count="$expected" iflag=count_bytes status=none
     --and "$TOOL" "$in" "$ours_out" "$F")
   with_library=$([[ -n $HOST && $BITS == 24 ]] && echo 1 || true)
-  [[ -n $with_library ]] && commands+=(--and "$HOST" "$in" "$lib_out" "$F")
+  # The library runs in its caller's one thread: beside it, the limit for one
+  # thread that also reads the input as it writes.
+  [[ -n $with_library ]] && commands+=(--and "$HOST" "$in" "$lib_out" "$F"
+    --and "$LIMIT" "$WORK/limit_reading.out" "$expected" 1 "$in")
   runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : OURS_RUNS))
   mapfile -t results < <("$PY" "$BENCH/measure.py" --runs "$runs" --remove "$WORK/limit.out" \
-    --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" --log "$log" \
+    --remove "$WORK/dd.out" --remove "$ours_out" --remove "$lib_out" \
+    --remove "$WORK/limit_reading.out" --log "$log" \
     --times "$ROUNDS" --warm "$in" -- "${commands[@]}")
   limit_t=""
   limit_column=""
@@ -236,7 +241,7 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   read -r status t lo hi rss <<<"${results[2]}"
   [[ $status == ok ]] || { echo "dd failed: $(tail -n1 "$log.3")" >&2; exit 1; }
   rows+=("dd from /dev/zero, 1 MiB blocks${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
-  rm -f "$WORK/limit.out" "$WORK/dd.out"
+  rm -f "$WORK/limit.out" "$WORK/dd.out" "$WORK/limit_reading.out"
   # (Each run removes every command's output first: make ours and the
   # library's once more to check them.)
   rm -f "$ours_out" "$lib_out"
@@ -268,6 +273,9 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     if [[ $status == ok ]] && cmp -s "$lib_out" "$ours_out"; then
       rows+=("**library (BMPResizer)**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}OK (same bytes)")
       lib_t=$t
+      read -r status t lo hi rss <<<"${results[5]}"
+      [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log.6")" >&2; exit 1; }
+      rows+=("write limit reading the input, 1 thread${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
     else
       rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log.5")")
       FAILED=1
@@ -331,6 +339,7 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   if [[ -n $lib_t ]]; then
     echo "- library / write limit = $(paired_ratio 5 "$limit_column"); ratio of the medians" \
       "$(calc '%.2f' "$lib_t / $limit_t") (target <= 1.3)"
+    echo "- library / write limit reading the input, 1 thread = $(paired_ratio 5 6)"
   fi
   if [[ -n $fastest ]]; then
     echo "- fastest general tool / ours = $(calc '%.1f' "$fastest / $ours_t") ($fastest_label) (target >= 5)"

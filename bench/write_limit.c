@@ -4,7 +4,11 @@
  * filled, in large positional writes, with one or more threads each taking
  * an equal, contiguous share.
  *
- *   write_limit OUTPUT BYTES [THREADS]
+ *   write_limit OUTPUT BYTES [THREADS [INPUT]]
+ *
+ * With INPUT, each thread also reads its share of that file, a proportional
+ * piece after each block it writes, as an enlarger must: the limit for one
+ * that reads its input and writes its output in the same thread.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -16,15 +20,40 @@
 #include <string.h>
 #include <unistd.h>
 
-enum { kBlock = 1 << 20 };
+enum { kBlock = 1 << 20, kReadBlock = 1 << 18 };
 static unsigned char block[kBlock];
 
 struct share {
   int fd;
   uint64_t from;
   uint64_t to;
+  int input;            /* -1: none */
+  uint64_t read_from;   /* this share's part of the input */
+  uint64_t read_to;
+  unsigned char* room;  /* kReadBlock bytes to read into */
   int error;
 };
+
+/* Reads the share's input up to the proportion of its output written so far. */
+static int read_along(struct share* share, uint64_t written) {
+  const uint64_t out = share->to - share->from;
+  const uint64_t in = share->read_to - share->read_from;
+  const uint64_t until =
+      share->read_from + (out == 0 ? in : (uint64_t)((double)in * (double)written / (double)out));
+  while (share->read_from < until) {
+    const uint64_t left = until - share->read_from;
+    const size_t size = left < kReadBlock ? (size_t)left : kReadBlock;
+    const ssize_t got = pread(share->input, share->room, size, (off_t)share->read_from);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got < 0 ? errno : EIO;
+    }
+    share->read_from += (uint64_t)got;
+  }
+  return 0;
+}
 
 static void* write_share(void* argument) {
   struct share* share = argument;
@@ -40,17 +69,20 @@ static void* write_share(void* argument) {
       return NULL;
     }
     at += (uint64_t)done;
+    if (share->input >= 0 && (share->error = read_along(share, at - share->from)) != 0) {
+      return NULL;
+    }
   }
   return NULL;
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    fprintf(stderr, "usage: write_limit OUTPUT BYTES [THREADS]\n");
+  if (argc < 3 || argc > 5) {
+    fprintf(stderr, "usage: write_limit OUTPUT BYTES [THREADS [INPUT]]\n");
     return 2;
   }
   const uint64_t bytes = strtoull(argv[2], NULL, 10);
-  const int threads = argc == 4 ? atoi(argv[3]) : 1;
+  const int threads = argc >= 4 ? atoi(argv[3]) : 1;
   if (threads < 1 || threads > 64) {
     fprintf(stderr, "write_limit: THREADS is 1 to 64\n");
     return 2;
@@ -67,11 +99,29 @@ int main(int argc, char** argv) {
       errno != EOPNOTSUPP) {
     perror("fallocate");
   }
+  int input = -1;
+  uint64_t input_bytes = 0;
+  if (argc == 5) {
+    input = open(argv[4], O_RDONLY | O_CLOEXEC);
+    const off_t end = input < 0 ? -1 : lseek(input, 0, SEEK_END);
+    if (end < 0) {
+      perror(argv[4]);
+      return 1;
+    }
+    input_bytes = (uint64_t)end;
+  }
+  static unsigned char rooms[64][kReadBlock];
   pthread_t ids[64];
   struct share shares[64];
   for (int i = 0; i < threads; ++i) {
-    shares[i] = (struct share){fd, bytes * (uint64_t)i / (uint64_t)threads,
-                               bytes * (uint64_t)(i + 1) / (uint64_t)threads, 0};
+    shares[i] = (struct share){fd,
+                               bytes * (uint64_t)i / (uint64_t)threads,
+                               bytes * (uint64_t)(i + 1) / (uint64_t)threads,
+                               input,
+                               input_bytes * (uint64_t)i / (uint64_t)threads,
+                               input_bytes * (uint64_t)(i + 1) / (uint64_t)threads,
+                               rooms[i],
+                               0};
     if (i > 0 && pthread_create(&ids[i], NULL, write_share, &shares[i]) != 0) {
       fprintf(stderr, "write_limit: cannot start a thread\n");
       return 1;
