@@ -27,10 +27,10 @@ struct share {
   int fd;
   uint64_t from;
   uint64_t to;
-  int input;            /* -1: none */
-  uint64_t read_from;   /* this share's part of the input */
+  int input;          /* -1: none */
+  uint64_t read_from; /* this share's part of the input */
   uint64_t read_to;
-  unsigned char* room;  /* kReadBlock bytes to read into */
+  unsigned char* room; /* kReadBlock bytes to read into */
   int error;
 };
 

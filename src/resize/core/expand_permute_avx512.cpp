@@ -4,13 +4,11 @@
 // 16-byte stores for as many.
 #include <cpuid.h>
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>  // the C library's answers (glibc 2.33 and later)
-#endif
 
 #include <atomic>
 
 #include "expand_shuffle.h"
+#include "libc_cpu_features.h"
 
 namespace bmpresizer {
 namespace {

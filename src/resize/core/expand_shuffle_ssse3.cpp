@@ -2,9 +2,6 @@
 // has it: one unaligned load and two or three byte shuffles per four pixels.
 #include <cpuid.h>
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>  // the C library's answers (glibc 2.33 and later)
-#endif
 
 #include <atomic>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include "bmp_format.h"
 #include "expand_shuffle.h"
 #include "expand_shuffle_tables.h"
+#include "libc_cpu_features.h"
 
 namespace bmpresizer {
 namespace {
