@@ -7,8 +7,12 @@
 Runs each CMD W times (at least once) untimed under /usr/bin/time as a
 warm-up that also gives the memory figure, then N rounds in which every CMD
 runs once (so that a machine whose speed drifts during the measurement moves
-every command's times alike), each round starting one command further on,
-and prints one line per CMD, in the order given:
+every command's times alike), in orders chosen so that each command comes
+first, and right after each other command, equally often (a Williams
+design: what a run leaves behind can speed up or slow down the next one,
+and merely starting each round one command further on kept every command
+behind the same neighbour; N is rounded up to a whole number of passes over
+the orders), and prints one line per CMD, in the order given:
 
     ok MEDIAN MIN MAX PEAK_RSS_KIB      (every run exited 0)
     fail EXIT_STATUS                    (a run failed; its stderr is in --log)
@@ -85,6 +89,24 @@ def run_with_time(argv, log_path):
     return status, rss
 
 
+def balanced_orders(n):
+    """Orders of range(n) in which each item comes first, and right after each
+    other item, equally often: n of them (2n for odd n), each the first one
+    shifted, the first being 0, 1, n-1, 2, n-2, ...; for odd n also each one
+    reversed."""
+    first, low, high = [0], 1, n - 1
+    while len(first) < n:
+        first.append(low)
+        low += 1
+        if len(first) < n:
+            first.append(high)
+            high -= 1
+    orders = [[(c + r) % n for c in first] for r in range(n)]
+    if n % 2 and n > 1:
+        orders += [order[::-1] for order in orders]
+    return orders
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
@@ -135,12 +157,10 @@ def main():
             if status != 0 and failed[i] is None:
                 failed[i] = status
     rounds = []
-    for round_number in range(args.runs):
-        # Each round starts one command further on, so that every command
-        # follows each of the others as often: what a command leaves behind
-        # (a file just removed, blocks just freed) can speed up or slow down
-        # the one after it.
-        order = [(round_number + k) % len(commands) for k in range(len(commands))]
+    orders = balanced_orders(len(commands))
+    runs = -(-args.runs // len(orders)) * len(orders)
+    for round_number in range(runs):
+        order = orders[round_number % len(orders)]
         this_round = ["-"] * len(commands)
         for i in order:
             command = commands[i]

@@ -20,8 +20,9 @@
 # Per command: one warm-up run (under /usr/bin/time, which gives the peak
 # RSS), then timed runs, each writing a new file after a sync and finding
 # its input in the page cache: the limits, dd, bmpresize and the library
-# take turns, 21 rounds for outputs under 64 MiB and 11 for larger ones; the
-# general tools 2 runs each. The median and the spread (fastest - slowest)
+# take turns, at least 21 rounds for outputs under 64 MiB and 11 for larger
+# ones, in orders that put each command first, and after each other one,
+# equally often; the general tools 2 runs each. The median and the spread (fastest - slowest)
 # are shown. The ratios to the write limit that the targets judge are taken
 # round by round (this run over the limit's run of the same round: the
 # machine's drift moves both alike) and their median is shown with the
@@ -181,7 +182,7 @@ echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
 echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
 echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
-echo "runs: warm-up + median of $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
+echo "runs: warm-up + median of at least $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, dd, bmpresize, library; each first, and after each other, equally often), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
 echo "general tools found: ${PEERS[*]:-none}"
 echo "general tools skipped (not installed): ${SKIPPED[*]:-none}"
 
