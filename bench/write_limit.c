@@ -27,9 +27,10 @@ struct share {
   int fd;
   uint64_t from;
   uint64_t to;
-  int input;          /* -1: none */
-  uint64_t read_from; /* this share's part of the input */
+  int input;           /* -1: none */
+  uint64_t read_start; /* this share's part of the input */
   uint64_t read_to;
+  uint64_t read_at;    /* how far it has been read */
   unsigned char* room; /* kReadBlock bytes to read into */
   int error;
 };
@@ -37,20 +38,20 @@ struct share {
 /* Reads the share's input up to the proportion of its output written so far. */
 static int read_along(struct share* share, uint64_t written) {
   const uint64_t out = share->to - share->from;
-  const uint64_t in = share->read_to - share->read_from;
+  const uint64_t in = share->read_to - share->read_start;
   const uint64_t until =
-      share->read_from + (out == 0 ? in : (uint64_t)((double)in * (double)written / (double)out));
-  while (share->read_from < until) {
-    const uint64_t left = until - share->read_from;
+      share->read_start + (out == 0 ? in : (uint64_t)((double)in * (double)written / (double)out));
+  while (share->read_at < until) {
+    const uint64_t left = until - share->read_at;
     const size_t size = left < kReadBlock ? (size_t)left : kReadBlock;
-    const ssize_t got = pread(share->input, share->room, size, (off_t)share->read_from);
+    const ssize_t got = pread(share->input, share->room, size, (off_t)share->read_at);
     if (got < 0 && errno == EINTR) {
       continue;
     }
     if (got <= 0) {
       return got < 0 ? errno : EIO;
     }
-    share->read_from += (uint64_t)got;
+    share->read_at += (uint64_t)got;
   }
   return 0;
 }
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
                                input,
                                input_bytes * (uint64_t)i / (uint64_t)threads,
                                input_bytes * (uint64_t)(i + 1) / (uint64_t)threads,
+                               input_bytes * (uint64_t)i / (uint64_t)threads,
                                rooms[i],
                                0};
     if (i > 0 && pthread_create(&ids[i], NULL, write_share, &shares[i]) != 0) {
