@@ -160,16 +160,17 @@ void run_workers(std::size_t workers, const Work& work) {
   };
   std::vector<Task> tasks;
   tasks.reserve(workers);  // never moved: the helpers hold their task
-  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers]);
+  // Helper k - 1 runs worker k; none for worker 0, this thread's.
+  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers - 1]);
   for (std::size_t worker = 1; worker < workers; ++worker) {
     tasks.push_back(Task{&work, worker});
-    if (!helpers[worker].start(tasks.back(), worker)) {
+    if (!helpers[worker - 1].start(tasks.back(), worker)) {
       break;
     }
   }
   work(0);
   for (std::size_t worker = 1; worker < workers; ++worker) {
-    helpers[worker].join();
+    helpers[worker - 1].join();
   }
 }
 
