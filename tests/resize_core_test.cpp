@@ -143,6 +143,35 @@ TEST(Resize, RepeatsEveryPixelAndRow) {
   }
 }
 
+// With a caller's large buffer, as the tool and the library lend: each way
+// through it enlarges correctly, and a row written many times touches no
+// more of it than one write carries (64 spans: four 12 KiB rows at x16),
+// however large it is: every page touched is a page fault.
+TEST(Resize, UsesALargeBufferOnlyAsFarAsAWriteGoes) {
+  struct Shape {
+    std::int32_t width, height, factor;
+    std::size_t most_touched;  // 0: not checked
+  };
+  const Shape shapes[] = {{256, 40, 16, 64 << 10}, {1920, 8, 2, 0}, {300, 50, 3, 0}};
+  for (const Shape& s : shapes) {
+    const Bytes input = bmptest::make_random_bmp(s.width, s.height, 7, 0);
+    bmpresizer::MemorySource source(input.data(), input.size());
+    PipeSink sink;
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20, 0xA5);
+    const std::string shape = std::to_string(s.width) + "x" + std::to_string(s.height) +
+                              " factor " + std::to_string(s.factor);
+    ASSERT_TRUE(
+        bmpresizer::resize(source, sink, s.factor, nullptr, {buffer.data(), buffer.size()}).ok())
+        << shape;
+    EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, s.factor), "") << shape;
+    if (s.most_touched > 0) {
+      const auto untouched =
+          std::find_if(buffer.rbegin(), buffer.rend(), [](std::uint8_t b) { return b != 0xA5; });
+      EXPECT_LE(static_cast<std::size_t>(buffer.rend() - untouched), s.most_touched) << shape;
+    }
+  }
+}
+
 // A factor so large that one enlarged pixel exceeds the call's own buffer:
 // 1.3 GB of output, checked as it goes by instead of kept.
 TEST(Resize, StreamsAPixelWiderThanTheBuffer) {
