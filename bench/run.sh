@@ -369,7 +369,7 @@ read -r _ small_rss small_label <<<"${sorted[0]}"
 read -r _ large_rss large_label <<<"${sorted[${#sorted[@]} - 1]}"
 all_rss=$(printf '%s\n' "${OUR_RSS[@]}" | awk '{ printf "%s%s %d KiB", sep, $3, $2; sep = ", " }')
 echo "ours peak RSS: smallest output ($small_label) $small_rss KiB, largest output ($large_label) $large_rss KiB," \
-  "largest minus smallest $((large_rss - small_rss)) KiB (target: at most 256 KiB more); all cases: $all_rss"
+  "the largest $((large_rss - small_rss)) KiB more than the smallest (target: at most 256 KiB more); all cases: $all_rss"
 
 # The same check against an output over 2 GiB: 8000x6000 at factor 4.
 big_in=$WORK/in_8000x6000.bmp
@@ -380,7 +380,7 @@ if [[ -f $big_in ]]; then
   big_bytes=$(stat -c %s "$big_out")
   rm -f "$big_out"
   echo "ours peak RSS for a $(calc '%.2f' "$big_bytes / 1073741824") GiB output (8000x6000x4): $big_rss KiB," \
-    "minus the smallest output's $((big_rss - small_rss)) KiB (target: at most 256 KiB more)"
+    "$((big_rss - small_rss)) KiB more than the smallest output (target: at most 256 KiB more)"
 fi
 
 fi
