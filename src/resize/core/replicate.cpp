@@ -148,6 +148,36 @@ class RowExpander {
   const std::uint8_t* table_ = nullptr;
 };
 
+// How a batch of rows lies in the buffer.
+struct BatchLayout {
+  bool copies_in_buffer;   // each enlarged row laid out factor times
+  std::size_t slot_bytes;  // the room of one stored row's enlargement
+  std::size_t rows;        // stored rows per batch
+};
+
+BatchLayout batch_layout(const OutputLayout& out, std::size_t work_bytes) {
+  BatchLayout batch{};
+  // Short rows are laid out factor times in the buffer (one long run per
+  // batch); long rows once, and the span list repeats them.
+  batch.copies_in_buffer =
+      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work_bytes;
+  batch.slot_bytes =
+      static_cast<std::size_t>(out.row_bytes) * (batch.copies_in_buffer ? out.factor : 1);
+  batch.rows = work_bytes / batch.slot_bytes;
+  if (!batch.copies_in_buffer && out.factor > 1) {
+    // The length of the span list decides how much one write carries; a
+    // batch beyond what fills it only touches more of the buffer, and every
+    // page touched for the first time is a page fault (a 256x256 image at
+    // x16 touched 1 MiB for 12 KiB rows: 5% of the call). Each stored row
+    // adds factor - 1 spans, its last copy joining the next row's first.
+    const std::size_t rows_per_list = (kMaxSpans - 1) / (out.factor - 1);
+    if (rows_per_list < batch.rows) {
+      batch.rows = rows_per_list > 0 ? rows_per_list : 1;
+    }
+  }
+  return batch;
+}
+
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
 // one read, enlarge them within the buffer and write each enlarged row
 // factor times.
@@ -155,23 +185,10 @@ Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayo
                           const OutputLayout& out, const RowExpander& expander, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
   const std::size_t data_bytes = static_cast<std::size_t>(out.row_data_bytes);
-  // Short rows are laid out factor times in the buffer (one long run per
-  // batch); long rows once, and the span list repeats them.
-  const bool copies_in_buffer =
-      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work.size;
-  const std::size_t slot_bytes = copies_in_buffer ? row_bytes * out.factor : row_bytes;
-  std::size_t rows_per_batch = work.size / slot_bytes;
-  if (!copies_in_buffer && out.factor > 1) {
-    // The length of the span list decides how much one write carries; a
-    // batch beyond what fills it only touches more of the buffer, and every
-    // page touched for the first time is a page fault (a 256x256 image at
-    // x16 touched 1 MiB for 12 KiB rows: 5% of the call). Each stored row
-    // adds factor - 1 spans, its last copy joining the next row's first.
-    const std::size_t rows_per_list = (kMaxSpans - 1) / (out.factor - 1);
-    if (rows_per_list < rows_per_batch) {
-      rows_per_batch = rows_per_list > 0 ? rows_per_list : 1;
-    }
-  }
+  const BatchLayout layout = batch_layout(out, work.size);
+  const bool copies_in_buffer = layout.copies_in_buffer;
+  const std::size_t slot_bytes = layout.slot_bytes;
+  const std::size_t rows_per_batch = layout.rows;
   const auto stored_stride = static_cast<std::size_t>(in.row_bytes);
   const auto stored_data = static_cast<std::size_t>(in.row_data_bytes);
 
