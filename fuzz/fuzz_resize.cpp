@@ -1,7 +1,10 @@
-// libFuzzer target: any bytes as an input image in memory, a factor of 1 to
-// 8 and the kinds accepted (the library's, or the tool's every uncompressed
-// kind) from the first byte, enlarged into memory. Checks the result against the
-// contract with its own reading of the format, and aborts on any breach:
+// libFuzzer target: any bytes as an input image in memory, and from the
+// first byte a factor of 1 to 8, the kinds accepted (the library's, or the
+// tool's every uncompressed kind), the work buffer (the call's own, or as
+// large as the callers lend) and a split into parts written one after the
+// other (as the tool's threads write them), enlarged into memory. Checks the
+// result against the contract with its own reading of the format, and
+// aborts on any breach:
 //  - the result is 5, 6 or 999 (memory neither fails to read nor to write);
 //  - on 5 and 6 nothing was written;
 //  - on 999 the output has exactly bfSize bytes, what comes before its
@@ -73,11 +76,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (declared_output(bmp, bmp_size, factor) == UINT64_MAX) {
     return 0;
   }
+  // Bits 3-4: the call's own buffer (0, as before these bits counted; a
+  // buffer of 0 bytes is none), or 16 KiB, the library's 512 KiB, the tool's
+  // 1 MiB. Bits 5-6: one part, or two, three or five.
+  static std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+  constexpr std::size_t kBufferBytes[] = {0, 16u << 10, 512u << 10, 1u << 20};
+  constexpr std::uint32_t kParts[] = {1, 2, 3, 5};
+  const bmpresizer::WorkBuffer work{buffer.data(), kBufferBytes[(data[0] >> 3) & 3]};
+  const std::uint32_t parts = kParts[(data[0] >> 5) & 3];
   static std::vector<std::uint8_t> out(kMaxOutputBytes);
   bmpresizer::MemorySource source(bmp, bmp_size);
   bmpresizer::MemorySink sink(out.data(), out.size());
-  const bmpresizer::Outcome outcome =
-      bmpresizer::resize(source, sink, static_cast<std::int32_t>(factor), nullptr, {}, {}, kinds);
+  bmpresizer::Outcome outcome;
+  for (std::uint32_t part = 0; part < parts && outcome.ok(); ++part) {
+    outcome = bmpresizer::resize(source, sink, static_cast<std::int32_t>(factor), nullptr, work,
+                                 {part, parts}, kinds);
+  }
+  int finish_error = 0;
+  require(parts == 1 || !outcome.ok() || sink.finish(outcome.output_bytes, finish_error),
+          "parts could not be finished");
   const int code = bmpresizer::result_code(outcome);
   require(code == BMPRESIZER_UNSUPPORTED_INPUT || code == BMPRESIZER_OUTPUT_TOO_LARGE ||
               code == BMPRESIZER_SUCCESS,
