@@ -185,10 +185,7 @@ Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayo
                           const OutputLayout& out, const RowExpander& expander, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
   const std::size_t data_bytes = static_cast<std::size_t>(out.row_data_bytes);
-  const BatchLayout layout = batch_layout(out, work.size);
-  const bool copies_in_buffer = layout.copies_in_buffer;
-  const std::size_t slot_bytes = layout.slot_bytes;
-  const std::size_t rows_per_batch = layout.rows;
+  const auto [copies_in_buffer, slot_bytes, rows_per_batch] = batch_layout(out, work.size);
   const auto stored_stride = static_cast<std::size_t>(in.row_bytes);
   const auto stored_data = static_cast<std::size_t>(in.row_data_bytes);
 
