@@ -21,21 +21,38 @@ bool is_whole_number(const std::string& text, bool sign_allowed) {
   return true;
 }
 
-// Parses FACTOR: a whole number in decimal that the library's int holds
-// (0 and negative ones too: the library refuses those itself). Sets
-// `problem` when it is not.
-bool parse_factor(const std::string& text, std::int32_t& factor, std::string& problem) {
+// Parses one whole number of FACTOR in decimal that the engine's int holds
+// (0 and negative ones too: the engine refuses those itself).
+bool parse_number(const std::string& text, std::int32_t& number) {
   if (!is_whole_number(text, true)) {
-    problem = "FACTOR must be a whole number, not \"" + text + "\"";
     return false;
   }
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, 10);
   if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
-    problem = "factor " + text + " is out of range: FACTOR is a whole number from 1 to 2147483647";
     return false;
   }
-  factor = static_cast<std::int32_t>(value);
+  number = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// Parses FACTOR: a whole number, or ACROSSxDOWN (3x2). Sets `problem` when
+// it is neither.
+bool parse_factor(const std::string& text, Arguments& parsed, std::string& problem) {
+  const std::size_t cross = text.find_first_of("xX");
+  const std::string across = text.substr(0, cross);
+  const std::string down = cross == std::string::npos ? across : text.substr(cross + 1);
+  for (const std::string* part : {&across, &down}) {
+    if (!is_whole_number(*part, true)) {
+      problem = "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"" + text + "\"";
+      return false;
+    }
+  }
+  if (!parse_number(across, parsed.across) || !parse_number(down, parsed.down)) {
+    problem = "factor " + text + " is out of range: each factor is a whole number from 1 to " +
+              "2147483647";
+    return false;
+  }
   return true;
 }
 
@@ -89,7 +106,7 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
       return usage_error(problem);
     }
   }
-  if (std::string problem; !parse_factor(batch.factor, parsed.factor, problem)) {
+  if (std::string problem; !parse_factor(batch.factor, parsed, problem)) {
     return usage_error(problem);
   }
   if (batch.has_jobs && !parse_jobs(batch.jobs, parsed.jobs)) {
@@ -111,7 +128,7 @@ Arguments single_arguments(Arguments parsed, const std::vector<std::string>& pos
   if (positional.size() < 3) {
     return usage_error("missing arguments");
   }
-  if (std::string problem; !parse_factor(positional[2], parsed.factor, problem)) {
+  if (std::string problem; !parse_factor(positional[2], parsed, problem)) {
     return usage_error(problem);
   }
   parsed.action = Action::enlarge;

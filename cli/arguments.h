@@ -17,7 +17,10 @@ struct Arguments {
   std::string problem;  // for usage_error: what is wrong, one line
   bool quiet = false;
   bool verbose = false;
-  std::int32_t factor = 0;
+  // FACTOR: `across` times along each row, `down` times down the image
+  // ("3" is both, "3x2" 3 across and 2 down).
+  std::int32_t across = 0;
+  std::int32_t down = 0;
   // INPUT OUTPUT FACTOR
   std::string input;
   std::string output;

@@ -7,19 +7,17 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
-#include "bmpresizer_core.h"
-#include "bmpresizer_files.h"
+#include "bmpresize.h"
 #include "console.h"
 #include "enlarge.h"
-#include "helper_thread.h"
 #include "progress.h"
 #include "report.h"
 
 namespace bmpresize {
 namespace {
-
-using bmpresizer::Outcome;
 
 // The last path component of `path`, ignoring trailing separators, as
 // basename(1) has it ("a/b.bmp" -> "b.bmp", "a/dir/" -> "dir").
@@ -69,14 +67,14 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
                     jobs[first.first->second].input + "; both would be written to " + job.output +
                     ", so it was skipped\n";
     }
-    const bmpresizer::FileFacts facts = bmpresizer::facts_of(native_path(files[i]).c_str());
+    const PathFacts facts = facts_of(files[i]);
     if (facts.error == 0) {
       input_index.emplace(std::make_pair(facts.volume, facts.file), i);
       job.input_size = facts.size;
     }
   }
   for (Job& job : jobs) {
-    const bmpresizer::FileFacts facts = bmpresizer::facts_of(native_path(job.output).c_str());
+    const PathFacts facts = facts_of(job.output);
     if (!job.refusal.empty() || facts.error != 0) {
       continue;
     }
@@ -121,56 +119,57 @@ int summarise(const Arguments& args, const std::vector<JobResult>& results, doub
 
 // Enlarges one FILE, or reports why it was refused.
 JobResult run_job(const Arguments& args, const Job& job, BatchConsole& console,
-                  BatchConsole::Slot& slot, const bmpresizer::Progress& progress,
-                  bmpresizer::WorkBuffer work) {
+                  BatchConsole::Slot& slot, void* work) {
   JobResult result;
   console.begin_file(slot, job.input_size);
   if (!job.refusal.empty()) {
-    result.status = bmpresizer::result_code(bmpresizer::failed(bmpresizer::Failure::output_open));
+    result.status = bmpresize_exit_status(BMPRESIZE_E_OUTPUT_OPEN);
     console.end_file(slot, 0);
     console.print(job.refusal);
     return result;
   }
   const double start = seconds_now();
+  Enlargement how;
+  how.across = args.across;
+  how.down = args.down;
+  how.progress = &BatchConsole::report;
+  how.progress_context = &slot;
+  how.work = work;
   // The workers already keep the processors busy: one thread per file.
-  const Outcome outcome = enlarge_file(job.input, job.output, args.factor, &progress, work, false);
-  console.end_file(slot, outcome.ok() ? outcome.output_bytes : 0);
-  if (!outcome.ok()) {
-    result.status = bmpresizer::result_code(outcome);
+  how.split = false;
+  const bmpresize_result outcome = enlarge_file(job.input, job.output, how);
+  const bool ok = outcome.error == BMPRESIZE_OK;
+  console.end_file(slot, ok ? outcome.output_bytes : 0);
+  if (!ok) {
+    result.status = bmpresize_exit_status(outcome.error);
     console.print(failure_line(job.input, job.output, outcome));
   } else {
     result.written = outcome.output_bytes;
     if (args.verbose) {
-      console.print(success_line(job.input, job.output, args.factor, outcome.output_bytes,
-                                 seconds_now() - start));
+      console.print(success_line(job.input, job.output, factor_text(args.across, args.down),
+                                 outcome.output_bytes, seconds_now() - start));
     }
   }
   return result;
 }
 
 // Runs work(0) on this thread and work(k), 0 < k < workers, each on a
-// helper thread starting on the k-th processor after this one's. Where no
-// more threads can be started, this thread and those started take the rest.
+// thread of its own. Where no more threads can be started, this thread and
+// those started take the rest.
 template <class Work>
 void run_workers(std::size_t workers, const Work& work) {
-  struct Task {
-    const Work* body;
-    std::size_t worker;
-    void operator()() const { (*body)(worker); }
-  };
-  std::vector<Task> tasks;
-  tasks.reserve(workers);  // never moved: the helpers hold their task
-  // Helper k - 1 runs worker k; none for worker 0, this thread's.
-  const std::unique_ptr<HelperThread[]> helpers(new HelperThread[workers - 1]);
+  std::vector<std::thread> helpers;
+  helpers.reserve(workers - 1);
   for (std::size_t worker = 1; worker < workers; ++worker) {
-    tasks.push_back(Task{&work, worker});
-    if (!helpers[worker - 1].start(tasks.back(), worker)) {
+    try {
+      helpers.emplace_back([&work, worker] { work(worker); });
+    } catch (const std::system_error&) {
       break;
     }
   }
   work(0);
-  for (std::size_t worker = 1; worker < workers; ++worker) {
-    helpers[worker - 1].join();
+  for (std::thread& helper : helpers) {
+    helper.join();
   }
 }
 
@@ -206,12 +205,10 @@ int run_batch(const Arguments& args) {
   const double start = seconds_now();
   const auto work = [&](std::size_t worker) {
     BatchConsole::Slot& slot = console.slot(worker);
-    const bmpresizer::Progress progress{&BatchConsole::report, &slot};
-    const bmpresizer::WorkBuffer rows{worker < buffers.size() ? buffers[worker].get() : nullptr,
-                                      worker < buffers.size() ? kWorkBytes : 0};
+    void* const rows = worker < buffers.size() ? buffers[worker].get() : nullptr;
     for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
       try {
-        results[i] = run_job(args, jobs[i], console, slot, progress, rows);
+        results[i] = run_job(args, jobs[i], console, slot, rows);
       } catch (const std::bad_alloc&) {
         // Its output went with its object; the other files may still fit.
         results[i].status = kExitOutOfMemory;

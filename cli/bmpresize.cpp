@@ -17,8 +17,7 @@
 
 #include "arguments.h"
 #include "batch.h"
-#include "bmpresizer_core.h"
-#include "bmpresizer_files.h"
+#include "bmpresize.h"
 #include "console.h"
 #include "enlarge.h"
 #include "file_list.h"
@@ -39,13 +38,14 @@ const char kUsage[] =
     "                 [FILE...]\n"
     "Enlarge the BMP file INPUT by the whole number FACTOR (1 or more) into OUTPUT,\n"
     "or each FILE, then each file named in LIST, into the existing folder DIR under\n"
-    "the same name.\n";
+    "the same name. FACTOR may be ACROSSxDOWN (3x2: 3 times across, 2 down).\n";
 
 const char kHelp[] =
     "\n"
-    "Every pixel is repeated FACTOR times across and every row FACTOR times down;\n"
-    "nothing is blended, so the result is exact. Works in constant memory on images\n"
-    "of any size, up to the 4 GiB limit of the BMP format.\n"
+    "Every pixel is repeated FACTOR times across and every row FACTOR times down\n"
+    "(with ACROSSxDOWN, ACROSS times across and DOWN times down); nothing is\n"
+    "blended, so the result is exact. Works in constant memory on images of any\n"
+    "size, up to the 4 GiB limit of the BMP format.\n"
     "\n"
     "Accepted input: every uncompressed BMP, bottom-up or top-down: 1, 2, 4, 8,\n"
     "16, 24 or 32 bits per pixel, with or without colour masks; the headers of\n"
@@ -60,7 +60,7 @@ const char kHelp[] =
     "complete: a failure or Ctrl-C leaves it as it was, and no partial file.\n"
     "\n"
     "Options:\n"
-    "  -f, --factor FACTOR      enlarge each FILE by FACTOR\n"
+    "  -f, --factor FACTOR      enlarge each FILE by FACTOR (or ACROSSxDOWN)\n"
     "  -o, --output-dir DIR     write each FILE's enlargement into DIR under the\n"
     "                           FILE's own name; DIR must exist\n"
     "  -j, --jobs N             enlarge N files at once (default 1)\n"
@@ -104,26 +104,30 @@ int usage_error(const std::string& problem) {
 // INPUT OUTPUT FACTOR.
 int enlarge(const Arguments& args) {
   bmpresize::BatchConsole console(!args.quiet && bmpresize::stderr_is_terminal(), 1, 0, 1);
-  const bmpresizer::Progress progress{&bmpresize::BatchConsole::report, &console.slot(0)};
   // Not value-initialised: the rows overwrite whatever a page holds. Without
-  // it, the core's own buffer does.
+  // it, the engine's own buffer does.
   const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kWorkBytes]);
+  bmpresize::Enlargement how;
+  how.across = args.across;
+  how.down = args.down;
+  how.progress = &bmpresize::BatchConsole::report;
+  how.progress_context = &console.slot(0);
+  how.work = buffer.get();
+  how.split = true;
   const double start = bmpresize::seconds_now();
-  const bmpresizer::Outcome outcome =
-      bmpresize::enlarge_file(args.input, args.output, args.factor, &progress,
-                              bmpresizer::WorkBuffer{buffer.get(), buffer ? kWorkBytes : 0}, true);
+  const bmpresize_result outcome = bmpresize::enlarge_file(args.input, args.output, how);
   console.finish();
-  if (!outcome.ok()) {
+  if (outcome.error != BMPRESIZE_OK) {
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));
-    return bmpresizer::result_code(outcome);
+    return bmpresize_exit_status(outcome.error);
   }
   if (const std::string warning = bmpresize::kind_warning(args.output); !warning.empty()) {
     bmpresize::print_error(warning);
   }
   if (args.verbose) {
-    bmpresize::print_error(bmpresize::success_line(args.input, args.output, args.factor,
-                                                   outcome.output_bytes,
-                                                   bmpresize::seconds_now() - start));
+    bmpresize::print_error(bmpresize::success_line(
+        args.input, args.output, bmpresize::factor_text(args.across, args.down),
+        outcome.output_bytes, bmpresize::seconds_now() - start));
   }
   return 0;
 }
@@ -133,8 +137,7 @@ int enlarge(const Arguments& args) {
 // run checks every FILE against the others (same names, outputs that are
 // inputs); the images themselves are never held.
 int enlarge_batch(Arguments args) {
-  const bmpresizer::FileFacts dir =
-      bmpresizer::facts_of(bmpresize::native_path(args.output_dir).c_str());
+  const bmpresize::PathFacts dir = bmpresize::facts_of(args.output_dir);
   if (dir.error != 0) {
     return usage_error("output folder " + args.output_dir + ": " +
                        bmpresize::error_text(dir.error));
@@ -164,10 +167,10 @@ int run(const std::vector<std::string>& words) {
     case bmpresize::Action::usage_error:
       return usage_error(args.problem);
     case bmpresize::Action::enlarge_batch:
-      bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
+      bmpresize_clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
       return enlarge_batch(std::move(args));
     case bmpresize::Action::enlarge:
-      bmpresizer::clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
+      bmpresize_clean_up_on_interruption(&bmpresize::clear_progress_line_if_shown);
       return enlarge(args);
   }
   return kExitUsage;

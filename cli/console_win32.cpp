@@ -30,6 +30,19 @@ std::string utf8(const wchar_t* text, int units) {
   return out;
 }
 
+// Writes all of `text` to `handle`, giving up on an error.
+void write_fully(HANDLE handle, const char* text, std::size_t size) {
+  while (size > 0) {
+    const DWORD want = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
+    DWORD done = 0;
+    if (!WriteFile(handle, text, want, &done, nullptr) || done == 0) {
+      return;
+    }
+    text += done;
+    size -= done;
+  }
+}
+
 // Text to a standard handle: as Unicode on a console, as UTF-8 bytes
 // elsewhere (a file or a pipe).
 void print_to(DWORD which, const std::string& text) {
@@ -41,9 +54,7 @@ void print_to(DWORD which, const std::string& text) {
     WriteConsoleW(handle, units.data(), static_cast<DWORD>(units.size()), &done, nullptr);
     return;
   }
-  const bmpresizer::ByteSpan span{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-  int error = 0;
-  bmpresizer::write_all(reinterpret_cast<bmpresizer::FileHandle>(handle), &span, 1, error);
+  write_fully(handle, text.data(), text.size());
 }
 
 }  // namespace
@@ -79,11 +90,6 @@ void prepare_process() {
 bool standard_input_was_closed() { return closed_at_start[0]; }
 bool standard_output_was_closed() { return closed_at_start[1]; }
 
-std::string temporary_folder() {
-  wchar_t folder[bmpresizer::kMaxPathUnits];
-  return utf8(bmpresizer::temporary_folder(folder), -1).c_str();
-}
-
 std::string name_key(const std::string& name) {
   std::wstring units = wide(name);
   // The invariant capitals, as NTFS compares names.
@@ -101,12 +107,75 @@ std::vector<std::string> utf8_arguments(int argc, const wchar_t* const* argv) {
   return args;
 }
 
-NativeString native_path(const std::string& path) { return wide(path); }
+PathFacts facts_of(const std::string& path) {
+  PathFacts facts;
+  // No access asked: folders open too, and files others hold open.
+  const HANDLE file =
+      CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) {
+    facts.error = static_cast<int>(GetLastError());
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+    }
+    return facts;
+  }
+  facts.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  facts.size = facts.directory ? 0 : (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  facts.volume = info.dwVolumeSerialNumber;
+  facts.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  CloseHandle(file);
+  return facts;
+}
 
-bool open_to_read(const std::string& path, bmpresizer::FileHandle& handle, int& error) {
-  const bmpresizer::Outcome opened = bmpresizer::open_input(native_path(path).c_str(), handle);
-  error = opened.error;
-  return opened.ok();
+bool same_file(const PathFacts& a, const PathFacts& b) {
+  return a.error == 0 && b.error == 0 && a.volume == b.volume && a.file == b.file;
+}
+
+ListReader::~ListReader() {
+  if (owned_) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  }
+}
+
+bool ListReader::open(const std::string& path, int& error) {
+  const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  owned_ = true;
+  return true;
+}
+
+void ListReader::open_standard_input() {
+  handle_ = reinterpret_cast<std::intptr_t>(GetStdHandle(STD_INPUT_HANDLE));
+  owned_ = false;
+}
+
+std::size_t ListReader::read(char* buffer, std::size_t size, int& error) {
+  std::size_t done = 0;
+  error = 0;
+  while (done < size) {
+    const std::size_t left = size - done;
+    const DWORD want = left < 0x40000000u ? static_cast<DWORD>(left) : 0x40000000u;
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer + done, want, &got, nullptr)) {
+      const DWORD why = GetLastError();
+      // A pipe whose writer has gone has simply ended.
+      error = why == ERROR_BROKEN_PIPE ? 0 : static_cast<int>(why);
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += got;
+  }
+  return done;
 }
 
 std::string error_text(int error) {
@@ -126,6 +195,10 @@ std::string error_text(int error) {
 void print_error(const std::string& text) { print_to(STD_ERROR_HANDLE, text); }
 
 void print_output(const std::string& text) { print_to(STD_OUTPUT_HANDLE, text); }
+
+void write_error_bytes(const char* text, std::size_t size) {
+  write_fully(GetStdHandle(STD_ERROR_HANDLE), text, size);
+}
 
 bool stderr_is_terminal() {
   DWORD mode = 0;

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "arguments.h"
-#include "bmpresizer_files.h"
 #include "console.h"
 
 namespace bmpresize {
@@ -44,9 +43,11 @@ std::string read_file_list(const std::string& list, bool null_separated,
   if (standard && standard_input_was_closed()) {
     return "cannot read " + what + ": standard input is closed";
   }
-  bmpresizer::FileHandle handle = bmpresizer::standard_input();
+  ListReader reader;
   int error = 0;
-  if (!standard && !open_to_read(list, handle, error)) {
+  if (standard) {
+    reader.open_standard_input();
+  } else if (!reader.open(list, error)) {
     return "cannot read " + what + ": " + error_text(error);
   }
   constexpr std::size_t kChunk = std::size_t{64} * 1024;
@@ -54,14 +55,11 @@ std::string read_file_list(const std::string& list, bool null_separated,
   NameSplitter splitter(null_separated);
   const std::size_t first = names.size();
   for (;;) {
-    const std::size_t got = bmpresizer::read_all(handle, chunk.get(), kChunk, error);
+    const std::size_t got = reader.read(chunk.get(), kChunk, error);
     splitter.take(chunk.get(), got, names);
     if (got < kChunk) {
       break;
     }
-  }
-  if (!standard) {
-    bmpresizer::close_file(handle);
   }
   if (error != 0) {
     return "cannot read " + what + ": " + error_text(error);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bmpresizer_files.h"
+#include "bmpresize.h"
 #include "console.h"
 #include "report.h"
 
@@ -25,11 +25,13 @@ std::atomic<bool> progress_line_shown{false};
 // Draws `line` in place of the one shown, before any clean-up after an
 // interruption (which clears it) and never after one has begun.
 void draw(const std::string& line) {
-  bmpresizer::InterruptionHold hold;
-  if (!hold.ending()) {
-    print_error(kClearLine + line);
-    progress_line_shown.store(true);
-  }
+  std::string shown = kClearLine + line;
+  bmpresize_unless_interrupted(
+      [](void* text) {
+        print_error(*static_cast<const std::string*>(text));
+        progress_line_shown.store(true);
+      },
+      &shown);
 }
 
 std::string time_left(double seconds) {
@@ -54,10 +56,7 @@ std::string bar_of(double done, int width) {
 
 void clear_progress_line_if_shown() {
   if (progress_line_shown.load()) {
-    const bmpresizer::ByteSpan clear{reinterpret_cast<const std::uint8_t*>(kClearLine),
-                                     sizeof kClearLine - 1};
-    int error = 0;
-    bmpresizer::write_all(bmpresizer::standard_error(), &clear, 1, error);
+    write_error_bytes(kClearLine, sizeof kClearLine - 1);
   }
 }
 
@@ -114,11 +113,12 @@ BatchConsole::BatchConsole(bool bar, std::size_t files, std::uint64_t input_byte
   }
 }
 
-void BatchConsole::report(void* context, std::uint64_t written, std::uint64_t total) {
+int BatchConsole::report(void* context, std::uint64_t written, std::uint64_t total) {
   Slot* slot = static_cast<Slot*>(context);
   slot->total.store(total, std::memory_order_relaxed);
   slot->written.store(written, std::memory_order_relaxed);
   slot->owner->update();
+  return 0;
 }
 
 void BatchConsole::begin_file(Slot& slot, std::uint64_t input_size) {

@@ -61,8 +61,9 @@ class BatchConsole {
 
   Slot& slot(std::size_t worker) { return slots_[worker]; }
 
-  // A core progress callback; `context` is a Slot.
-  static void report(void* context, std::uint64_t written, std::uint64_t total);
+  // A progress callback of the engine; `context` is a Slot. Never stops the
+  // work (0).
+  static int report(void* context, std::uint64_t written, std::uint64_t total);
 
   void begin_file(Slot& slot, std::uint64_t input_size);
   void end_file(Slot& slot, std::uint64_t output_bytes);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bmpresizer_core.h"
+#include "bmpresize.h"
 
 namespace bmpresize {
 
@@ -28,17 +28,23 @@ std::string duration_text(double seconds);
 
 // "bmpresize: FILE: reason\n" for a failed enlargement of `input` into
 // `output`: names the file the failure is about and, where it helps, says
-// what to do.
+// what to do. "" for success.
 std::string failure_line(const std::string& input, const std::string& output,
-                         const bmpresizer::Outcome& outcome);
+                         const bmpresize_result& result);
+
+// A failed result of `error`, with nothing more to say.
+bmpresize_result failure_of(bmpresize_error error);
 
 // "bmpresize: warning: ..." when the name `output` says another kind of
 // image than the BMP it receives (out.png); else "".
 std::string kind_warning(const std::string& output);
 
-// The -v line for a file enlarged in `seconds`.
-std::string success_line(const std::string& input, const std::string& output, std::int32_t factor,
-                         std::uint64_t output_bytes, double seconds);
+// "3x" for a factor of 3 both ways, "3x2" for 3 across and 2 down.
+std::string factor_text(std::int32_t across, std::int32_t down);
+
+// The -v line for a file enlarged by `factor` ("3x", "3x2") in `seconds`.
+std::string success_line(const std::string& input, const std::string& output,
+                         const std::string& factor, std::uint64_t output_bytes, double seconds);
 
 }  // namespace bmpresize
 

@@ -1,5 +1,5 @@
 // The tool's parts that need no files: its command line, the names of a
-// list, its progress line and its helper threads.
+// list and its progress line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +8,7 @@
 
 #include "arguments.h"
 #include "file_list.h"
-#include "helper_thread.h"
 #include "progress.h"
-
-#ifdef __linux__
-#include <sched.h>
-#endif
 
 namespace {
 
@@ -40,7 +35,20 @@ TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
     std::string list = "";  // --files-from's LIST, if given
     bool null_separated = false;
     Words files = {"a"};
+    std::int32_t down = 0;  // 0: the same as factor, across
   } cases[] = {
+      {{"in", "out", "3x2"}, Action::enlarge, 3, "in", 1, false, false, "", false, {"a"}, 2},
+      {{"-f", "1X+4", "-o", "d", "a"},
+       Action::enlarge_batch,
+       1,
+       "d",
+       1,
+       false,
+       false,
+       "",
+       false,
+       {"a"},
+       4},
       {{"in", "out", "3"}, Action::enlarge, 3, "in", 1, false, false},
       {{"-v", "in", "out", "+3"}, Action::enlarge, 3, "in", 1, false, true},
       {{"-", "-", "2"}, Action::enlarge, 2, "-", 1, false, false},
@@ -112,7 +120,8 @@ TEST(ParseArguments, ReadsEverySpellingOfTheTwoForms) {
     if (c.action == Action::help || c.action == Action::version) {
       continue;
     }
-    EXPECT_EQ(args.factor, c.factor) << joined(c.args);
+    EXPECT_EQ(args.across, c.factor) << joined(c.args);
+    EXPECT_EQ(args.down, c.down != 0 ? c.down : c.factor) << joined(c.args);
     EXPECT_EQ(c.action == Action::enlarge ? args.input : args.output_dir, c.input_or_dir)
         << joined(c.args);
     EXPECT_EQ(args.jobs, c.jobs) << joined(c.args);
@@ -138,18 +147,26 @@ TEST(ParseArguments, SaysWhatIsWrong) {
       {{}, "missing arguments"},
       {{"in", "out"}, "missing arguments"},
       {{"in", "out", "2", "extra"}, "too many arguments"},
-      {{"in", "out", "2x"}, "FACTOR must be a whole number, not \"2x\""},
-      {{"in", "out", "1.5"}, "FACTOR must be a whole number, not \"1.5\""},
-      {{"in", "out", ""}, "FACTOR must be a whole number, not \"\""},
+      {{"in", "out", "2x"},
+       "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"2x\""},
+      {{"in", "out", "x2"},
+       "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"x2\""},
+      {{"in", "out", "2x2x2"},
+       "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"2x2x2\""},
+      {{"in", "out", "1.5"},
+       "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"1.5\""},
+      {{"in", "out", ""}, "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"\""},
       {{"-z", "in", "out", "2"}, "unknown option -z"},
       {{"--zoom", "in", "out", "2"}, "unknown option --zoom"},
       {{"-q", "-v", "in", "out", "2"}, "-q and -v cannot be used together: choose one"},
       {{"-vx", "in", "out", "2"}, "unknown option -x"},
       // Beyond the library's int: never clamped to a factor that fits.
       {{"in", "out", "2147483648"},
-       "factor 2147483648 is out of range: FACTOR is a whole number from 1 to 2147483647"},
+       "factor 2147483648 is out of range: each factor is a whole number from 1 to 2147483647"},
+      {{"in", "out", "2x2147483648"},
+       "factor 2x2147483648 is out of range: each factor is a whole number from 1 to 2147483647"},
       {{"in", "out", "-99999999999999999999"},
-       "factor -99999999999999999999 is out of range: FACTOR is a whole number from 1 to "
+       "factor -99999999999999999999 is out of range: each factor is a whole number from 1 to "
        "2147483647"},
       {{"-o", "d", "a"}, "-f FACTOR is missing"},
       {{"-f", "2", "a"}, "-o DIR is missing"},
@@ -159,7 +176,8 @@ TEST(ParseArguments, SaysWhatIsWrong) {
       {{"-j", "1.5", "-f", "2", "-o", "d", "a"},
        "-j needs a whole number of 1 or more, not \"1.5\""},
       {{"-j", "2", "in", "out", "2"}, "-f FACTOR is missing"},  // -j selects the FILE... form
-      {{"-f", "", "-o", "d", "a"}, "FACTOR must be a whole number, not \"\""},
+      {{"-f", "", "-o", "d", "a"},
+       "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"\""},
       {{"-f", "2", "-o", "d", "a", "-j"}, "option -j needs a value"},
       {{"-f", "2", "--output-dir"}, "option --output-dir needs a value"},
       {{"-f", "2", "-o", "d", "-"},
@@ -244,56 +262,6 @@ TEST(RenderProgress, FitsEveryWidthAndDropsFieldsInOrder) {
     EXPECT_EQ(line, c.want) << c.columns << " columns";
     EXPECT_LT(line.size(), static_cast<std::size_t>(c.columns)) << c.columns << " columns";
   }
-}
-
-// Helpers run their bodies, and on Linux with two processors or more start
-// on one other than their creator's (checked as the first thing each body
-// does), then may run wherever their creator may.
-TEST(HelperThread, StartsOnAnotherProcessorThenRunsAnywhere) {
-  struct Seen {
-    bool ran = false;
-    int processor = -1;
-#ifdef __linux__
-    cpu_set_t may_run_on;
-#endif
-  };
-  Seen seen[3];
-  const auto look_around = [](Seen& s) {
-#ifdef __linux__
-    s.processor = sched_getcpu();
-    CPU_ZERO(&s.may_run_on);
-    sched_getaffinity(0, sizeof s.may_run_on, &s.may_run_on);
-#endif
-    s.ran = true;
-  };
-  struct Body {
-    decltype(look_around)* look;
-    Seen* seen;
-    void operator()() const { (*look)(*seen); }
-  } bodies[3] = {{&look_around, &seen[0]}, {&look_around, &seen[1]}, {&look_around, &seen[2]}};
-  bmpresize::HelperThread helpers[3];
-  for (std::size_t i = 0; i < 3; ++i) {
-    ASSERT_TRUE(helpers[i].start(bodies[i], i + 1));
-  }
-  for (bmpresize::HelperThread& helper : helpers) {
-    helper.join();
-  }
-#ifdef __linux__
-  cpu_set_t allowed;
-  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_TRUE(seen[i].ran) << "helper " << i + 1;
-    if (CPU_COUNT(&allowed) >= 2) {
-      EXPECT_GE(helpers[i].first_processor(), 0) << "helper " << i + 1;
-      EXPECT_EQ(seen[i].processor, helpers[i].first_processor()) << "helper " << i + 1;
-    }
-    EXPECT_TRUE(CPU_EQUAL(&seen[i].may_run_on, &allowed)) << "helper " << i + 1;
-  }
-#else
-  for (const Seen& s : seen) {
-    EXPECT_TRUE(s.ran);
-  }
-#endif
 }
 
 }  // namespace

@@ -68,10 +68,11 @@ struct Reports {
   std::uint64_t total = 0;
 };
 
-void record(void* context, std::uint64_t written, std::uint64_t total) {
+bool record(void* context, std::uint64_t written, std::uint64_t total) {
   auto* reports = static_cast<Reports*>(context);
   reports->written.push_back(written);
   reports->total = total;
+  return true;
 }
 
 TEST(Resize, ReportsProgressUpToTheWholeOutput) {

@@ -251,6 +251,7 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   if (!outcome.ok()) {
     return outcome;
   }
+  in.compression = compression;
   const bool core = in.info_size == kCoreHeaderSize;
   std::uint32_t width = get_u16le(header + kBcWidth);
   std::int32_t height = get_u16le(header + kBcHeight);
@@ -286,23 +287,24 @@ Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
                                  : check_uncompressed(header, header_bytes, file_bytes, layout);
 }
 
-Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input,
-                             std::int32_t factor, std::uint8_t (&out_header)[kMaxHeaderBytes],
-                             OutputLayout& layout) {
-  if (factor < 1) {
-    return refuse(Failure::factor_below_one, as_bits(factor));
+Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input, Factors factors,
+                             std::uint8_t (&out_header)[kMaxHeaderBytes], OutputLayout& layout) {
+  if (factors.across < 1 || factors.down < 1) {
+    return refuse(Failure::factor_below_one,
+                  as_bits(factors.across < 1 ? factors.across : factors.down));
   }
   OutputLayout out;
-  out.factor = static_cast<std::uint32_t>(factor);
+  out.across = static_cast<std::uint32_t>(factors.across);
+  out.down = static_cast<std::uint32_t>(factors.down);
   const bool core = input.info_size == kCoreHeaderSize;
   const std::uint64_t limit = core ? kMaxCoreDimension : kMaxDimension;
   std::uint64_t width = 0;
   std::uint64_t rows = 0;
   // Both products are below 2^63, but they are checked like every other size.
-  if (!checked_mul(input.width, out.factor, width) || width > limit) {
+  if (!checked_mul(input.width, out.across, width) || width > limit) {
     return refuse(Failure::width_too_large, limit, width);
   }
-  if (!checked_mul(input.rows, out.factor, rows) || rows > limit) {
+  if (!checked_mul(input.rows, out.down, rows) || rows > limit) {
     return refuse(Failure::height_too_large, limit, rows);
   }
   out.width = static_cast<std::uint32_t>(width);

@@ -20,6 +20,7 @@ namespace bmpresizer {
 struct InputLayout {
   std::uint32_t info_size = kInfoHeaderSize;  // biSize
   std::uint32_t bits_per_pixel = 24;          // 1, 2, 4, 8, 16, 24 or 32
+  std::uint32_t compression = 0;              // biCompression: 0, or 3 and 6 with masks
   std::uint32_t width = 0;                    // W, pixels per row (never negative)
   std::uint32_t rows = 0;                     // |H|, stored rows
   bool top_down = false;                      // biHeight < 0
@@ -52,9 +53,10 @@ Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
 
 // The shape of the enlarged output.
 struct OutputLayout {
-  std::uint32_t factor = 0;
-  std::uint32_t width = 0;                 // W x factor
-  std::uint32_t rows = 0;                  // |H| x factor
+  std::uint32_t across = 0;                // each pixel's copies across its row
+  std::uint32_t down = 0;                  // each row's copies down the image
+  std::uint32_t width = 0;                 // W x across
+  std::uint32_t rows = 0;                  // |H| x down
   std::uint64_t row_data_bytes = 0;        // the bytes of a row that hold its pixels
   std::uint32_t pad_bytes = 0;             // zero bytes closing each row
   std::uint64_t row_bytes = 0;             // row_data_bytes + pad_bytes, a multiple of four
@@ -64,16 +66,16 @@ struct OutputLayout {
   std::uint64_t file_bytes = 0;            // everything, at most 4 GiB - 1
 };
 
-// Derives the output headers from the input `header` for `factor`: a copy of
+// Derives the output headers from the input `header` for `factors`: a copy of
 // its first 14 + biSize bytes with bfSize, the width, the height (its sign
 // carried over), biSizeImage and a V5 profile's offset rewritten, as far as
-// the header has them. Refuses factors below 1 and enlargements whose width
+// the header has them. Refuses a factor below 1 (`have` the first such, across
+// before down) and enlargements whose width
 // or height exceed the header's fields (2^31 - 1, or 65535 in a 12-byte
 // header; `have` the limit) or whose file exceeds 4 GiB - 1 bytes;
 // `out_header` and `layout` are then unspecified.
-Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input,
-                             std::int32_t factor, std::uint8_t (&out_header)[kMaxHeaderBytes],
-                             OutputLayout& layout);
+Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input, Factors factors,
+                             std::uint8_t (&out_header)[kMaxHeaderBytes], OutputLayout& layout);
 
 }  // namespace bmpresizer
 

@@ -40,7 +40,13 @@ FailureGroup group_of(Failure failure) {
     case Failure::spool_failed:
     case Failure::write_failed:
     case Failure::close_failed:
+    case Failure::cancelled:
+    case Failure::out_of_memory:
       return FailureGroup::io_failed;
+    case Failure::invalid_argument:
+      return FailureGroup::misuse;
+    case Failure::output_buffer_small:
+      return FailureGroup::output_unopened;
   }
   return FailureGroup::io_failed;
 }

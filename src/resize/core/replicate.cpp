@@ -57,13 +57,17 @@ class SpanWriter {
       offset_ += spans_[i].size;
     }
     count_ = 0;
-    if (progress_ != nullptr && progress_->report != nullptr) {
-      progress_->report(progress_->context, offset_ - start_, total_);
+    if (progress_ != nullptr && progress_->report != nullptr &&
+        !progress_->report(progress_->context, offset_ - start_, total_)) {
+      cancelled_ = true;
+      return false;
     }
     return true;
   }
 
   int error() const { return error_; }
+  // The caller's progress asked to stop (rather than the sink failing).
+  bool cancelled() const { return cancelled_; }
 
  private:
   ByteSink& output_;
@@ -74,6 +78,7 @@ class SpanWriter {
   ByteSpan spans_[kMaxSpans] = {};
   std::size_t count_ = 0;
   int error_ = 0;
+  bool cancelled_ = false;
 };
 
 // Reads `size` bytes at `offset`, mapping a short read to input_shrank: the
@@ -92,7 +97,8 @@ Outcome read_exactly(ByteSource& input, std::uint64_t offset, std::uint8_t* buff
 }
 
 Outcome write_failure(const SpanWriter& writer) {
-  return failed(Failure::write_failed, writer.error());
+  return writer.cancelled() ? failed(Failure::cancelled)
+                            : failed(Failure::write_failed, writer.error());
 }
 
 // Copies `size` bytes of the input from `from` through the buffer.
@@ -120,7 +126,7 @@ class RowExpander {
   // Sub-byte pixels take a table where the factor is small enough to make
   // its room worth it; `work` gives that room and keeps the rest.
   RowExpander(const InputLayout& in, const OutputLayout& out, WorkBuffer& work)
-      : pixels_(in.width), bits_(in.bits_per_pixel), factor_(out.factor) {
+      : pixels_(in.width), bits_(in.bits_per_pixel), factor_(out.across) {
     // (Not in a small buffer, which the table would mostly fill.)
     if (bits_ < 8 && factor_ <= kMaxBitTableFactor && bit_table_bytes(factor_) <= work.size / 4) {
       table_ = work.data;
@@ -150,27 +156,26 @@ class RowExpander {
 
 // How a batch of rows lies in the buffer.
 struct BatchLayout {
-  bool copies_in_buffer;   // each enlarged row laid out factor times
+  bool copies_in_buffer;   // each enlarged row laid out `down` times
   std::size_t slot_bytes;  // the room of one stored row's enlargement
   std::size_t rows;        // stored rows per batch
 };
 
 BatchLayout batch_layout(const OutputLayout& out, std::size_t work_bytes) {
   BatchLayout batch{};
-  // Short rows are laid out factor times in the buffer (one long run per
+  // Short rows are laid out `down` times in the buffer (one long run per
   // batch); long rows once, and the span list repeats them.
-  batch.copies_in_buffer =
-      out.row_bytes < kMinSpanBytes && out.row_bytes * out.factor <= work_bytes;
+  batch.copies_in_buffer = out.row_bytes < kMinSpanBytes && out.row_bytes * out.down <= work_bytes;
   batch.slot_bytes =
-      static_cast<std::size_t>(out.row_bytes) * (batch.copies_in_buffer ? out.factor : 1);
+      static_cast<std::size_t>(out.row_bytes) * (batch.copies_in_buffer ? out.down : 1);
   batch.rows = work_bytes / batch.slot_bytes;
-  if (!batch.copies_in_buffer && out.factor > 1) {
+  if (!batch.copies_in_buffer && out.down > 1) {
     // The length of the span list decides how much one write carries; a
     // batch beyond what fills it only touches more of the buffer, and every
     // page touched for the first time is a page fault (a 256x256 image at
     // x16 touched 1 MiB for 12 KiB rows: 5% of the call). Each stored row
-    // adds factor - 1 spans, its last copy joining the next row's first.
-    const std::size_t rows_per_list = (kMaxSpans - 1) / (out.factor - 1);
+    // adds down - 1 spans, its last copy joining the next row's first.
+    const std::size_t rows_per_list = (kMaxSpans - 1) / (out.down - 1);
     if (rows_per_list < batch.rows) {
       batch.rows = rows_per_list > 0 ? rows_per_list : 1;
     }
@@ -180,7 +185,7 @@ BatchLayout batch_layout(const OutputLayout& out, std::size_t work_bytes) {
 
 // Rows whose enlargement fits the buffer: read a batch of stored rows with
 // one read, enlarge them within the buffer and write each enlarged row
-// factor times.
+// `down` times.
 Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                           const OutputLayout& out, const RowExpander& expander, WorkBuffer work) {
   const std::size_t row_bytes = static_cast<std::size_t>(out.row_bytes);
@@ -215,7 +220,7 @@ Outcome replicate_batched(ByteSource& input, SpanWriter& writer, const InputLayo
     }
     for (std::uint32_t r = 0; r < batch; ++r) {
       const std::uint8_t* slot = work.data + slot_bytes * r;
-      const std::uint32_t writes = copies_in_buffer ? 1 : out.factor;
+      const std::uint32_t writes = copies_in_buffer ? 1 : out.down;
       for (std::uint32_t k = 0; k < writes; ++k) {
         if (!writer.add(slot, slot_bytes)) {
           return write_failure(writer);
@@ -271,16 +276,16 @@ Outcome write_piece(ByteSource& input, SpanWriter& writer, std::uint64_t offset,
 Outcome replicate_long_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                             const OutputLayout& out, WorkBuffer work) {
   const std::uint32_t bytes = in.bits_per_pixel / 8;
-  const std::size_t run_bytes = std::size_t{bytes} * out.factor;
+  const std::size_t run_bytes = std::size_t{bytes} * out.across;
   const std::size_t piece_pixels = run_bytes <= work.size ? work.size / run_bytes : 1;
   std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
-    for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
+    for (std::uint32_t repeat = 0; repeat < out.down; ++repeat) {
       for (std::uint32_t x = 0; x < in.width;) {
         const std::uint32_t left = in.width - x;
         const auto pixels = static_cast<std::uint32_t>(left < piece_pixels ? left : piece_pixels);
         Outcome piece = write_piece(input, writer, row_offset + std::uint64_t{bytes} * x, pixels,
-                                    bytes, out.factor, work);
+                                    bytes, out.across, work);
         if (!piece.ok()) {
           return piece;
         }
@@ -373,12 +378,12 @@ Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const Inp
                                 const OutputLayout& out, WorkBuffer work) {
   const std::uint32_t bits = in.bits_per_pixel;
   const std::uint32_t per_byte = 8 / bits;
-  const std::uint64_t run = std::uint64_t{out.factor} * bits;
+  const std::uint64_t run = std::uint64_t{out.across} * bits;
   BitStream stream(writer, work);
   std::uint8_t piece[256];
   std::uint64_t row_offset = in.first_row_at;
   for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
-    for (std::uint32_t repeat = 0; repeat < out.factor; ++repeat) {
+    for (std::uint32_t repeat = 0; repeat < out.down; ++repeat) {
       for (std::uint64_t at = 0; at < in.row_data_bytes; at += sizeof piece) {
         const std::uint64_t left = in.row_data_bytes - at;
         const std::size_t size =
@@ -422,7 +427,7 @@ Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset
                        WorkBuffer work) {
   const std::uint64_t total =
       around.headers.size + around.prefix_bytes +
-      std::uint64_t{input_layout.rows} * output_layout.factor * output_layout.row_bytes +
+      std::uint64_t{input_layout.rows} * output_layout.down * output_layout.row_bytes +
       around.suffix_bytes;
   SpanWriter writer(output, offset, progress, total);
   if (!writer.add(around.headers.data, around.headers.size)) {

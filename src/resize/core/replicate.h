@@ -28,16 +28,16 @@ struct Surroundings {
 // reading the stored rows of `input_layout` from `input`, from its
 // first_row_at onwards. Progress counts the bytes this call writes. (The
 // headers go out with the first rows where nothing lies between them: one
-// write fewer.) Every pixel is repeated factor times across, every stored
-// row factor times down, in stored order; each output row ends in zero
+// write fewer.) Every pixel is repeated `across` times, every stored
+// row `down` times, in stored order; each output row ends in zero
 // padding, and a row of pixels smaller than a byte in zero bits. The input's
 // padding and anything after its last row are never read.
 //
 // Enlarges rows in `work`, or without one (or with one smaller than
 // kMinWorkBytes) in kDefaultWorkBytes of its own stack; no heap. A row whose
-// enlargement fits the buffer is read once and written factor times; a longer
+// enlargement fits the buffer is read once and written `down` times; a longer
 // row is read again for each repetition, piece by piece. Fails with
-// read_failed, input_shrank or write_failed; `progress` may be null.
+// read_failed, input_shrank, write_failed or cancelled (by `progress`); `progress` may be null.
 Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset,
                        const Surroundings& around, const InputLayout& input_layout,
                        const OutputLayout& output_layout, const Progress* progress,

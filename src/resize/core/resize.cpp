@@ -15,7 +15,7 @@ std::uint64_t narrow_to_part(InputLayout& in, const OutputLayout& out, Part part
   const std::uint64_t end = std::uint64_t{in.rows} * (part.index + 1) / part.count;
   in.first_row_at = in.prefix_bytes + first * in.row_bytes;
   in.rows = static_cast<std::uint32_t>(end - first);
-  return out.pixels_at + first * out.factor * out.row_bytes;
+  return out.pixels_at + first * out.down * out.row_bytes;
 }
 
 // The headers the checks need: 54 bytes of the library's kind, up to 138 of
@@ -37,7 +37,38 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
   return checked;
 }
 
-Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const Progress* progress,
+Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_bytes,
+                 Factors factors, Kinds kinds, Description& description) {
+  std::uint8_t header[kMaxHeaderBytes] = {};
+  const std::size_t header_bytes = size < header_bytes_of(kinds) ? size : header_bytes_of(kinds);
+  if (header_bytes > 0) {
+    std::memcpy(header, head, header_bytes);
+  }
+  description = Description{};
+  InputLayout in;
+  const Outcome checked = check_input_header(header, header_bytes, file_bytes, kinds, in);
+  if (!checked.ok()) {
+    return checked;
+  }
+  description.info_size = in.info_size;
+  description.bits_per_pixel = in.bits_per_pixel;
+  description.compression = in.compression;
+  description.width = in.width;
+  description.height = static_cast<std::int32_t>(in.top_down ? -std::int64_t{in.rows} : in.rows);
+  description.input_bytes = in.needed_bytes;
+  std::uint8_t out_header[kMaxHeaderBytes] = {};
+  OutputLayout out;
+  const Outcome derived = derive_output_header(header, in, factors, out_header, out);
+  if (derived.ok()) {
+    description.output_width = out.width;
+    description.output_height =
+        static_cast<std::int32_t>(in.top_down ? -std::int64_t{out.rows} : out.rows);
+    description.output_bytes = out.file_bytes;
+  }
+  return derived;
+}
+
+Outcome resize(ByteSource& input, ByteSink& output, Factors factors, const Progress* progress,
                WorkBuffer work, Part part, Kinds kinds) {
   std::uint8_t header[kMaxHeaderBytes] = {};
   int error = 0;
@@ -52,7 +83,7 @@ Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const P
   }
   std::uint8_t out_header[kMaxHeaderBytes] = {};
   OutputLayout out;
-  const Outcome derived = derive_output_header(header, in, factor, out_header, out);
+  const Outcome derived = derive_output_header(header, in, factors, out_header, out);
   if (!derived.ok()) {
     return derived;
   }
@@ -83,7 +114,7 @@ Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor, const P
     }
   }
   output.reserve(offset, around.headers.size + around.prefix_bytes +
-                             std::uint64_t{in.rows} * out.factor * out.row_bytes +
+                             std::uint64_t{in.rows} * out.down * out.row_bytes +
                              around.suffix_bytes);
   const Outcome replicated = replicate_rows(input, output, offset, around, in, out, progress, work);
   if (!replicated.ok()) {

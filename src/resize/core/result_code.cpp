@@ -17,6 +17,7 @@ int result_code(const Outcome& outcome) {
     case FailureGroup::size_refused:
       return BMPRESIZER_OUTPUT_TOO_LARGE;
     case FailureGroup::io_failed:
+    case FailureGroup::misuse:
       return BMPRESIZER_IO_ERROR;
   }
   return BMPRESIZER_IO_ERROR;

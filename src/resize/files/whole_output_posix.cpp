@@ -348,8 +348,7 @@ NativePath temporary_folder(char (&buffer)[kMaxPathUnits]) {
   return buffer;
 }
 
-bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
-                        FileHandle& copy, int& error) {
+bool create_temporary_file(FileHandle& file, int& error) {
   char dir[kMaxPathUnits];
   temporary_folder(dir);
   // An unnamed file where the file system can make one; else a named one,
@@ -374,23 +373,7 @@ bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, W
     error = errno;
     return false;
   }
-  error = 0;
-  bool kept = write_fully(fd, true, 0, &prefix, 1, error);
-  for (std::uint64_t at = prefix.size; kept && at < limit;) {
-    const std::uint64_t left = limit - at;
-    const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
-    const ByteSpan got{buffer.data, read_fully(from, false, 0, buffer.data, want, error)};
-    kept = error == 0 && write_fully(fd, true, at, &got, 1, error);
-    at += got.size;
-    if (got.size < want) {
-      break;  // the stream ended
-    }
-  }
-  if (!kept) {
-    ::close(fd);
-    return false;
-  }
-  copy = fd;
+  file = fd;
   return true;
 }
 

@@ -226,39 +226,21 @@ NativePath temporary_folder(wchar_t (&buffer)[kMaxPathUnits]) {
   return buffer;
 }
 
-bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
-                        FileHandle& copy, int& error) {
+bool create_temporary_file(FileHandle& file, int& error) {
   wchar_t folder[kMaxPathUnits];
   wchar_t name[kMaxPathUnits];
   if (temporary_folder(folder)[0] == L'\0' || GetTempFileNameW(folder, L"bmp", 0, name) == 0) {
     error = last_error();
     return false;
   }
-  const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  const HANDLE made = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  if (made == INVALID_HANDLE_VALUE) {
     error = last_error();
     DeleteFileW(name);
     return false;
   }
-  error = 0;
-  bool kept = write_fully(file, true, 0, &prefix, 1, error);
-  for (std::uint64_t at = prefix.size; kept && at < limit;) {
-    const std::uint64_t left = limit - at;
-    const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
-    const ByteSpan got{buffer.data,
-                       read_fully(handle_of(from), false, 0, buffer.data, want, error)};
-    kept = error == 0 && write_fully(file, true, at, &got, 1, error);
-    at += got.size;
-    if (got.size < want) {
-      break;  // the stream ended
-    }
-  }
-  if (!kept) {
-    CloseHandle(file);
-    return false;
-  }
-  copy = file_of(file);
+  file = file_of(made);
   return true;
 }
 

@@ -11,43 +11,50 @@
 
 namespace bmpresizer {
 
-enum class Failure : std::uint8_t {
-  none,
+// Why a call failed. The numbers are those of the engine's public
+// bmpresize_error: each group's result code times 100 plus its own.
+enum class Failure : std::uint16_t {
+  none = 0,
+  // The call itself is wrong.
+  invalid_argument = 201,  // a null pointer or an unusable option
   // The input could not be opened for reading.
-  input_open,           // the system refused it; `error` holds its error number
-  input_is_directory,   // a folder holds no image
-  input_path_invalid,   // null, too long, or not convertible to a native path
-  input_stream_closed,  // standard input was closed when the process started
+  input_open = 301,           // the system refused it; `error` holds its error number
+  input_is_directory = 302,   // a folder holds no image
+  input_path_invalid = 303,   // null, too long, or not convertible to a native path
+  input_stream_closed = 304,  // standard input was closed when the process started
   // The output could not be opened for writing.
-  output_open,           // the system refused it; `error` holds its error number
-  output_path_invalid,   // null, too long, or not convertible to a native path
-  output_is_input,       // the output names the input file (through any link)
-  output_no_reader,      // a named pipe that no process is reading
-  output_stream_closed,  // standard output was closed when the process started
+  output_open = 401,           // the system refused it; `error` holds its error number
+  output_path_invalid = 402,   // null, too long, or not convertible to a native path
+  output_is_input = 403,       // the output names the input file (through any link)
+  output_no_reader = 404,      // a named pipe that no process is reading
+  output_stream_closed = 405,  // standard output was closed when the process started
+  output_buffer_small = 406,   // have = the caller's buffer, want = the output's length
   // The input is not a BMP of the accepted kind (have = what the file says).
-  input_not_regular,  // a pipe, device or socket: no file to read twice
-  not_bmp,            // no "BM" signature; have = the first two bytes, little-endian
-  header_truncated,   // have = bytes in the file, want = bytes the headers need
-  info_header_size,   // have = biSize
-  planes,             // have = biPlanes (not 1)
-  bit_count,          // have = biBitCount
-  compression,        // have = biCompression, want = biSize (0: 40)
-  pixel_offset,       // have = bfOffBits
-  color_table,        // have = colours declared, want = colours there is room for
-  negative_width,     // have = biWidth as an unsigned image of the signed value
-  profile_offset,     // have = bV5ProfileData: a profile over the pixels
-  pixels_truncated,   // have = bytes in the file, want = bytes the image needs
+  not_bmp = 501,            // no "BM" signature; have = the first two bytes, little-endian
+  header_truncated = 502,   // have = bytes in the file, want = bytes the headers need
+  info_header_size = 503,   // have = biSize
+  planes = 504,             // have = biPlanes (not 1)
+  bit_count = 505,          // have = biBitCount
+  compression = 506,        // have = biCompression, want = biSize (0: 40)
+  pixel_offset = 507,       // have = bfOffBits
+  color_table = 508,        // have = colours declared, want = colours there is room for
+  negative_width = 509,     // have = biWidth as an unsigned image of the signed value
+  profile_offset = 510,     // have = bV5ProfileData: a profile over the pixels
+  pixels_truncated = 511,   // have = bytes in the file, want = bytes the image needs
+  input_not_regular = 512,  // a pipe, device or socket: no file to read twice
   // The enlarged image cannot be written as a BMP.
-  factor_below_one,  // have = factor as an unsigned image of the signed value
-  width_too_large,   // want = enlarged width in pixels, have = the most the header holds
-  height_too_large,  // want = enlarged height in rows, have = the most the header holds
-  file_too_large,    // want = enlarged file size in bytes
+  factor_below_one = 601,  // have = factor as an unsigned image of the signed value
+  width_too_large = 602,   // want = enlarged width in pixels, have = the most the header holds
+  height_too_large = 603,  // want = enlarged height in rows, have = the most the header holds
+  file_too_large = 604,    // want = enlarged file size in bytes
   // Input or output failed after both were open (`error` set).
-  read_failed,
-  input_shrank,  // have = bytes read, want = bytes needed at that point
-  spool_failed,  // a stream's bytes could not be kept in a temporary file
-  write_failed,
-  close_failed,
+  read_failed = 701,
+  input_shrank = 702,  // have = bytes read, want = bytes needed at that point
+  spool_failed = 703,  // a stream's bytes could not be kept in a temporary file
+  write_failed = 704,
+  close_failed = 705,
+  cancelled = 706,      // the caller's progress callback asked to stop
+  out_of_memory = 707,  // the call's own state could not be allocated
 };
 
 // The failures grouped by what they leave behind; each group is one public
@@ -59,6 +66,7 @@ enum class FailureGroup : std::uint8_t {
   input_refused,    // both files open, nothing written
   size_refused,     // both files open, nothing written
   io_failed,        // something may have been written
+  misuse,           // the call's arguments are wrong; nothing was touched
 };
 
 FailureGroup group_of(Failure failure);
@@ -165,10 +173,21 @@ class MemorySink final : public ByteSink {
   std::size_t length_ = 0;
 };
 
-// Called after each block of output reaches the sink.
+// Called after each block of output reaches the sink; returning false
+// stops the call, which then fails with `cancelled`.
 struct Progress {
-  void (*report)(void* context, std::uint64_t bytes_written, std::uint64_t bytes_total) = nullptr;
+  bool (*report)(void* context, std::uint64_t bytes_written, std::uint64_t bytes_total) = nullptr;
   void* context = nullptr;
+};
+
+// How many times each pixel is repeated across its row and each row down
+// the image. A single number is both.
+struct Factors {
+  std::int32_t across = 1;
+  std::int32_t down = 1;
+  Factors() = default;
+  Factors(std::int32_t both) : across(both), down(both) {}  // NOLINT(google-explicit-constructor)
+  Factors(std::int32_t across_, std::int32_t down_) : across(across_), down(down_) {}
 };
 
 // Memory for enlarged rows, owned by the caller. Larger buffers mean fewer,
@@ -212,9 +231,30 @@ constexpr std::size_t kHeaderPrefixBytes = 138;
 Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
                      std::uint64_t& needed);
 
-// Enlarges the BMP that `input` holds by `factor` into `output`, from the
-// output's start, every pixel repeated factor times across and every row
-// factor times down. Accepts the `kinds` of BMP that it is asked to. Checks
+// What the headers of an accepted image say, and the size of its
+// enlargement.
+struct Description {
+  std::uint32_t info_size = 0;       // biSize
+  std::uint32_t bits_per_pixel = 0;  // 1 to 32
+  std::uint32_t compression = 0;     // biCompression: 0, or masks
+  std::uint32_t width = 0;           // pixels per row
+  std::int32_t height = 0;           // rows, below 0 when stored top-down
+  std::uint64_t input_bytes = 0;     // the bytes of the file an enlargement reads
+  std::uint32_t output_width = 0;    // of the enlargement, where it can be one
+  std::int32_t output_height = 0;
+  std::uint64_t output_bytes = 0;
+};
+
+// Checks the headers in the `size` bytes at `head` of a file of
+// `file_bytes` bytes (UINT64_MAX: unknown) as resize would, then the size of
+// their enlargement by `factors`. Fills `description` as far as the checks
+// got: nothing for refused headers, the input's part for a refused size.
+Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_bytes,
+                 Factors factors, Kinds kinds, Description& description);
+
+// Enlarges the BMP that `input` holds by `factors` into `output`, from the
+// output's start, every pixel repeated factors.across times across and
+// every row factors.down times down. Accepts the `kinds` of BMP that it is asked to. Checks
 // the input's headers and size first (not_bmp ... pixels_truncated), then
 // the size of the enlargement (factor_below_one ... file_too_large);
 // nothing is written unless both pass. A read or write error ends it with
@@ -225,7 +265,7 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
 // its share of the rows at their place, the first part what comes before
 // them and the last what comes after, and leaves finishing the output to
 // the caller; progress then counts this part's bytes.
-Outcome resize(ByteSource& input, ByteSink& output, std::int32_t factor,
+Outcome resize(ByteSource& input, ByteSink& output, Factors factors,
                const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {},
                Kinds kinds = Kinds::classic);
 

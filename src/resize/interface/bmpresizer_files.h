@@ -190,13 +190,41 @@ class WholeOutput {
 #endif
 };
 
+// A stream read once, in order: a pipe, or a caller's reads.
+class SequentialSource {
+ public:
+  // Reads up to `size` bytes, fewer only where the stream ends (`error` 0)
+  // or fails (`error` set); returns the bytes read.
+  virtual std::size_t read(void* buffer, std::size_t size, int& error) = 0;
+
+ protected:
+  ~SequentialSource() = default;
+};
+
+// The reads of an open pipe or device, from its position.
+class HandleReader final : public SequentialSource {
+ public:
+  explicit HandleReader(FileHandle handle) : handle_(handle) {}
+  std::size_t read(void* buffer, std::size_t size, int& error) override {
+    return read_all(handle_, buffer, size, error);
+  }
+
+ private:
+  FileHandle handle_;
+};
+
+// Makes a new temporary file in temporary_folder(), open for reading and
+// writing, that goes when it is closed (unnamed where the system can make
+// one, else named for no longer than its creation). False with `error` set.
+bool create_temporary_file(FileHandle& file, int& error);
+
 // Keeps a stream's bytes where they can be read twice: `prefix` (read from
-// it already), then what follows in `from` (a pipe), up to `limit` bytes in
-// all (the rest is left unread), in a new unnamed temporary file in
-// temporary_folder(), copied through `buffer` and opened for reading; the
-// file goes when it is closed. False with `error` set on failure.
-bool spool_to_temporary(FileHandle from, ByteSpan prefix, std::uint64_t limit, WorkBuffer buffer,
-                        FileHandle& copy, int& error);
+// it already), then what follows in `from`, up to `limit` bytes in all (the
+// rest is left unread), in a new temporary file (create_temporary_file)
+// copied through `buffer` and opened for reading. False with `error` set on
+// failure.
+bool spool_to_temporary(SequentialSource& from, ByteSpan prefix, std::uint64_t limit,
+                        WorkBuffer buffer, FileHandle& copy, int& error);
 
 // The folder of temporary files: $TMPDIR, else /tmp (Windows: GetTempPath).
 NativePath temporary_folder(PathChar (&buffer)[kMaxPathUnits]);

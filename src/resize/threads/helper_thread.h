@@ -1,22 +1,27 @@
 // Threads that take a share of one job, each started on a processor of its
 // own.
-#ifndef BMPRESIZE_HELPER_THREAD_H
-#define BMPRESIZE_HELPER_THREAD_H
+#ifndef BMPRESIZER_THREADS_HELPER_THREAD_H
+#define BMPRESIZER_THREADS_HELPER_THREAD_H
 
 #include <cstddef>
-#include <memory>
 
-namespace bmpresize {
+#ifndef _WIN32
+#include <pthread.h>
+#include <sched.h>
+#endif
+
+namespace bmpresizer {
 
 // A thread started on a processor other than its creator's, then free to
 // run anywhere. A new thread otherwise starts beside its creator, and a
 // creator that goes on working keeps it waiting until the scheduler moves
 // it: on a two-processor machine the two halves of a short job then ran
 // one after the other. Where the system cannot say where a thread starts
-// (other than Linux), it is a plain thread.
+// (other than Linux), it is a plain thread. Allocates nothing and throws
+// nothing.
 class HelperThread {
  public:
-  HelperThread();
+  HelperThread() = default;
   HelperThread(const HelperThread&) = delete;
   HelperThread& operator=(const HelperThread&) = delete;
   // Waits for the thread, if one was started.
@@ -34,10 +39,14 @@ class HelperThread {
   // Waits for the thread to end; nothing when none was started.
   void join();
 
-  // The processor the thread was started on, or -1 where none was chosen.
-  int first_processor() const;
+  // The processor the thread was to start on, or -1 where none was chosen.
+  int first_processor() const { return first_; }
+  // The processor the thread found itself on before it was let go (-1 where
+  // the system cannot tell); valid once joined.
+  int started_on() const { return started_on_; }
 
-  struct State;  // the system's thread, and what it runs
+  // What the new thread runs first (for the platform's code).
+  void run_on_new_thread();
 
  private:
   template <class Body>
@@ -46,9 +55,21 @@ class HelperThread {
   }
   bool start_running(void (*run)(void*), void* context, std::size_t nth);
 
-  std::unique_ptr<State> state_;
+  void (*run_)(void*) = nullptr;
+  void* context_ = nullptr;
+  bool started_ = false;
+  int first_ = -1;
+  int started_on_ = -1;
+#ifdef _WIN32
+  void* thread_ = nullptr;  // a HANDLE
+#else
+  pthread_t thread_{};
+#if defined(__linux__)
+  cpu_set_t allowed_{};
+#endif
+#endif
 };
 
-}  // namespace bmpresize
+}  // namespace bmpresizer
 
 #endif

@@ -1,32 +1,10 @@
 #include "helper_thread.h"
 
-#include <pthread.h>
-#include <sched.h>
-
-namespace bmpresize {
-
-struct HelperThread::State {
-  void (*run)(void*) = nullptr;
-  void* context = nullptr;
-  pthread_t thread{};
-  bool started = false;
-  int first = -1;
-#if defined(__linux__)
-  cpu_set_t allowed{};
-#endif
-};
-
+namespace bmpresizer {
 namespace {
 
 void* run_thread(void* argument) {
-  auto* state = static_cast<HelperThread::State*>(argument);
-#if defined(__linux__)
-  // Started where it was put: from now on wherever the scheduler likes.
-  if (state->first >= 0) {
-    sched_setaffinity(0, sizeof state->allowed, &state->allowed);
-  }
-#endif
-  state->run(state->context);
+  static_cast<HelperThread*>(argument)->run_on_new_thread();
   return nullptr;
 }
 
@@ -56,53 +34,60 @@ int processor_after(const cpu_set_t& allowed, int from, std::size_t nth) {
 
 }  // namespace
 
-HelperThread::HelperThread() : state_(new State) {}
-
 HelperThread::~HelperThread() { join(); }
 
+void HelperThread::run_on_new_thread() {
+#if defined(__linux__)
+  started_on_ = sched_getcpu();
+  // Started where it was put: from now on wherever the scheduler likes.
+  if (first_ >= 0) {
+    sched_setaffinity(0, sizeof allowed_, &allowed_);
+  }
+#endif
+  run_(context_);
+}
+
 bool HelperThread::start_running(void (*run)(void*), void* context, std::size_t nth) {
-  state_->run = run;
-  state_->context = context;
+  run_ = run;
+  context_ = context;
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) {
     return false;
   }
-  state_->first = -1;
+  first_ = -1;
 #if defined(__linux__)
-  if (sched_getaffinity(0, sizeof state_->allowed, &state_->allowed) == 0) {
-    state_->first = processor_after(state_->allowed, sched_getcpu(), nth);
+  if (sched_getaffinity(0, sizeof allowed_, &allowed_) == 0) {
+    first_ = processor_after(allowed_, sched_getcpu(), nth);
   }
-  if (state_->first >= 0) {
+  if (first_ >= 0) {
     cpu_set_t one;
     CPU_ZERO(&one);
-    CPU_SET(static_cast<std::size_t>(state_->first), &one);
+    CPU_SET(static_cast<std::size_t>(first_), &one);
     if (pthread_attr_setaffinity_np(&attributes, sizeof one, &one) != 0) {
-      state_->first = -1;
+      first_ = -1;
     }
   }
 #else
   static_cast<void>(nth);
 #endif
-  int error = pthread_create(&state_->thread, &attributes, run_thread, state_.get());
-  if (error != 0 && state_->first >= 0) {
+  int error = pthread_create(&thread_, &attributes, run_thread, this);
+  if (error != 0 && first_ >= 0) {
     // Refused where it was to start (a processor just taken away): anywhere.
-    state_->first = -1;
+    first_ = -1;
     pthread_attr_destroy(&attributes);
     pthread_attr_init(&attributes);
-    error = pthread_create(&state_->thread, &attributes, run_thread, state_.get());
+    error = pthread_create(&thread_, &attributes, run_thread, this);
   }
   pthread_attr_destroy(&attributes);
-  state_->started = error == 0;
-  return state_->started;
+  started_ = error == 0;
+  return started_;
 }
 
 void HelperThread::join() {
-  if (state_ && state_->started) {
-    pthread_join(state_->thread, nullptr);
-    state_->started = false;
+  if (started_) {
+    pthread_join(thread_, nullptr);
+    started_ = false;
   }
 }
 
-int HelperThread::first_processor() const { return state_->first; }
-
-}  // namespace bmpresize
+}  // namespace bmpresizer

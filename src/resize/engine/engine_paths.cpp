@@ -1,0 +1,81 @@
+// The engine's path calls: the caller's paths as the file layer takes
+// them, and the call's state.
+#include <new>
+
+#include "bmpresize.h"
+#include "engine_state.h"
+#include "enlarge_file.h"
+#include "write_signals.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+namespace bmpresizer {
+namespace {
+
+Outcome enlarge_native(NativePath input, NativePath output, CallState& call) {
+  if (!call.valid()) {
+    return failed(Failure::invalid_argument);
+  }
+  const WriteSignalsBlocked write_signals_blocked;
+  return enlarge_file(input, output, call.request());
+}
+
+#ifdef _WIN32
+// Both paths as Windows takes them; too large for a small thread's stack.
+struct WidePaths {
+  wchar_t input[kMaxPathUnits];
+  wchar_t output[kMaxPathUnits];
+};
+
+// `utf8` as UTF-16 in `wide`, or null when it is null, too long or not
+// UTF-8.
+NativePath widen(const char* utf8, wchar_t (&wide)[kMaxPathUnits]) {
+  if (utf8 == nullptr) {
+    return nullptr;
+  }
+  if (utf8[0] == '\0') {
+    wide[0] = L'\0';
+    return wide;
+  }
+  const int units =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide, kMaxPathUnits);
+  return units > 0 ? wide : nullptr;
+}
+#endif
+
+}  // namespace
+}  // namespace bmpresizer
+
+extern "C" {
+
+BMPRESIZE_API bmpresize_error bmpresize_enlarge_file(const char* input, const char* output,
+                                                     const bmpresize_options* options,
+                                                     bmpresize_result* result) {
+  bmpresizer::CallState call(options);
+#ifdef _WIN32
+  auto* paths = new (std::nothrow) bmpresizer::WidePaths;
+  if (paths == nullptr) {
+    return bmpresizer::finish(bmpresizer::failed(bmpresizer::Failure::out_of_memory), result);
+  }
+  const bmpresizer::Outcome outcome = bmpresizer::enlarge_native(
+      bmpresizer::widen(input, paths->input), bmpresizer::widen(output, paths->output), call);
+  delete paths;
+  return bmpresizer::finish(outcome, result);
+#else
+  return bmpresizer::finish(bmpresizer::enlarge_native(input, output, call), result);
+#endif
+}
+
+#ifdef _WIN32
+BMPRESIZE_API bmpresize_error bmpresize_enlarge_file_w(const wchar_t* input, const wchar_t* output,
+                                                       const bmpresize_options* options,
+                                                       bmpresize_result* result) {
+  bmpresizer::CallState call(options);
+  return bmpresizer::finish(bmpresizer::enlarge_native(input, output, call), result);
+}
+#endif
+
+}  // extern "C"

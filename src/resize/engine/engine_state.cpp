@@ -1,0 +1,71 @@
+#include "engine_state.h"
+
+#include <new>
+
+namespace bmpresizer {
+namespace {
+
+// The engine's own buffer: a megabyte makes writes as large as dd's.
+constexpr std::size_t kOwnWorkBytes = std::size_t{1} << 20;
+
+}  // namespace
+
+bmpresize_error finish(const Outcome& outcome, bmpresize_result* result) {
+  const auto error = static_cast<bmpresize_error>(outcome.failure);
+  if (result != nullptr) {
+    result->error = error;
+    result->system_error = outcome.error;
+    result->have = outcome.have;
+    result->want = outcome.want;
+    result->output_bytes = outcome.ok() ? outcome.output_bytes : 0;
+  }
+  return error;
+}
+
+Outcome outcome_of(const bmpresize_result& result) {
+  Outcome outcome =
+      failed(static_cast<Failure>(result.error), result.system_error, result.have, result.want);
+  outcome.output_bytes = result.output_bytes;
+  return outcome;
+}
+
+bool ProgressBridge::report(void* bridge, std::uint64_t written, std::uint64_t total) {
+  const auto* self = static_cast<const ProgressBridge*>(bridge);
+  return self->callback(self->context, written, total) == 0;
+}
+
+CallState::CallState(const bmpresize_options* given) {
+  options_ = given != nullptr ? *given : bmpresize_default_options(1, 1);
+  request_.factors = Factors{options_.across, options_.down};
+  request_.kinds = options_.kinds == BMPRESIZE_KINDS_CLASSIC ? Kinds::classic : Kinds::uncompressed;
+  request_.standard_streams = (options_.flags & BMPRESIZE_STANDARD_STREAMS) != 0;
+  request_.split = options_.threads != 1;
+  if (options_.progress != nullptr) {
+    bridge_ = ProgressBridge{options_.progress, options_.progress_context};
+    progress_ = Progress{&ProgressBridge::report, &bridge_};
+    request_.progress = &progress_;
+  }
+  if (options_.work != nullptr && options_.work_bytes >= kMinWorkBytes) {
+    request_.work = WorkBuffer{static_cast<std::uint8_t*>(options_.work), options_.work_bytes};
+  }
+}
+
+CallState::~CallState() { delete[] own_; }
+
+bool CallState::valid() const {
+  return options_.kinds <= BMPRESIZE_KINDS_CLASSIC &&
+         (options_.flags & ~BMPRESIZE_STANDARD_STREAMS) == 0;
+}
+
+const Request& CallState::request() {
+  if (request_.work.data == nullptr && own_ == nullptr) {
+    // Not value-initialised: the rows overwrite whatever a page holds.
+    own_ = new (std::nothrow) std::uint8_t[kOwnWorkBytes];
+    if (own_ != nullptr) {
+      request_.work = WorkBuffer{own_, kOwnWorkBytes};
+    }
+  }
+  return request_;
+}
+
+}  // namespace bmpresizer
