@@ -1,15 +1,16 @@
 // libFuzzer target: any bytes as an input image in memory, and from the
-// first byte a factor of 1 to 8, the kinds accepted (the library's, or the
-// tool's every uncompressed kind), the work buffer (the call's own, or as
-// large as the callers lend) and a split into parts written one after the
-// other (as the tool's threads write them), enlarged into memory. Checks the
-// result against the contract with its own reading of the format, and
-// aborts on any breach:
+// first byte a factor of 1 to 8 across (down the same, or for inputs whose
+// length is not a multiple of 3, up to two more, round 8), the kinds accepted (the library's, or
+// the tool's every uncompressed kind), the work buffer (the call's own, or as large as the callers
+// lend) and a split into parts written one after the other (as the tool's threads write them),
+// enlarged into memory. Checks the result against the contract with its own reading of the format,
+// and aborts on any breach:
 //  - the result is 5, 6 or 999 (memory neither fails to read nor to write);
 //  - on 5 and 6 nothing was written;
 //  - on 999 the output has exactly bfSize bytes, what comes before its
 //    pixels differs from the input's only in the size fields, output pixel
-//    (x, y) is input pixel (x / f, y / f) and every padding bit is zero.
+//    (x, y) is input pixel (x / across, y / down) and every padding bit is
+//    zero.
 // Inputs whose enlargement would exceed kMaxOutputBytes are skipped, so that
 // a run never writes gigabytes; the checks that refuse larger ones are
 // covered by the tests.
@@ -68,12 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::uint64_t factor = 1 + data[0] % 8;
+  // Down from the input's length, so that the corpus's first bytes keep
+  // their meaning and a mutation of the length tries other ratios.
+  const std::uint64_t down = 1 + (data[0] % 8 + (size - 1) % 3) % 8;
   // The high bit picks the tool's kinds over the library's.
   const bmpresizer::Kinds kinds =
       (data[0] & 0x80) != 0 ? bmpresizer::Kinds::uncompressed : bmpresizer::Kinds::classic;
   const std::uint8_t* bmp = data + 1;
   const std::size_t bmp_size = size - 1;
-  if (declared_output(bmp, bmp_size, factor) == UINT64_MAX) {
+  if (declared_output(bmp, bmp_size, factor > down ? factor : down) == UINT64_MAX) {
     return 0;
   }
   // Bits 3-4: the call's own buffer (0, as before these bits counted; a
@@ -89,8 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bmpresizer::MemorySink sink(out.data(), out.size());
   bmpresizer::Outcome outcome;
   for (std::uint32_t part = 0; part < parts && outcome.ok(); ++part) {
-    outcome = bmpresizer::resize(source, sink, static_cast<std::int32_t>(factor), nullptr, work,
-                                 {part, parts}, kinds);
+    outcome = bmpresizer::resize(
+        source, sink,
+        bmpresizer::Factors{static_cast<std::int32_t>(factor), static_cast<std::int32_t>(down)},
+        nullptr, work, {part, parts}, kinds);
   }
   int finish_error = 0;
   require(parts == 1 || !outcome.ok() || sink.finish(outcome.output_bytes, finish_error),
@@ -104,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     require(outcome.output_bytes == sink.length(), "the output is not as long as reported");
     const std::string difference = bmporacle::check_enlargement(
-        bmp, bmp_size, out.data(), sink.length(), static_cast<int>(factor));
+        bmp, bmp_size, out.data(), sink.length(), static_cast<int>(factor), static_cast<int>(down));
     require(difference.empty(), difference.c_str());
   }
   return 0;

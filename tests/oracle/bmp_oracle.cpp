@@ -80,24 +80,30 @@ bool is_size_field(std::size_t i, std::uint32_t info) {
 
 std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
                               const std::uint8_t* output, std::size_t output_size, int factor) {
-  if (input_size < 18 || output_size < 18 || factor < 1) {
+  return check_enlargement(input, input_size, output, output_size, factor, factor);
+}
+
+std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
+                              const std::uint8_t* output, std::size_t output_size, int across,
+                              int down) {
+  if (input_size < 18 || output_size < 18 || across < 1 || down < 1) {
     return describe("input length", static_cast<std::int64_t>(input_size), 54);
   }
   const Facts in = facts_of(input);
   const Facts out = facts_of(output);
-  const auto f = static_cast<std::uint64_t>(factor);
+  const auto a = static_cast<std::uint64_t>(across);
+  const auto f = static_cast<std::uint64_t>(down);
   const std::uint64_t rows = static_cast<std::uint64_t>(in.height < 0 ? -in.height : in.height);
   const std::uint64_t in_stride = stride(static_cast<std::uint64_t>(in.width), in.bits);
-  const std::uint64_t out_width = static_cast<std::uint64_t>(in.width) * f;
+  const std::uint64_t out_width = static_cast<std::uint64_t>(in.width) * a;
   const std::uint64_t out_stride = stride(out_width, in.bits);
   const std::uint64_t pixels_end = in.prefix + out_stride * rows * f;
   // A profile that does not lie within the bytes before the pixels lies
   // after them (the input was accepted).
   const bool profile_after = in.profile_size > 0 && in.profile_at + in.profile_size > in.prefix;
   const std::uint64_t want_size = pixels_end + (profile_after ? in.profile_size : 0);
-  if (out.width != in.width * factor || out.height != in.height * factor) {
-    return describe("width x height", out.width * out.height,
-                    in.width * in.height * factor * factor);
+  if (out.width != in.width * across || out.height != in.height * down) {
+    return describe("width x height", out.width * out.height, in.width * in.height * across * down);
   }
   if (output_size != want_size || u32_at(output, 2) != want_size) {
     return describe("output length", static_cast<std::int64_t>(output_size),
@@ -116,7 +122,7 @@ std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
     const std::uint8_t* out_row = output + in.prefix + y * out_stride;
     const std::uint8_t* in_row = input + in.prefix + y / f * in_stride;
     for (std::uint64_t x = 0; x < out_width; ++x) {
-      if (pixel(out_row, x, in.bits) != pixel(in_row, x / f, in.bits)) {
+      if (pixel(out_row, x, in.bits) != pixel(in_row, x / a, in.bits)) {
         return describe("pixel of row", static_cast<std::int64_t>(y), static_cast<std::int64_t>(x));
       }
     }

@@ -20,6 +20,11 @@ namespace bmporacle {
 // the enlarged ones; nothing else. Returns "" or the first difference.
 std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
                               const std::uint8_t* output, std::size_t output_size, int factor);
+// The same with pixels repeated `across` times along the rows and rows
+// `down` times down the image.
+std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
+                              const std::uint8_t* output, std::size_t output_size, int across,
+                              int down);
 
 // Bytes per stored row of `width` 24-bit pixels: rows of bits are rounded up
 // to whole 32-bit words.

@@ -192,6 +192,11 @@ std::string check_enlargement(const Bytes& input, const Bytes& output, int facto
                                       factor);
 }
 
+std::string check_enlargement(const Bytes& input, const Bytes& output, int across, int down) {
+  return bmporacle::check_enlargement(input.data(), input.size(), output.data(), output.size(),
+                                      across, down);
+}
+
 #ifdef _WIN32
 StdoutCapture::StdoutCapture() {
   std::fflush(stdout);

@@ -80,6 +80,7 @@ Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t see
 // bmporacle::check_enlargement on whole files: "" when `output` is `input`
 // enlarged `factor` times, else the first difference.
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor);
+std::string check_enlargement(const Bytes& input, const Bytes& output, int across, int down);
 
 #ifndef _WIN32
 // A reader of the named pipe `path`, opened before this returns (so that a
