@@ -47,9 +47,9 @@ TEST_F(Tool, SucceedsSilently) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 3), "");
-  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
+  run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("out.bmp"), "2x3"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 2), "");
+  EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(dir_.file("out.bmp")), 2, 3), "");
   // A long name, whose path with a temporary suffix would pass MAX_PATH.
   const std::string long_name = dir_.file(std::string(230, 'n') + ".bmp");
   for (const char* state : {"new", "replaced"}) {
@@ -74,9 +74,13 @@ TEST_F(Tool, EnlargesALargeImageExactly) {
 }
 
 TEST_F(Tool, VerboseSaysWhatItDid) {
-  const ToolRun run = run_tool(dir_, {"-v", dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
+  ToolRun run = run_tool(dir_, {"-v", dir_.file("in.bmp"), dir_.file("out.bmp"), "2"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.err.find("enlarged 2x into " + dir_.file("out.bmp")), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+  run = run_tool(dir_, {"-v", dir_.file("in.bmp"), dir_.file("out.bmp"), "1x2"});
+  EXPECT_NE(run.err.find("enlarged 1x2 into " + dir_.file("out.bmp")), std::string::npos)
+      << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
 

@@ -352,7 +352,7 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   const struct Case {
     const char* name;
     Bytes input;
-    int factor;
+    bmpresizer::Factors factors;
     Bytes want;
   } cases[] = {
       // Pixels 1 0 1 (the rest of the byte junk) at 3: 111000111, in E3 80.
@@ -374,6 +374,21 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
       // 8 bits, a byte per pixel: 7 9 at 2.
       {"8 bits", concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}), 2,
        concat({headers(62, 54, 4, 2, 8, 8, 0), repeat({7, 7, 9, 9}, 2)})},
+      // The same 3 times across, once down: one row of 7 7 7 9 9 9.
+      {"8 bits at 3x1",
+       concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}),
+       {3, 1},
+       concat({headers(62, 54, 6, 1, 8, 8, 0), {7, 7, 7, 9, 9, 9, 0, 0}})},
+      // Once across, 3 times down: 7 9, three rows.
+      {"8 bits at 1x3",
+       concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}),
+       {1, 3},
+       concat({headers(66, 54, 2, 3, 8, 12, 0), repeat({7, 9, 0, 0}, 3)})},
+      // 1 0 1 twice across, 3 times down: 110011, in CC.
+      {"1 bit at 2x3",
+       concat({headers(0, 62, 3, 1, 1, 4, 2), two_colours, {0xBF}, junk3}),
+       {2, 3},
+       concat({headers(74, 62, 6, 3, 1, 12, 2), two_colours, repeat({0xCC, 0, 0, 0}, 3)})},
       // 1 x 1 with a profile after the pixels (and junk after it, dropped):
       // the profile follows the enlarged pixels, its offset moved.
       {"V5 profile", concat({v5(0, 1, 4, 128), {0x11, 0x22, 0x33, 0}, {'I', 'C', 'C', '!'}, {'J'}}),
@@ -388,7 +403,7 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   for (const Case& c : cases) {
     bmpresizer::MemorySource source(c.input.data(), c.input.size());
     PipeSink sink;
-    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, c.factor, nullptr, {}, {},
+    const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, c.factors, nullptr, {}, {},
                                                            bmpresizer::Kinds::uncompressed);
     EXPECT_TRUE(outcome.ok()) << c.name << ": " << static_cast<int>(outcome.failure);
     EXPECT_EQ(sink.bytes, c.want) << c.name;
