@@ -3,9 +3,12 @@
 # against general image tools doing the same enlargement.
 #
 #   bench/run.sh [--quick]
+#   BENCH_CASES="1920 1080 2;4000 3000 3 8" bench/run.sh
 #
 # The tool is $BMPRESIZE if set, else build/cli/bmpresize (built in Release
-# if missing); the library is timed through the example host that links it,
+# if missing); the engine's path call, bmpresize_enlarge_file, through
+# bench/engine_host.c built against build/src/libbmpresize.so (every case);
+# the module's library is timed through the example host that links it,
 # $BMPRESIZER_HOST if set, else build/examples/link_host (24-bit cases only:
 # the library takes the classic kind). Inputs and outputs go to bench/work/
 # (gitignored); inputs are kept for reruns, outputs are deleted after each
@@ -59,7 +62,8 @@ elif [[ $# -gt 0 ]]; then
   exit 2
 fi
 
-# Cases: width height factor [bits per pixel, 24 if left out].
+# Cases: width height factor [bits per pixel, 24 if left out]. BENCH_CASES
+# picks some, separated by ";" ("1920 1080 2;4000 3000 3 8").
 [[ -n $BATCH_ONLY ]] || CASES=(
   "1920 1080 2"
   "4000 3000 3"
@@ -69,6 +73,9 @@ fi
   "4000 3000 3 32"
   "4000 3000 3 1"
 )
+if [[ -n ${BENCH_CASES:-} && -z $BATCH_ONLY ]]; then
+  IFS=';' read -r -a CASES <<<"$BENCH_CASES"
+fi
 
 # ---- the tool under test ----------------------------------------------------
 
@@ -98,6 +105,15 @@ HOST=${BMPRESIZER_HOST:-$ROOT/build/examples/link_host}
 LIMIT=$WORK/write_limit
 if [[ ! -x $LIMIT || $BENCH/write_limit.c -nt $LIMIT ]]; then
   cc -O2 -o "$LIMIT" "$BENCH/write_limit.c" -lpthread
+fi
+
+ENGINE=$WORK/engine_host
+ENGINE_LIB=$(dirname "$TOOL")/../src
+if [[ -f $ENGINE_LIB/libbmpresize.so ]]; then
+  cc -O2 -I"$ENGINE_LIB/../include" -o "$ENGINE" "$BENCH/engine_host.c" \
+    -L"$ENGINE_LIB" -Wl,-rpath,"$(cd "$ENGINE_LIB" && pwd)" -lbmpresize
+else
+  ENGINE=""
 fi
 
 # ---- which general tools are installed --------------------------------------
@@ -189,6 +205,7 @@ echo
 echo "tool: $TOOL"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; work folder: $WORK"
 echo "library host: ${HOST:-none (build the examples, or set BMPRESIZER_HOST)}"
+echo "engine host: ${ENGINE:-none (no libbmpresize.so in the build of the tool)}"
 echo "file system: $(df -PT "$WORK" | awk 'NR == 2 { print $2 " on " $1 }')"
 echo "runs: warm-up + median of at least $OURS_RUNS_SMALL interleaved rounds for outputs under 64 MiB, $OURS_RUNS for larger ones (limits, bmpresize, library; each first, and after each other, equally often), warm-up + median of $PEER_RUNS (general tools); spread = fastest - slowest; ratios to the write limit round by round"
 echo "general tools found: ${PEERS[*]:-none}"
@@ -222,9 +239,17 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   # The write limit (one writer and two: the faster counts), our tool and
   # the library, taking turns round after round.
   lib_out=$WORK/out_library.bmp
+  engine_out=$WORK/out_engine.bmp
   commands=("$LIMIT" "$WORK/limit.out" "$expected" 1
     --and "$LIMIT" "$WORK/limit.out" "$expected" 2
     --and "$TOOL" "$in" "$ours_out" "$F")
+  # The engine's path call, beside the tool it is behind (command 4); where
+  # it is not built, a command that does nothing keeps the numbering.
+  if [[ -n $ENGINE ]]; then
+    commands+=(--and "$ENGINE" "$in" "$engine_out" "$F")
+  else
+    commands+=(--and true)
+  fi
   with_library=$([[ -n $HOST && $BITS == 24 ]] && echo 1 || true)
   # The library runs in its caller's one thread: beside it, the limit for one
   # thread that also reads the input as it writes.
@@ -232,7 +257,7 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
     --and "$LIMIT" "$WORK/limit_reading.out" "$expected" 1 "$in")
   runs=$((expected < 64 << 20 ? OURS_RUNS_SMALL : OURS_RUNS))
   mapfile -t results < <("$PY" "$BENCH/measure.py" --runs "$runs" --remove "$WORK/limit.out" \
-    --remove "$ours_out" --remove "$lib_out" \
+    --remove "$ours_out" --remove "$lib_out" --remove "$engine_out" \
     --remove "$WORK/limit_reading.out" --log "$log" \
     --times "$ROUNDS" --warm "$in" -- "${commands[@]}")
   limit_t=""
@@ -255,9 +280,10 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   rm -f "$WORK/dd.out"
   # (Each run removes every command's output first: make ours and the
   # library's once more to check them.)
-  rm -f "$ours_out" "$lib_out"
+  rm -f "$ours_out" "$lib_out" "$engine_out"
   "$TOOL" -q "$in" "$ours_out" "$F" 2>/dev/null || true
   [[ -n $with_library ]] && { "$HOST" "$in" "$lib_out" "$F" >/dev/null 2>&1 || true; }
+  [[ -n $ENGINE ]] && { "$ENGINE" "$in" "$engine_out" "$F" >/dev/null 2>&1 || true; }
 
   # Our tool.
   read -r status t lo hi rss <<<"${results[2]}"
@@ -277,18 +303,32 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   rows+=("**bmpresize**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}$verified")
   OUR_RSS+=("$expected $rss ${W}x${H}x${F}_${BITS}bit")
 
+  # The engine's path call, through a host that calls it once.
+  engine_t=""
+  if [[ -n $ENGINE ]]; then
+    read -r status t lo hi rss <<<"${results[3]}"
+    if [[ $status == ok ]] && cmp -s "$engine_out" "$ours_out"; then
+      rows+=("**engine (bmpresize_enlarge_file)**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}OK (same bytes)")
+      engine_t=$t
+    else
+      rows+=("**engine (bmpresize_enlarge_file)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log.4")")
+      FAILED=1
+    fi
+    rm -f "$engine_out"
+  fi
+
   # The library, through a host that calls BMPResizer once.
   lib_t=""
   if [[ -n $with_library ]]; then
-    read -r status t lo hi rss <<<"${results[3]}"
+    read -r status t lo hi rss <<<"${results[4]}"
     if [[ $status == ok ]] && cmp -s "$lib_out" "$ours_out"; then
       rows+=("**library (BMPResizer)**${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}OK (same bytes)")
       lib_t=$t
-      read -r status t lo hi rss <<<"${results[4]}"
-      [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log.5")" >&2; exit 1; }
+      read -r status t lo hi rss <<<"${results[5]}"
+      [[ $status == ok ]] || { echo "write_limit failed: $(tail -n1 "$log.6")" >&2; exit 1; }
       rows+=("write limit reading the input, 1 thread${TAB}$t${TAB}$lo${TAB}$hi${TAB}$rss${TAB}-")
     else
-      rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log.4")")
+      rows+=("**library (BMPResizer)**${TAB}-${TAB}-${TAB}-${TAB}-${TAB}MISMATCH or failed: $(tail -n1 "$log.5")")
       FAILED=1
     fi
     rm -f "$lib_out"
@@ -347,10 +387,14 @@ for case_line in ${CASES[@]+"${CASES[@]}"}; do
   echo
   echo "- bmpresize / write limit = $(paired_ratio 3 "$limit_column"); ratio of the medians" \
     "$(calc '%.2f' "$ours_t / $limit_t") (target <= $([[ $BITS -lt 8 ]] && echo 1.3 || echo 1.15))"
+  if [[ -n $engine_t ]]; then
+    echo "- engine's path call / bmpresize = $(paired_ratio 4 3); ratio of the medians" \
+      "$(calc '%.2f' "$engine_t / $ours_t") (target <= 1.05)"
+  fi
   if [[ -n $lib_t ]]; then
-    echo "- library / write limit = $(paired_ratio 4 "$limit_column"); ratio of the medians" \
+    echo "- library / write limit = $(paired_ratio 5 "$limit_column"); ratio of the medians" \
       "$(calc '%.2f' "$lib_t / $limit_t") (target <= 1.3)"
-    echo "- library / write limit reading the input, 1 thread = $(paired_ratio 4 5)"
+    echo "- library / write limit reading the input, 1 thread = $(paired_ratio 5 6)"
   fi
   if [[ -n $fastest ]]; then
     echo "- fastest general tool / ours = $(calc '%.1f' "$fastest / $ours_t") ($fastest_label) (target >= 5)"

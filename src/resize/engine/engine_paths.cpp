@@ -1,6 +1,6 @@
 // The engine's path calls: the caller's paths as the file layer takes
 // them, and the call's state.
-#include <new>
+#include <cstdlib>
 
 #include "bmpresize.h"
 #include "engine_state.h"
@@ -56,13 +56,13 @@ BMPRESIZE_API bmpresize_error bmpresize_enlarge_file(const char* input, const ch
                                                      bmpresize_result* result) {
   bmpresizer::CallState call(options);
 #ifdef _WIN32
-  auto* paths = new (std::nothrow) bmpresizer::WidePaths;
+  auto* paths = static_cast<bmpresizer::WidePaths*>(std::malloc(sizeof(bmpresizer::WidePaths)));
   if (paths == nullptr) {
     return bmpresizer::finish(bmpresizer::failed(bmpresizer::Failure::out_of_memory), result);
   }
   const bmpresizer::Outcome outcome = bmpresizer::enlarge_native(
       bmpresizer::widen(input, paths->input), bmpresizer::widen(output, paths->output), call);
-  delete paths;
+  std::free(paths);
   return bmpresizer::finish(outcome, result);
 #else
   return bmpresizer::finish(bmpresizer::enlarge_native(input, output, call), result);

@@ -43,8 +43,15 @@ extern "C" void on_interruption(int signal_number) {
 // linked in through /proc/self/fd (AT_EMPTY_PATH would need a privilege).
 bool can_make_unnamed_files() {
 #if defined(__linux__) && defined(O_TMPFILE)
-  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
-  return proc_mounted;
+  // Asked once, kept without a guarded local static, which would tie the
+  // libraries to the C++ run-time library: 0 not yet known, 1 yes, 2 no.
+  static std::atomic<int> proc_mounted{0};
+  int known = proc_mounted.load(std::memory_order_relaxed);
+  if (known == 0) {
+    known = ::access("/proc/self/fd", X_OK) == 0 ? 1 : 2;
+    proc_mounted.store(known, std::memory_order_relaxed);
+  }
+  return known == 1;
 #else
   return false;
 #endif
