@@ -8,7 +8,17 @@ _bmpresize() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    -f | --factor | -j | --jobs)
+    -f | --factor)
+      # A whole number, or ACROSSxDOWN for pixels that are not square: a
+      # number typed so far is offered with the common second factors.
+      if [[ $cur =~ ^[0-9]+x$ ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "${cur}1 ${cur}2 ${cur}3 ${cur}4" -- "$cur")
+      elif [[ -z $cur ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '2 3 4 8 2x1 1x2' -- "$cur")
+      fi
+      return
+      ;;
+    -j | --jobs)
       return  # a number
       ;;
     --files-from)
