@@ -34,8 +34,8 @@ bool ProgressBridge::report(void* bridge, std::uint64_t written, std::uint64_t t
   return self->callback(self->context, written, total) == 0;
 }
 
-CallState::CallState(const bmpresize_options* given) {
-  options_ = given != nullptr ? *given : bmpresize_default_options(1, 1);
+CallState::CallState(const bmpresize_options* given)
+    : options_(given != nullptr ? *given : bmpresize_default_options(1, 1)) {
   request_.factors = Factors{options_.across, options_.down};
   request_.kinds = options_.kinds == BMPRESIZE_KINDS_CLASSIC ? Kinds::classic : Kinds::uncompressed;
   request_.standard_streams = (options_.flags & BMPRESIZE_STANDARD_STREAMS) != 0;
