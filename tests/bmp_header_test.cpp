@@ -104,6 +104,8 @@ struct Refusal {
   std::uint64_t file_bytes;
   Failure want;
   std::uint64_t want_have;
+  Kinds kinds = Kinds::classic;
+  void (*poke)(Header&) = nullptr;  // bytes beyond the 40-byte header's fields
 };
 
 BmpFields with(BmpFields fields, void (*change)(BmpFields&)) {
@@ -117,9 +119,12 @@ class CheckTest : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(CheckTest, RefusesWithTheFailingCheck) {
   const Refusal& r = GetParam();
-  const Header header = header_of(r.fields);
+  Header header = header_of(r.fields);
+  if (r.poke != nullptr) {
+    r.poke(header);
+  }
   bmpresizer::InputLayout layout;
-  const bmpresizer::Outcome outcome = check(header, r.header_bytes, r.file_bytes, layout);
+  const bmpresizer::Outcome outcome = check(header, r.header_bytes, r.file_bytes, layout, r.kinds);
   EXPECT_EQ(outcome.failure, r.want) << r.name;
   EXPECT_EQ(outcome.have, r.want_have) << r.name;
 }
@@ -154,7 +159,56 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"rows but no pixels", k2x2, 54, 54, Failure::pixels_truncated, 54},
         Refusal{"huge declared size", sized(0x7FFFFFFF, 0x7FFFFFFF), 54, 100,
                 Failure::pixels_truncated, 100},
-        Refusal{"INT32_MIN rows", sized(1, INT32_MIN), 54, 1000, Failure::pixels_truncated, 1000}));
+        Refusal{"INT32_MIN rows", sized(1, INT32_MIN), 54, 1000, Failure::pixels_truncated, 1000},
+        // Every uncompressed kind: a palette image needs its palette; masks
+        // go with 16 and 32 bits; a profile may not lie over the headers.
+        Refusal{"8 bits, no room for a palette", with(k2x2, [](BmpFields& f) { f.bit_count = 8; }),
+                54, 100, Failure::palette_missing, 8, Kinds::uncompressed},
+        Refusal{"8 bits, 3 colours declared, room for 2",
+                with(k2x2,
+                     [](BmpFields& f) {
+                       f.bit_count = 8;
+                       f.colours_used = 3;
+                       f.pixel_offset = 54 + 8;
+                     }),
+                54, 100, Failure::color_table, 3, Kinds::uncompressed},
+        Refusal{"bit fields at 24 bits",
+                with(k2x2,
+                     [](BmpFields& f) {
+                       f.compression = 3;
+                       f.pixel_offset = 54 + 12;
+                     }),
+                54, 100, Failure::masks_bit_count, 24, Kinds::uncompressed},
+        Refusal{"V5 profile over the headers",
+                with(k2x2,
+                     [](BmpFields& f) {
+                       f.info_size = 124;
+                       f.pixel_offset = 138;
+                     }),
+                138, 200, Failure::profile_offset, 0, Kinds::uncompressed, [](Header& h) {
+                  const Bytes space = bmptest::le(0x4D424544, 4);  // 'MBED'
+                  const Bytes size = bmptest::le(124, 4);
+                  std::copy(space.begin(), space.end(), h.bytes + 70);
+                  std::copy(size.begin(), size.end(), h.bytes + 130);  // at 14 + 0
+                }}));
+
+// What the classic kind takes, every kind takes, and reads alike: a colour
+// table declared beside 24-bit pixels without room for it is ignored; a
+// palette that fits, even short of 2^bits entries, is enough.
+TEST(CheckInputHeader, EveryKindTakesWhatTheClassicKindTakes) {
+  BmpFields declared = sized(2, 2);
+  declared.colours_used = 33;
+  bmpresizer::InputLayout classic;
+  bmpresizer::InputLayout every;
+  ASSERT_TRUE(check(header_of(declared), 54, 68, classic).ok());
+  ASSERT_TRUE(check(header_of(declared), 54, 68, every, Kinds::uncompressed).ok());
+  EXPECT_EQ(every.prefix_bytes, classic.prefix_bytes);
+  EXPECT_EQ(every.needed_bytes, classic.needed_bytes);
+  BmpFields short_palette = sized(2, 2);
+  short_palette.bit_count = 8;
+  short_palette.pixel_offset = 54 + 4;  // one colour of 256
+  EXPECT_TRUE(check(header_of(short_palette), 54, 100, every, Kinds::uncompressed).ok());
+}
 
 // A header wrong in every way is refused for its signature; put right one
 // field at a time, it is refused for the next check in order.

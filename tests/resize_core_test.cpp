@@ -322,6 +322,8 @@ Bytes headers(std::uint32_t file_size, std::uint32_t offset, std::int32_t width,
 // pixels; the 16-bit sizes of an OS/2 1.x header.
 TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
   const Bytes two_colours = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0};
+  // A palette of one colour, all that fits before the pixels: enough.
+  const Bytes one_colour = {1, 2, 3, 0};
   const Bytes junk3 = {0xEE, 0xEE, 0xEE};
   // Masks, 'MBED', endpoints and gammas, intent, the profile at 14 + 128 of
   // 4 bytes, reserved.
@@ -364,26 +366,26 @@ TEST(Resize, EnlargesOtherKindsIntoTheirOwn) {
        concat({headers(78, 70, 6, -2, 2, 8, 4), two_colours, two_colours,
                repeat({0xF5, 0xA0, 0, 0}, 2)})},
       // A 5 C at 3: AAA555CCC, in AA A5 55 CC C0.
-      {"4 bits", concat({headers(0, 54, 3, 1, 4, 4, 0), {0xA5, 0xCF}, {0xEE, 0xEE}}), 3,
-       concat(
-           {headers(78, 54, 9, 3, 4, 24, 0), repeat({0xAA, 0xA5, 0x55, 0xCC, 0xC0, 0, 0, 0}, 3)})},
+      {"4 bits", concat({headers(0, 58, 3, 1, 4, 4, 0), one_colour, {0xA5, 0xCF}, {0xEE, 0xEE}}), 3,
+       concat({headers(82, 58, 9, 3, 4, 24, 0), one_colour,
+               repeat({0xAA, 0xA5, 0x55, 0xCC, 0xC0, 0, 0, 0}, 3)})},
       // 1 0 at 20, past the factors that take a table: 20 ones, 20 zeros.
       {"1 bit at 20", concat({headers(0, 62, 2, 1, 1, 4, 2), two_colours, {0xBF}, junk3}), 20,
        concat({headers(222, 62, 40, 20, 1, 160, 2), two_colours,
                repeat({0xFF, 0xFF, 0xF0, 0, 0, 0, 0, 0}, 20)})},
       // 8 bits, a byte per pixel: 7 9 at 2.
-      {"8 bits", concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}), 2,
-       concat({headers(62, 54, 4, 2, 8, 8, 0), repeat({7, 7, 9, 9}, 2)})},
+      {"8 bits", concat({headers(0, 58, 2, 1, 8, 4, 0), one_colour, {7, 9}, {0xEE, 0xEE}}), 2,
+       concat({headers(66, 58, 4, 2, 8, 8, 0), one_colour, repeat({7, 7, 9, 9}, 2)})},
       // The same 3 times across, once down: one row of 7 7 7 9 9 9.
       {"8 bits at 3x1",
-       concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}),
+       concat({headers(0, 58, 2, 1, 8, 4, 0), one_colour, {7, 9}, {0xEE, 0xEE}}),
        {3, 1},
-       concat({headers(62, 54, 6, 1, 8, 8, 0), {7, 7, 7, 9, 9, 9, 0, 0}})},
+       concat({headers(66, 58, 6, 1, 8, 8, 0), one_colour, {7, 7, 7, 9, 9, 9, 0, 0}})},
       // Once across, 3 times down: 7 9, three rows.
       {"8 bits at 1x3",
-       concat({headers(0, 54, 2, 1, 8, 4, 0), {7, 9}, {0xEE, 0xEE}}),
+       concat({headers(0, 58, 2, 1, 8, 4, 0), one_colour, {7, 9}, {0xEE, 0xEE}}),
        {1, 3},
-       concat({headers(66, 54, 2, 3, 8, 12, 0), repeat({7, 9, 0, 0}, 3)})},
+       concat({headers(70, 58, 2, 3, 8, 12, 0), one_colour, repeat({7, 9, 0, 0}, 3)})},
       // 1 0 1 twice across, 3 times down: 110011, in CC.
       {"1 bit at 2x3",
        concat({headers(0, 62, 3, 1, 1, 4, 2), two_colours, {0xBF}, junk3}),

@@ -161,8 +161,10 @@ std::uint32_t mask_bytes(std::uint32_t info_size, std::uint32_t compression) {
 }
 
 // A V5 header's profile (a file name or an ICC profile) lies somewhere from
-// the start of the V5 header: inside the prefix, where it is copied with it,
-// or after the pixels, where it is copied after the enlarged ones.
+// the start of the V5 header: in the gap after the colour table, where it
+// is copied with the rest of the prefix, or after the pixels, where it is
+// copied after the enlarged ones. Over the headers, whose size fields are
+// rewritten, or the table, or the pixels, it is damaged.
 Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
   const std::uint32_t space = get_u32le(header + kBV5CSType);
   const std::uint64_t size = get_u32le(header + kBV5ProfileSize);
@@ -172,6 +174,9 @@ Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
   }
   const std::uint32_t data = get_u32le(header + kBV5ProfileData);
   const std::uint64_t at = kFileHeaderBytes + std::uint64_t{data};
+  if (at < in.tables_end) {
+    return refuse(Failure::profile_offset, data);
+  }
   if (at + size <= in.prefix_bytes) {
     return Outcome{};
   }
@@ -206,14 +211,19 @@ Outcome check_pixel_kind(const std::uint8_t* header, InputLayout& in, std::uint3
   }
   // Masks go with 16 and 32 bits per pixel only.
   if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
-    return refuse(Failure::compression, compression, in.info_size);
+    return refuse(Failure::masks_bit_count, in.bits_per_pixel, compression);
   }
   return Outcome{};
 }
 
 // Where the pixels start: after the headers, the masks and the colour
-// table, which must end before them (OS/2 1.x headers give no count:
-// theirs ends where the pixels start).
+// table. A palette image (8 bits per pixel or fewer) needs its palette: the
+// colours its header declares must fit before the pixels, and without a
+// count (0, or an OS/2 header of 12 or 16 bytes, which has none) the table
+// is what fits, up to 2^bits entries, but at least one. Beyond 8 bits a
+// table only helps displays of few colours: one the header declares
+// without room for it is ignored, as readers and the classic kind ignore
+// it.
 Outcome check_prefix(const std::uint8_t* header, std::uint32_t compression, InputLayout& in) {
   const std::uint64_t tables_at =
       kFileHeaderBytes + in.info_size + mask_bytes(in.info_size, compression);
@@ -222,10 +232,23 @@ Outcome check_prefix(const std::uint8_t* header, std::uint32_t compression, Inpu
     return refuse(Failure::pixel_offset, in.prefix_bytes);
   }
   const bool counted = in.info_size != kCoreHeaderSize && in.info_size != kOs2ShortHeaderSize;
-  const std::uint64_t colours = counted ? get_u32le(header + kBiClrUsed) : 0;
-  if (colours * 4 > in.prefix_bytes - tables_at) {
-    return refuse(Failure::color_table, colours, (in.prefix_bytes - tables_at) / 4);
+  const std::uint64_t entry_bytes = in.info_size == kCoreHeaderSize ? 3 : 4;  // RGBTRIPLE, RGBQUAD
+  const std::uint64_t declared = counted ? get_u32le(header + kBiClrUsed) : 0;
+  const std::uint64_t room = (in.prefix_bytes - tables_at) / entry_bytes;
+  in.tables_end = tables_at;
+  if (in.bits_per_pixel > 8) {
+    in.tables_end += declared <= room ? declared * entry_bytes : 0;
+    return Outcome{};
   }
+  if (declared > room) {
+    return refuse(Failure::color_table, declared, room);
+  }
+  if (room == 0) {
+    return refuse(Failure::palette_missing, in.bits_per_pixel, in.prefix_bytes);
+  }
+  const std::uint64_t full = std::uint64_t{1} << in.bits_per_pixel;
+  const std::uint64_t entries = declared > 0 ? declared : room < full ? room : full;
+  in.tables_end += entries * entry_bytes;
   return Outcome{};
 }
 

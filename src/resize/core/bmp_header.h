@@ -30,6 +30,8 @@ struct InputLayout {
   // Everything before the pixels (headers, masks, colour table, any gap):
   // bfOffBits bytes, copied.
   std::uint64_t prefix_bytes = kHeaderBytes;
+  // Where the headers, masks and colour table end; a gap may follow.
+  std::uint64_t tables_end = kHeaderBytes;
   std::uint64_t first_row_at = kHeaderBytes;  // file offset of the first row to read
   // A V5 colour profile after the pixels, copied after the enlarged ones (0
   // bytes: none, or one inside the prefix).
@@ -47,7 +49,7 @@ struct InputLayout {
 // header kind, bit depth, compression, pixel offset, width, file length.
 // Kinds::uncompressed accepts every uncompressed BMP, checked in the order:
 // signature, header length, header kind, planes, compression, bit depth,
-// pixel offset, colour table, width, profile, file length.
+// masks, pixel offset, colour table, palette, width, profile, file length.
 Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
                            std::uint64_t file_bytes, Kinds kinds, InputLayout& layout);
 

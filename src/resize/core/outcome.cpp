@@ -29,6 +29,8 @@ FailureGroup group_of(Failure failure) {
     case Failure::negative_width:
     case Failure::profile_offset:
     case Failure::pixels_truncated:
+    case Failure::palette_missing:
+    case Failure::masks_bit_count:
       return FailureGroup::input_refused;
     case Failure::factor_below_one:
     case Failure::width_too_large:

@@ -56,6 +56,8 @@ constexpr Named kNames[] = {
     {Failure::profile_offset, "profile_offset"},
     {Failure::pixels_truncated, "pixels_truncated"},
     {Failure::input_not_regular, "input_not_regular"},
+    {Failure::palette_missing, "palette_missing"},
+    {Failure::masks_bit_count, "masks_bit_count"},
     {Failure::factor_below_one, "factor_below_one"},
     {Failure::width_too_large, "width_too_large"},
     {Failure::height_too_large, "height_too_large"},

@@ -231,6 +231,14 @@ bool add_image_reason(Text& text, const Outcome& o) {
     case Failure::input_not_regular:
       text.add("not a regular file (a pipe or a device); the input must be a file");
       return true;
+    case Failure::palette_missing:
+      text.add("a ").number(o.have).add("-bit image without its colour table: its pixels start ");
+      text.add("at byte ").number(o.want).add(", with no room for one").add(kDamaged);
+      return true;
+    case Failure::masks_bit_count:
+      text.add("colour masks (").add(compression_name(o.want, 40)).add(") at ").number(o.have);
+      text.add(" bits per pixel, where masks go with 16 and 32").add(kDamaged);
+      return true;
     default:
       return false;
   }

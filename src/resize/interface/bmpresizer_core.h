@@ -42,6 +42,8 @@ enum class Failure : std::uint16_t {
   profile_offset = 510,     // have = bV5ProfileData: a profile over the pixels
   pixels_truncated = 511,   // have = bytes in the file, want = bytes the image needs
   input_not_regular = 512,  // a pipe, device or socket: no file to read twice
+  palette_missing = 513,    // have = bits per pixel (8 or fewer), want = bfOffBits
+  masks_bit_count = 514,    // have = biBitCount, want = biCompression (3 or 6)
   // The enlarged image cannot be written as a BMP.
   factor_below_one = 601,  // have = factor as an unsigned image of the signed value
   width_too_large = 602,   // want = enlarged width in pixels, have = the most the header holds
