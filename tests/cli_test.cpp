@@ -428,9 +428,12 @@ TEST_F(Tool, NamesThatAreNoPlainEntryAreWrittenThrough) {
 }
 
 // A stream as INPUT ("-", /dev/stdin, <(...) of bash) is kept in a temporary file
-// only as far as its headers say the image goes: refused headers are refused
-// after 54 bytes, and the bytes beyond the image are left unread. A missing
-// temporary folder is named.
+// only as far as its headers say the image goes, its last row's padding
+// included: refused headers are refused after their first 18 bytes, and the
+// bytes beyond the image are left unread, so that images one after the
+// other in one stream, or in a file given as standard input, are read one
+// after the other, each from where the last left off. A missing temporary
+// folder is named.
 TEST_F(Tool, StreamsAreReadOnlyAsFarAsTheirHeadersSay) {
   const std::string in = "'" + dir_.file("in.bmp") + "'";
   const std::string out = dir_.file("out.bmp");
@@ -444,11 +447,40 @@ TEST_F(Tool, StreamsAreReadOnlyAsFarAsTheirHeadersSay) {
   ToolRun run = run_tool(dir_, {"-", out, "2"}, "<&0" + left,
                          "(cat " + in + "; head -c 100000 /dev/zero) | (");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(unread(), 3u + 100000u);
+  EXPECT_EQ(unread(), 100000u);
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(out), 2), "");
   run = run_tool(dir_, {"-", out, "2"}, "<&0" + left, "head -c 50000000 /dev/zero | (");
   EXPECT_EQ(run.status, 5);
-  EXPECT_EQ(unread(), 50000000u - 138u);
+  EXPECT_EQ(unread(), 50000000u - 18u);
+  // Two images in a pipe, in a file as standard input, and the second alone
+  // after another program read the first.
+  const Bytes second = bmptest::make_random_bmp(3, -2, 4);
+  bmptest::write_file(dir_.file("two.bmp"), bmptest::concat({image_, second}));
+  const std::string two = "'" + dir_.file("two.bmp") + "'";
+  const std::string out2 = dir_.file("out2.bmp");
+  // (The second run in a subshell: the command runs the tool in its place.)
+  const std::string then_second = "&& (" + bmptest::tool_command({"-", out2, "3"}) + ")" + left;
+  const std::string skip_first =
+      "dd bs=" + std::to_string(image_.size()) + " count=1 of=/dev/null status=none; ";
+  const struct Feed {
+    std::string before, after;
+    bool both;
+  } feeds[] = {{"cat " + two + " | (", then_second, true},
+               {"(", then_second + "<" + two, true},
+               {"(" + skip_first, left + "<" + two, false}};
+  for (const Feed& feed : feeds) {
+    std::remove(out.c_str());
+    std::remove(out2.c_str());
+    run = run_tool(dir_, {"-", out, "2"}, feed.after, feed.before);
+    EXPECT_EQ(run.status, 0) << feed.before << run.err;
+    EXPECT_EQ(unread(), 0u) << feed.before;
+    EXPECT_EQ(bmptest::check_enlargement(feed.both ? image_ : second, bmptest::read_file(out), 2),
+              "")
+        << feed.before;
+    if (feed.both) {
+      EXPECT_EQ(bmptest::check_enlargement(second, bmptest::read_file(out2), 3), "") << feed.before;
+    }
+  }
   std::remove(out.c_str());
   run = run_tool(dir_, {"/dev/stdin", out, "3"}, "2>'" + dir_.file("stderr") + "'",
                  "cat " + in + " | ");

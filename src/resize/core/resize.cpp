@@ -30,11 +30,31 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
                      std::uint64_t& needed) {
   std::uint8_t header[kMaxHeaderBytes] = {};
   const std::size_t header_bytes = size < header_bytes_of(kinds) ? size : header_bytes_of(kinds);
-  std::memcpy(header, prefix, header_bytes);
+  if (header_bytes > 0) {
+    std::memcpy(header, prefix, header_bytes);
+  }
   InputLayout in;
   const Outcome checked = check_input_header(header, header_bytes, UINT64_MAX, kinds, in);
   needed = in.needed_bytes;
+  // Producers write the last row's padding too: it is part of the image,
+  // which a stream's next reader must not find before its own bytes.
+  if (checked.ok() && in.rows > 0 && in.profile_bytes == 0 && needed <= UINT64_MAX - 3) {
+    needed += in.pad_bytes;
+  }
   return checked;
+}
+
+std::size_t header_bytes_to_read(const std::uint8_t* prefix, std::size_t size, Kinds kinds) {
+  const std::size_t size_field_end = kBiSize + 4;
+  if (kinds == Kinds::classic || size < size_field_end) {
+    return kinds == Kinds::classic ? kHeaderBytes : size_field_end;
+  }
+  const std::uint32_t info_size = static_cast<std::uint32_t>(prefix[kBiSize]) |
+                                  static_cast<std::uint32_t>(prefix[kBiSize + 1]) << 8 |
+                                  static_cast<std::uint32_t>(prefix[kBiSize + 2]) << 16 |
+                                  static_cast<std::uint32_t>(prefix[kBiSize + 3]) << 24;
+  return info_size <= kMaxHeaderBytes - kFileHeaderBytes ? kFileHeaderBytes + info_size
+                                                         : size_field_end;
 }
 
 Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_bytes,

@@ -178,7 +178,7 @@ Outcome enlarge_stream(const bmpresize_source& input, const bmpresize_sink& outp
   CallbackReader reader(input);
   std::uint8_t head[kHeaderPrefixBytes];
   int error = 0;
-  const std::size_t got = reader.read(head, sizeof head, error);
+  const std::size_t got = read_headers(reader, request.kinds, head, error);
   if (error != 0) {
     return failed(Failure::read_failed, error);
   }

@@ -42,7 +42,32 @@ Outcome spool(SequentialSource& from, ByteSpan head, const Request& request, Fil
   return checked;
 }
 
-Outcome open_input_file(NativePath path, const Request& request, Input& input) {
+}  // namespace
+
+std::size_t read_headers(SequentialSource& from, Kinds kinds,
+                         std::uint8_t (&head)[kHeaderPrefixBytes], int& error) {
+  constexpr std::size_t kSizeFieldEnd = 18;  // the file header and biSize
+  std::size_t got = from.read(head, kSizeFieldEnd, error);
+  if (error != 0 || got < kSizeFieldEnd) {
+    return got;
+  }
+  const std::size_t want = header_bytes_to_read(head, got, kinds);
+  if (want > got) {
+    got += from.read(head + got, want - got, error);
+  }
+  return got;
+}
+
+namespace {
+
+// A file as standard input may stand anywhere: its image starts there, and
+// the input is left after it, as cat and other filters leave it.
+struct Position {
+  bool known = false;
+  std::uint64_t at = 0;
+};
+
+Outcome open_input_file(NativePath path, const Request& request, Input& input, Position& position) {
   if (!is_standard(path, request)) {
     const Outcome opened = open_input(path, input.handle);
     input.owned = opened.ok();
@@ -57,17 +82,18 @@ Outcome open_input_file(NativePath path, const Request& request, Input& input) {
     return failed(Failure::input_stream_closed, facts.error);
   }
   if (facts.error != 0 || facts.regular) {
+    position.known = facts.error == 0 && !input.owned && position_of(input.handle, position.at);
     return facts.error != 0 ? failed(Failure::read_failed, facts.error) : Outcome{};
   }
   // A pipe or a device (standard input, /dev/stdin, <(...)) can be read only
-  // once.
+  // once; its headers are read and no more before they are checked.
+  HandleReader reader(input.handle);
   std::uint8_t header[kHeaderPrefixBytes];
   int error = 0;
-  const std::size_t got = read_all(input.handle, header, sizeof header, error);
+  const std::size_t got = read_headers(reader, request.kinds, header, error);
   if (error != 0) {
     return failed(Failure::read_failed, error);
   }
-  HandleReader reader(input.handle);
   FileHandle copy = kNoFile;
   const Outcome kept = spool(reader, ByteSpan{header, got}, request, copy);
   if (!kept.ok()) {
@@ -79,6 +105,22 @@ Outcome open_input_file(NativePath path, const Request& request, Input& input) {
   input.handle = copy;
   input.owned = true;
   return Outcome{};
+}
+
+// Leaves a file given as standard input after the image that started at
+// `position`.
+void move_past_image(FileSource& source, FileHandle handle, const Position& position,
+                     const Request& request) {
+  if (!position.known) {
+    return;
+  }
+  std::uint8_t header[kHeaderPrefixBytes];
+  int error = 0;
+  const std::size_t got = source.read_at(0, header, sizeof header, error);
+  std::uint64_t image_bytes = 0;
+  if (error == 0 && bytes_needed(header, got, request.kinds, image_bytes).ok()) {
+    move_to(handle, position.at + (image_bytes < source.size() ? image_bytes : source.size()));
+  }
 }
 
 // What two threads share is the reading and enlarging of the rows, about the
@@ -197,19 +239,26 @@ Outcome enlarge_to_stdout(FileSource& input, FileHandle input_handle, const Requ
 
 Outcome enlarge_file(NativePath input_path, NativePath output_path, const Request& request) {
   Input input;
-  const Outcome opened = open_input_file(input_path, request, input);
+  Position position;
+  const Outcome opened = open_input_file(input_path, request, input, position);
   if (!opened.ok()) {
     return opened;
   }
   FileSource source;
   if (is_standard(output_path, request)) {
-    const Outcome attached = source.attach(input.handle);
-    return attached.ok() ? enlarge_to_stdout(source, input.handle, request) : attached;
+    Outcome outcome = source.attach(input.handle, position.at);
+    if (outcome.ok()) {
+      outcome = enlarge_to_stdout(source, input.handle, request);
+    }
+    if (outcome.ok()) {
+      move_past_image(source, input.handle, position, request);
+    }
+    return outcome;
   }
   WholeOutput output;
   Outcome outcome = output.open(output_path, input.handle);
   if (outcome.ok()) {
-    outcome = source.attach(input.handle);
+    outcome = source.attach(input.handle, position.at);
   }
   FileSink sink;
   if (outcome.ok()) {
@@ -227,6 +276,9 @@ Outcome enlarge_file(NativePath input_path, NativePath output_path, const Reques
     return outcome;  // the output goes with its object, unseen
   }
   const Outcome committed = output.commit();
+  if (committed.ok()) {
+    move_past_image(source, input.handle, position, request);
+  }
   return committed.ok() ? outcome : committed;
 }
 

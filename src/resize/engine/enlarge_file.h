@@ -27,6 +27,14 @@ struct Request {
 // the rows with half of the buffer.
 Outcome enlarge_file(NativePath input, NativePath output, const Request& request);
 
+// Reads the headers of a stream and no more (the file header and the
+// information header's size, then the rest of that header), so that what
+// follows an image the headers refuse is left for the stream's next
+// reader. Returns the bytes read, fewer where the stream ends (`error` 0)
+// or fails.
+std::size_t read_headers(SequentialSource& from, Kinds kinds,
+                         std::uint8_t (&head)[kHeaderPrefixBytes], int& error);
+
 // Enlarges the sequential `input` (its first `head.size` bytes read
 // already, in `head`) into `output`: kept in a temporary file first, as
 // far as its headers say the image goes; headers it refuses are refused

@@ -186,7 +186,7 @@ bool follow_links(const char* path, char (&target)[kMaxPathUnits], char (&link)[
   return false;
 }
 
-Outcome FileSource::attach(FileHandle handle) {
+Outcome FileSource::attach(FileHandle handle, std::uint64_t from) {
   const FileFacts facts = facts_of(handle);
   if (facts.error != 0) {
     return failed(Failure::read_failed, facts.error);
@@ -195,12 +195,23 @@ Outcome FileSource::attach(FileHandle handle) {
     return failed(Failure::input_not_regular);
   }
   handle_ = handle;
-  size_ = facts.size;
+  from_ = from;
+  size_ = facts.size > from ? facts.size - from : 0;
   return Outcome{};
 }
 
 std::size_t FileSource::read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) {
-  return read_fully(handle_, true, offset, buffer, size, error);
+  return read_fully(handle_, true, from_ + offset, buffer, size, error);
+}
+
+bool position_of(FileHandle handle, std::uint64_t& position) {
+  const off_t at = ::lseek(handle, 0, SEEK_CUR);
+  position = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+  return at >= 0;
+}
+
+bool move_to(FileHandle handle, std::uint64_t position) {
+  return ::lseek(handle, static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
 bool FileSink::attach(FileHandle handle, bool at_position, int& error) {

@@ -94,7 +94,7 @@ bool write_fully(HANDLE file, bool positional, std::uint64_t offset, const ByteS
   return true;
 }
 
-Outcome FileSource::attach(FileHandle handle) {
+Outcome FileSource::attach(FileHandle handle, std::uint64_t from) {
   // Pipes and devices report no size; they hold no image to read twice.
   if (GetFileType(handle_of(handle)) != FILE_TYPE_DISK) {
     return failed(Failure::input_not_regular);
@@ -104,12 +104,31 @@ Outcome FileSource::attach(FileHandle handle) {
     return failed(Failure::read_failed, last_error());
   }
   handle_ = handle;
-  size_ = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+  from_ = from;
+  const std::uint64_t total = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+  size_ = total > from ? total - from : 0;
   return Outcome{};
 }
 
 std::size_t FileSource::read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) {
-  return read_fully(handle_of(handle_), true, offset, buffer, size, error);
+  return read_fully(handle_of(handle_), true, from_ + offset, buffer, size, error);
+}
+
+bool position_of(FileHandle handle, std::uint64_t& position) {
+  LARGE_INTEGER none{};
+  LARGE_INTEGER at{};
+  if (GetFileType(handle_of(handle)) != FILE_TYPE_DISK ||
+      !SetFilePointerEx(handle_of(handle), none, &at, FILE_CURRENT)) {
+    return false;
+  }
+  position = at.QuadPart > 0 ? static_cast<std::uint64_t>(at.QuadPart) : 0;
+  return true;
+}
+
+bool move_to(FileHandle handle, std::uint64_t position) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(position);
+  return SetFilePointerEx(handle_of(handle), at, nullptr, FILE_BEGIN) != 0;
 }
 
 bool FileSink::attach(FileHandle handle, bool at_position, int&) {

@@ -225,13 +225,19 @@ enum class Kinds : std::uint8_t {
 };
 
 // How many bytes from its start the BMP that begins with the `size` bytes
-// at `prefix` needs (everything up to its last row, and a profile after
-// it), from its headers alone: what a reader of a stream must keep of it
-// (kHeaderPrefixBytes are enough to tell). Fails as resize would for
-// headers it refuses.
+// at `prefix` takes (everything up to its last row and that row's padding,
+// and a profile after it), from its headers alone: what a reader of a
+// stream must keep of it (kHeaderPrefixBytes are enough to tell). Fails as
+// resize would for headers it refuses.
 constexpr std::size_t kHeaderPrefixBytes = 138;
 Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
                      std::uint64_t& needed);
+
+// How many bytes of a stream's start its headers take, from its first
+// `size` bytes (at least 18 tell; fewer: 18): what a reader that must leave
+// the rest of the stream where it is reads before bytes_needed. At most
+// kHeaderPrefixBytes.
+std::size_t header_bytes_to_read(const std::uint8_t* prefix, std::size_t size, Kinds kinds);
 
 // What the headers of an accepted image say, and the size of its
 // enlargement.

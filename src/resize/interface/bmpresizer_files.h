@@ -49,17 +49,25 @@ struct PathScratch {
 // An open regular file read as a byte source.
 class FileSource final : public ByteSource {
  public:
-  // Reads `handle` from now on. Fails with input_not_regular for a pipe,
-  // device or socket (nothing can be read twice there), and with
-  // read_failed when the system cannot describe the file.
-  Outcome attach(FileHandle handle);
+  // Reads `handle` from now on, its bytes from `from` on as the source's
+  // (a file handed over at a position, as standard input may be). Fails
+  // with input_not_regular for a pipe, device or socket (nothing can be
+  // read twice there), and with read_failed when the system cannot
+  // describe the file.
+  Outcome attach(FileHandle handle, std::uint64_t from = 0);
   std::uint64_t size() const override { return size_; }
   std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t size, int& error) override;
 
  private:
   FileHandle handle_ = kNoFile;
+  std::uint64_t from_ = 0;
   std::uint64_t size_ = 0;
 };
+
+// Where a regular file's handle stands, and moving it (false where the
+// handle cannot tell or move: a pipe).
+bool position_of(FileHandle handle, std::uint64_t& position);
+bool move_to(FileHandle handle, std::uint64_t position);
 
 // An open file written as a byte sink.
 class FileSink final : public ByteSink {
