@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -267,6 +269,102 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolScenario{"replaced output", true, false},
                       ToolScenario{"new output, named temporary file", false, true},
                       ToolScenario{"replaced output, named temporary file", true, true}));
+
+// The folder opened is the folder written: when the output's folder is
+// renamed during the run and a link to another folder takes its name, the
+// output still lands in the folder the run opened, the other folder's
+// file of that name is left alone, and no temporary name stays anywhere.
+TEST_P(ToolOutputCallsFail, StayInTheFolderTheRunOpened) {
+  const ToolScenario& s = GetParam();
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(300, 20, 5);
+  const std::string in = dir.file("in.bmp");
+  bmptest::write_file(in, input);
+  std::filesystem::create_directory(dir.file("a"));
+  std::filesystem::create_directory(dir.file("c"));
+  const Bytes old{'o', 'l', 'd'};
+  const Bytes theirs{'t', 'h', 'e', 'i', 'r', 's'};
+  if (s.output_exists) {
+    bmptest::write_file(dir.file("a/o.bmp"), old);
+  }
+  bmptest::write_file(dir.file("c/o.bmp"), theirs);
+  ::chmod(dir.file("c/o.bmp").c_str(), 0444);
+  bmpresize::Enlargement how;
+  how.across = how.down = 2;
+  how.progress = [](void* context, uint64_t, uint64_t) {
+    const auto* folder = static_cast<const bmptest::TempDir*>(context);
+    if (!bmptest::file_exists(folder->file("b"))) {
+      std::rename(folder->file("a").c_str(), folder->file("b").c_str());
+      ::symlink(folder->file("c").c_str(), folder->file("a").c_str());
+    }
+    return 0;
+  };
+  how.progress_context = &dir;
+  faults::Plan plan;
+  plan.no_unnamed_files = s.no_unnamed_files;
+  faults::arm(plan);
+  const bmpresize_result result = bmpresize::enlarge_file(in, dir.file("a/o.bmp"), how);
+  faults::disarm();
+  ASSERT_EQ(result.error, BMPRESIZE_OK) << bmpresize_error_name(result.error);
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file("b/o.bmp")), 2), "");
+  EXPECT_EQ(bmptest::read_file(dir.file("c/o.bmp")), theirs);
+  EXPECT_EQ(names_in(dir.file("b")), std::set<std::string>{"o.bmp"});
+  EXPECT_EQ(names_in(dir.file("c")), std::set<std::string>{"o.bmp"});
+}
+
+// An interruption that comes as the output is put in place ends the process
+// as the signal would, with the old output as it was (or none, where there
+// was none) and no temporary name left: the status never says
+// "interrupted" over a replaced file. (In a child: the clean-up ends it.)
+TEST_P(ToolOutputCallsFail, AnInterruptionAsTheOutputIsPutInPlaceLeavesTheOldOne) {
+  const ToolScenario& s = GetParam();
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(30, 20, 6);
+  const std::string in = dir.file("in.bmp");
+  const std::string out = dir.file("out.bmp");
+  bmptest::write_file(in, input);
+  const Bytes old{'o', 'l', 'd'};
+  bmpresize::Enlargement how;
+  const auto run = [&](faults::Plan plan) {
+    std::remove(out.c_str());
+    if (s.output_exists) {
+      bmptest::write_file(out, old);
+    }
+    plan.no_unnamed_files = s.no_unnamed_files;
+    faults::arm(plan);
+    const bool ok = bmpresize::enlarge_file(in, out, how).error == BMPRESIZE_OK;
+    return std::make_pair(ok, faults::disarm());
+  };
+  const auto dry = run({});
+  ASSERT_TRUE(dry.first);
+  // The last call that names the output: its link, or the rename or swap.
+  int placing = 0;
+  for (std::size_t i = 0; i < dry.second.size(); ++i) {
+    if (dry.second[i] == Call::linkat || dry.second[i] == Call::renameat) {
+      placing = static_cast<int>(i) + 1;
+    }
+  }
+  ASSERT_GT(placing, 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    bmpresize_clean_up_on_interruption(nullptr);
+    faults::Plan plan;
+    plan.hook_at = placing;
+    plan.hook = [] { ::raise(SIGINT); };
+    run(plan);
+    _exit(99);  // the clean-up should have ended the process
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  std::set<std::string> names = {"in.bmp"};
+  if (s.output_exists) {
+    names.insert("out.bmp");
+    EXPECT_EQ(bmptest::read_file(out), old);
+  }
+  EXPECT_EQ(names_in(dir.path()), names);
+}
 
 // A host that has closed some of its standard descriptors: the call's files
 // get those numbers, and what another thread prints meanwhile must not end

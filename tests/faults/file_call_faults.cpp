@@ -28,6 +28,12 @@ int __real_linkat(int from_dir, const char* from, int to_dir, const char* to, in
 int __real_rename(const char* from, const char* to);
 int __real_fchmod(int fd, mode_t mode);
 int __real_fchown(int fd, uid_t owner, gid_t group);
+int __real_openat64(int dir, const char* path, int flags, ...);
+int __real_fstatat64(int dir, const char* path, struct stat64* info, int flags);
+int __real_unlinkat(int dir, const char* path, int flags);
+int __real_renameat(int from_dir, const char* from, int to_dir, const char* to);
+int __real_renameat2(int from_dir, const char* from, int to_dir, const char* to,
+                     unsigned int flags);
 }
 
 namespace faults {
@@ -147,6 +153,14 @@ const char* name(Call call) {
       return "fchmod";
     case Call::fchown:
       return "fchown";
+    case Call::openat:
+      return "openat";
+    case Call::fstatat:
+      return "fstatat";
+    case Call::unlinkat:
+      return "unlinkat";
+    case Call::renameat:
+      return "renameat";
   }
   return "?";
 }
@@ -282,6 +296,42 @@ int __wrap_fchmod(int fd, mode_t mode) {
 
 int __wrap_fchown(int fd, uid_t owner, gid_t group) {
   return should_fail(Call::fchown) ? -1 : __real_fchown(fd, owner, group);
+}
+
+int __wrap_openat64(int dir, const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if ((flags & O_TMPFILE) == O_TMPFILE && faults::refuses_unnamed_files()) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return should_fail(Call::openat) ? -1 : __real_openat64(dir, path, flags, mode);
+}
+
+int __wrap_fstatat64(int dir, const char* path, struct stat64* info, int flags) {
+  return should_fail(Call::fstatat) ? -1 : __real_fstatat64(dir, path, info, flags);
+}
+
+int __wrap_unlinkat(int dir, const char* path, int flags) {
+  return should_fail(Call::unlinkat) ? -1 : __real_unlinkat(dir, path, flags);
+}
+
+int __wrap_renameat(int from_dir, const char* from, int to_dir, const char* to) {
+  return should_fail(Call::renameat) ? -1 : __real_renameat(from_dir, from, to_dir, to);
+}
+
+int __wrap_renameat2(int from_dir, const char* from, int to_dir, const char* to,
+                     unsigned int flags) {
+  if (faults::refuses_unnamed_files()) {
+    errno = EINVAL;
+    return -1;
+  }
+  return should_fail(Call::renameat) ? -1 : __real_renameat2(from_dir, from, to_dir, to, flags);
 }
 
 }  // extern "C"

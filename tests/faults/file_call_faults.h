@@ -28,7 +28,11 @@ enum class Call {
   linkat,
   rename,
   fchmod,
-  fchown
+  fchown,
+  openat,
+  fstatat,
+  unlinkat,
+  renameat
 };
 
 const char* name(Call call);
@@ -43,7 +47,8 @@ struct Plan {
   // 0 makes it fail with EINTR before moving any.
   int cut_at = 0;
   std::function<std::size_t(std::size_t asked)> cut_to;
-  // Opens of unnamed files (O_TMPFILE) fail as on a file system without them.
+  // Opens of unnamed files (O_TMPFILE) fail as on a file system without
+  // them, and so does swapping two names (RENAME_EXCHANGE).
   bool no_unnamed_files = false;
 };
 

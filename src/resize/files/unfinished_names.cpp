@@ -14,6 +14,7 @@ enum SlotState : int { kFree, kBusy, kNamed };
 // never touched cost no memory.
 struct UnfinishedName {
   std::atomic<int> state{kFree};
+  int folder = -1;  // the open folder the name is in, or -1: a whole path
   PathChar path[kMaxPathUnits] = {};
 };
 
@@ -24,6 +25,7 @@ UnfinishedName unfinished[kSlots];
 std::atomic<std::size_t> slots_taken{0};
 thread_local UnfinishedName* my_slot = nullptr;
 std::atomic<bool> process_ending{false};
+std::atomic<bool> cleaning_up{false};
 
 #ifndef _WIN32
 sigset_t termination_signals() {
@@ -77,6 +79,21 @@ bool InterruptionHold::ending() {
   return true;
 }
 
+bool InterruptionHold::interrupted() const {
+  if (process_ending.load()) {
+    return true;
+  }
+#ifndef _WIN32
+  sigset_t pending;
+  sigemptyset(&pending);
+  if (blocked_ && cleaning_up.load() && sigpending(&pending) == 0) {
+    return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1;
+  }
+#endif
+  return false;
+}
+
 bool NameStep::may_name() {
   if (!ending()) {
     return true;
@@ -85,8 +102,9 @@ bool NameStep::may_name() {
   return false;
 }
 
-void NameStep::about_to_name(const PathChar* path) const {
+void NameStep::about_to_name(int folder, const PathChar* path) const {
   if (slot_ != nullptr) {
+    slot_->folder = folder;
     std::size_t length = 0;
     while (path[length] != 0 && length + 1 < kMaxPathUnits) {
       ++length;
@@ -102,6 +120,8 @@ void NameStep::named(bool exists) const {
   }
 }
 
+void clean_up_installed() { cleaning_up.store(true); }
+
 void remove_unfinished_names() {
   process_ending.store(true);
   const std::size_t taken = slots_taken.load();
@@ -112,7 +132,7 @@ void remove_unfinished_names() {
       std::this_thread::yield();
     }
     if (unfinished[i].state.load() == kNamed) {
-      remove_name(unfinished[i].path);
+      remove_name(unfinished[i].folder, unfinished[i].path);
     }
   }
 }

@@ -20,8 +20,9 @@ class NameStep : public InterruptionHold {
   // the step must then make no name, and its slot is left for the handler
   // as it was before the step.
   bool may_name();
-  // The name the step is about to make, before it exists.
-  void about_to_name(const PathChar* path) const;
+  // The name the step is about to make, before it exists: `path` in the
+  // open folder `folder`, or the whole path when `folder` is -1.
+  void about_to_name(int folder, const PathChar* path) const;
   // Ends the step with the name in place (true) or gone (false); a step
   // that does not say leaves the slot as it was.
   void named(bool exists) const;
@@ -31,8 +32,13 @@ class NameStep : public InterruptionHold {
 // way and removes every name left.
 void remove_unfinished_names();
 
+// The clean-up is in place (clean_up_on_interruption was called): a
+// termination signal then ends the process, and one held off by a hold
+// counts as an interruption.
+void clean_up_installed();
+
 // The platform's own parts.
-void remove_name(const PathChar* path);
+void remove_name(int folder, const PathChar* path);
 void wait_for_the_end();
 
 }  // namespace bmpresizer

@@ -57,10 +57,18 @@ bool can_make_unnamed_files() {
 #endif
 }
 
-bool link_unnamed(int fd, const char* name, int& error) {
+// The name after the last slash of `path`.
+const char* base_of(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+// Links the unnamed file `fd` into `folder` under the name that ends
+// `path`.
+bool link_unnamed(int fd, int folder, const char* path, int& error) {
   char proc_path[64];
   std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
-  if (::linkat(AT_FDCWD, proc_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
+  if (::linkat(AT_FDCWD, proc_path, folder, base_of(path), AT_SYMLINK_FOLLOW) != 0) {
     error = errno;
     return false;
   }
@@ -114,11 +122,12 @@ bool temporary_name(const char* target, char (&name)[kMaxPathUnits], int& error)
   return true;
 }
 
-// Makes `make(name)` true for a fresh temporary name beside `target`, as
-// this thread's unfinished name: `make` creates or links the file there and
-// fails with EEXIST when the name is taken.
+// Makes `make(name)` true for a fresh temporary name beside `target` in
+// `folder`, as this thread's unfinished name: `make` creates or links the
+// file there and fails with EEXIST when the name is taken.
 template <typename Make>
-bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error, Make make) {
+bool name_temporary(const char* target, int folder, char (&name)[kMaxPathUnits], int& error,
+                    Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (!temporary_name(target, name, error)) {
       return false;
@@ -128,7 +137,7 @@ bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error,
       error = EINTR;
       return false;
     }
-    step.about_to_name(name);
+    step.about_to_name(folder, base_of(name));
     const bool made = make(name, error);
     step.named(made);
     if (made || error != EEXIST) {
@@ -138,15 +147,29 @@ bool name_temporary(const char* target, char (&name)[kMaxPathUnits], int& error,
   return false;
 }
 
-void remove_named(const char* name) {
+void remove_named(int folder, const char* name) {
   NameStep step;
-  ::unlink(name);
+  ::unlinkat(folder, base_of(name), 0);
   step.named(false);
+}
+
+// Opens the folder of `path` once: every later step (making, linking,
+// renaming, removing) is done in that folder, whatever its name comes to
+// name meanwhile. O_PATH needs no permission to read the folder.
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+int open_folder_of(const char* path) {
+  char folder[kMaxPathUnits];
+  folder_of(path, folder);
+  return above_stdio(::open(folder, kFolderFlags));
 }
 
 }  // namespace
 
-void remove_name(const char* path) { ::unlink(path); }
+void remove_name(int folder, const char* name) { ::unlinkat(folder, name, 0); }
 
 void wait_for_the_end() {
   for (int wait = 0; wait < 500; ++wait) {
@@ -170,8 +193,11 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   const int fd = above_stdio(::open(path, kOutputFlags));
   int error = errno;
   if (fd < 0 && error == ENOENT) {
-    return follow_links(path, target_, temporary_, error) ? create_beside_target(false)
-                                                          : failed(Failure::output_open, error);
+    if (!follow_links(path, target_, temporary_, error)) {
+      return failed(Failure::output_open, error);
+    }
+    folder_ = open_folder_of(target_);
+    return folder_ >= 0 ? create_beside_target(false) : failed(Failure::output_open, errno);
   }
   if (fd < 0) {
     return failed(error == ENXIO ? Failure::output_no_reader : Failure::output_open, error);
@@ -182,10 +208,17 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
     return opened.error != 0 ? failed(Failure::output_open, opened.error)
                              : failed(Failure::output_is_input);
   }
+  // The folder the name leads to, opened now, must hold the file opened.
+  struct stat in_folder {};
+  const bool placed = opened.regular && follow_links(path, target_, temporary_, error) &&
+                      (folder_ = open_folder_of(target_)) >= 0 &&
+                      ::fstatat(folder_, base_of(target_), &in_folder, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      static_cast<std::uint64_t>(in_folder.st_dev) == opened.volume &&
+                      static_cast<std::uint64_t>(in_folder.st_ino) == opened.file;
   // A pipe, terminal or device, or a name whose last link leads elsewhere
   // than to the file opened (/dev/fd/N of a deleted file): written in place.
-  if (!opened.regular || !follow_links(path, target_, temporary_, error) ||
-      !same_file(facts_of(static_cast<NativePath>(target_)), opened)) {
+  if (!placed) {
+    discard();
     if (!opened.regular) {
       make_blocking(fd);
     } else if (opened.size != 0 && ::ftruncate(fd, 0) != 0) {
@@ -209,11 +242,9 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   old_group_ = old.st_gid;
   // A sticky folder (/tmp) lets only the file's owner, the folder's owner
   // or a privileged user replace a file: said before any work, not after.
-  char folder[kMaxPathUnits];
-  folder_of(target_, folder);
-  struct stat in_folder {};
-  if (::stat(folder, &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && ::geteuid() != 0 &&
-      old.st_uid != ::geteuid() && in_folder.st_uid != ::geteuid()) {
+  struct stat folder {};
+  if (::fstat(folder_, &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && ::geteuid() != 0 &&
+      old.st_uid != ::geteuid() && folder.st_uid != ::geteuid()) {
     return failed(Failure::output_open, EPERM);
   }
   return create_beside_target(true);
@@ -230,10 +261,8 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
   }
   if (can_make_unnamed_files()) {
 #if defined(__linux__) && defined(O_TMPFILE)
-    char folder[kMaxPathUnits];
-    folder_of(target_, folder);
     // 0666 under the umask: the mode a new output gets.
-    fd = above_stdio(::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    fd = above_stdio(::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     error = errno;
     // EISDIR, EOPNOTSUPP: a file system without unnamed files.
     if (fd < 0 && error != EISDIR && error != EOPNOTSUPP && error != EINVAL) {
@@ -243,11 +272,14 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
 #endif
   }
   if (fd < 0) {
-    const bool named = name_temporary(target_, temporary_, error, [&](const char* name, int& why) {
-      fd = above_stdio(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
-      why = errno;
-      return fd >= 0;
-    });
+    const int folder = folder_;
+    const bool named =
+        name_temporary(target_, folder_, temporary_, error, [&](const char* name, int& why) {
+          fd = above_stdio(::openat(folder, base_of(name),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+          why = errno;
+          return fd >= 0;
+        });
     if (!named) {
       return failed(Failure::output_open, error);
     }
@@ -285,33 +317,118 @@ Outcome WholeOutput::commit() {
   }
   if (mode_ == Mode::unnamed && !replacing_) {
     // A new output is linked in under its own name in one step, unless a
-    // file of that name appeared meanwhile, which it then replaces.
+    // file of that name appeared meanwhile, which it then replaces. An
+    // interruption during the link takes it back: the status the process
+    // ends with must be true, and an interrupted run leaves no new output.
     int error = 0;
-    if (link_unnamed(handle_, target_, error)) {
+    bool linked = false;
+    bool interrupted = false;
+    {
+      NameStep step;
+      linked = step.may_name() && link_unnamed(handle_, folder_, target_, error);
+      interrupted = linked && step.interrupted();
+      if (interrupted) {
+        ::unlinkat(folder_, base_of(target_), 0);
+        linked = false;
+        error = EINTR;
+      }
+    }
+    if (interrupted) {
+      wait_for_the_end();  // the clean-up ends the process meanwhile
+    }
+    if (linked) {
       mode_ = Mode::closed;
       const Outcome closed = close_file(handle_);
       handle_ = kNoFile;
       if (!closed.ok()) {
-        ::unlink(target_);
+        ::unlinkat(folder_, base_of(target_), 0);
       }
+      discard();
       return closed;
     }
     if (error != EEXIST) {
       discard();
-      return failed(Failure::close_failed, error);
+      return failed(Failure::close_failed, error != 0 ? error : EINTR);
     }
   }
   return name_and_replace();
 }
 
-// The output under a temporary name beside the target, closed, then renamed
-// over it.
+namespace {
+
+// Puts the file named `from` in `folder` in the place of `to` (which
+// `exists`), so that an interruption that comes meanwhile leaves `to` as it
+// was: where the system can swap two names, the two are swapped and, if
+// an interruption came, swapped back; elsewhere the old file is kept under
+// a second name of its own (a hard link) until the new one is in place, and
+// put back if an interruption came; a new file is taken away again. Only
+// where none of that is possible (no hard links) can an interruption come
+// too late. False with `error` set when `to` is as it was.
+bool replace_unless_interrupted(const NameStep& step, int folder, const char* from, const char* to,
+                                bool exists, int& error) {
+  if (step.interrupted()) {
+    error = EINTR;
+    return false;
+  }
+#if defined(RENAME_EXCHANGE)
+  if (exists && ::renameat2(folder, from, folder, to, RENAME_EXCHANGE) == 0) {
+    // The old output now has the temporary name, and goes with it unless
+    // an interruption came meanwhile or it cannot go: then the two swap
+    // back, and the old output is as it was.
+    const bool interrupted = step.interrupted();
+    if (!interrupted && ::unlinkat(folder, from, 0) == 0) {
+      return true;
+    }
+    error = interrupted ? EINTR : errno;
+    ::renameat2(folder, from, folder, to, RENAME_EXCHANGE);
+    return false;
+  }
+#endif
+  // The second name: the temporary one with its mark changed, as unique.
+  char kept_as[kMaxPathUnits];
+  std::snprintf(kept_as, sizeof kept_as, "%s", from);
+  char* const mark = std::strstr(kept_as, kTemporaryMark);
+  if (mark != nullptr) {
+    mark[sizeof kTemporaryMark - 2] = '~';
+  }
+  const bool kept = exists && mark != nullptr && ::linkat(folder, to, folder, kept_as, 0) == 0;
+  if (::renameat(folder, from, folder, to) != 0) {
+    error = errno;
+    if (kept) {
+      ::unlinkat(folder, kept_as, 0);
+    }
+    return false;
+  }
+  if (step.interrupted() && (kept || !exists)) {
+    if (kept) {
+      ::renameat(folder, kept_as, folder, to);
+    } else {
+      ::unlinkat(folder, to, 0);
+    }
+    error = EINTR;
+    return false;
+  }
+  // The old file goes, or comes back if it cannot: nothing is left behind.
+  if (kept && ::unlinkat(folder, kept_as, 0) != 0) {
+    error = errno;
+    ::renameat(folder, kept_as, folder, to);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The output under a temporary name beside the target, closed, then put in
+// the target's place.
 Outcome WholeOutput::name_and_replace() {
   int error = 0;
   const int fd = handle_;
-  if (mode_ == Mode::unnamed &&
-      !name_temporary(target_, temporary_, error,
-                      [fd](const char* name, int& why) { return link_unnamed(fd, name, why); })) {
+  const int folder = folder_;
+  if (mode_ == Mode::unnamed && !name_temporary(target_, folder_, temporary_, error,
+                                                [fd, folder](const char* name, int& why) {
+                                                  return link_unnamed(fd, folder, name, why);
+                                                })) {
     discard();
     return failed(Failure::close_failed, error);
   }
@@ -325,13 +442,21 @@ Outcome WholeOutput::name_and_replace() {
   {
     NameStep step;
     const bool may_name = step.may_name();
-    const bool renamed = may_name && ::rename(temporary_, target_) == 0;
-    error = may_name ? errno : EINTR;
-    step.named(!renamed);
-    if (renamed) {
+    const bool replaced =
+        may_name && replace_unless_interrupted(step, folder_, base_of(temporary_), base_of(target_),
+                                               replacing_, error);
+    if (!may_name) {
+      error = EINTR;
+    }
+    step.named(!replaced);
+    if (replaced) {
       mode_ = Mode::closed;
+      discard();
       return Outcome{};
     }
+  }
+  if (error == EINTR) {
+    wait_for_the_end();  // the clean-up ends the process meanwhile
   }
   discard();
   return failed(Failure::close_failed, error);
@@ -343,9 +468,13 @@ void WholeOutput::discard() {
     handle_ = kNoFile;
   }
   if (mode_ == Mode::named) {
-    remove_named(temporary_);
+    remove_named(folder_, temporary_);
   }
   mode_ = Mode::closed;
+  if (folder_ >= 0) {
+    ::close(folder_);
+    folder_ = -1;
+  }
 }
 
 NativePath temporary_folder(char (&buffer)[kMaxPathUnits]) {
@@ -386,6 +515,7 @@ bool create_temporary_file(FileHandle& file, int& error) {
 
 void clean_up_on_interruption(void (*last_words)()) {
   last_words_to_say.store(last_words);
+  clean_up_installed();
   for (int signal_number : kTerminationSignals) {
     struct sigaction action {};
     action.sa_handler = on_interruption;

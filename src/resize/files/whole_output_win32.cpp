@@ -93,7 +93,7 @@ bool temporary_name(const wchar_t* target, wchar_t (&name)[kMaxPathUnits], int& 
 
 // Opened with FILE_SHARE_DELETE: the file goes when its handle closes, as the
 // process ends.
-void remove_name(const wchar_t* path) { DeleteFileW(path); }
+void remove_name(int, const wchar_t* path) { DeleteFileW(path); }
 
 void wait_for_the_end() { Sleep(5000); }
 
@@ -154,7 +154,7 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
     if (!step.may_name()) {
       return failed(Failure::output_open, ERROR_OPERATION_ABORTED);
     }
-    step.about_to_name(temporary_);
+    step.about_to_name(-1, temporary_);
     // Deletable while open, so that an interruption can remove it.
     file = CreateFileW(temporary_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -246,6 +246,7 @@ bool create_temporary_file(FileHandle& file, int& error) {
 
 void clean_up_on_interruption(void (*last_words)()) {
   last_words_to_say.store(last_words);
+  clean_up_installed();
   SetConsoleCtrlHandler(on_interruption, TRUE);
 }
 

@@ -195,6 +195,9 @@ class WholeOutput {
   PathChar temporary_[kMaxPathUnits] = {};
 #ifndef _WIN32
   std::uint32_t old_mode_ = 0, old_owner_ = 0, old_group_ = 0;
+  // The target's folder, opened once: every step is taken in it, whatever
+  // its name comes to name meanwhile.
+  int folder_ = -1;
 #endif
 };
 
@@ -251,6 +254,10 @@ class InterruptionHold {
   InterruptionHold(const InterruptionHold&) = delete;
   InterruptionHold& operator=(const InterruptionHold&) = delete;
   bool ending();
+  // Whether an interruption came while the hold lasted (its clean-up waits
+  // for the hold, or its signal waits here): unlike ending(), the hold is
+  // kept, so that a step just done can be undone before the clean-up.
+  bool interrupted() const;
 
  protected:
   UnfinishedName* slot_;
