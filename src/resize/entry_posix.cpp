@@ -16,18 +16,33 @@ namespace {
 
 // "Could not open <path>.\n" on standard output, after whatever the host
 // has buffered there, in one write and without the C library's buffer (which
-// it would allocate on first use). A closed or broken standard output just
-// loses the line.
-void print_could_not_open(const char* path) {
+// it would allocate on first use). A path too long for the buffer is written
+// whole, a piece at a time. A closed or broken standard output just loses
+// the line.
+void print_could_not_open(const char* path, const wchar_t* whole) {
   std::fflush(stdout);
   const char before[] = "Could not open ";
   const char after[] = ".\n";
-  const bmpresizer::ByteSpan parts[] = {
-      {reinterpret_cast<const std::uint8_t*>(before), sizeof before - 1},
-      {reinterpret_cast<const std::uint8_t*>(path), std::strlen(path)},
-      {reinterpret_cast<const std::uint8_t*>(after), sizeof after - 1}};
+  const auto span = [](const char* text, std::size_t size) {
+    return bmpresizer::ByteSpan{reinterpret_cast<const std::uint8_t*>(text), size};
+  };
   int error = 0;
-  bmpresizer::write_all(bmpresizer::standard_output(), parts, 3, error);
+  if (whole == nullptr) {
+    const bmpresizer::ByteSpan parts[] = {span(before, sizeof before - 1),
+                                          span(path, std::strlen(path)),
+                                          span(after, sizeof after - 1)};
+    bmpresizer::write_all(bmpresizer::standard_output(), parts, 3, error);
+    return;
+  }
+  char piece[1024];
+  std::size_t at = 0;
+  bmpresizer::ByteSpan part = span(before, sizeof before - 1);
+  do {
+    bmpresizer::write_all(bmpresizer::standard_output(), &part, 1, error);
+    part = span(piece, bmpresizer::next_byte_piece(whole, at, piece, sizeof piece));
+  } while (part.size > 0);
+  part = span(after, sizeof after - 1);
+  bmpresizer::write_all(bmpresizer::standard_output(), &part, 1, error);
 }
 
 }  // namespace
@@ -41,14 +56,15 @@ extern "C" BMPRESIZER_API int BMPResizer(const wchar_t* input, const wchar_t* ou
     const bmpresizer::BorrowedPaths paths;
     bmpresizer::PathRoom& room = paths.room();
     // Both paths are converted before any file is opened.
-    const bool input_usable =
-        bmpresizer::to_byte_path(input, room.input) == PathConversion::converted;
+    const PathConversion input_conversion = bmpresizer::to_byte_path(input, room.input);
+    const bool input_usable = input_conversion == PathConversion::converted;
     const bool output_usable =
         bmpresizer::to_byte_path(output, room.output) == PathConversion::converted;
     outcome = bmpresizer::open_files(input_usable ? room.input : nullptr,
                                      output_usable ? room.output : nullptr, room.scratch, files);
     if (bmpresizer::result_code(outcome) == BMPRESIZER_CANNOT_OPEN_INPUT) {
-      print_could_not_open(room.input);
+      print_could_not_open(room.input,
+                           input_conversion == PathConversion::too_long ? input : nullptr);
       return BMPRESIZER_CANNOT_OPEN_INPUT;
     }
   }

@@ -91,4 +91,25 @@ PathConversion to_byte_path(const wchar_t* path, char (&buffer)[kPathBufferBytes
   return too_long ? PathConversion::too_long : PathConversion::converted;
 }
 
+std::size_t next_byte_piece(const wchar_t* path, std::size_t& at, char* out, std::size_t room) {
+  std::size_t used = 0;
+  while (path[at] != L'\0') {
+    std::size_t i = at;
+    std::uint32_t code_point = 0;
+    if (!next_code_point(path, i, code_point)) {
+      code_point = 0xFFFD;  // shown as the replacement character
+    }
+    char bytes[4];
+    const std::size_t count = encode_utf8(code_point, bytes);
+    if (used + count > room) {
+      break;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      out[used++] = bytes[k];
+    }
+    at = i;
+  }
+  return used;
+}
+
 }  // namespace bmpresizer

@@ -24,6 +24,12 @@ enum class PathConversion { converted, null_path, not_unicode, too_long };
 // (too_long), for messages only.
 PathConversion to_byte_path(const wchar_t* path, char (&buffer)[kPathBufferBytes]);
 
+// The UTF-8 of `path` from its unit `at` on, as many whole characters as
+// fit `room` bytes at `out` (at least 4), `at` moved past them: a path of
+// any length shown a piece at a time. Returns the bytes written, 0 at the
+// end. A unit that is no character is shown as U+FFFD.
+std::size_t next_byte_piece(const wchar_t* path, std::size_t& at, char* out, std::size_t room);
+
 }  // namespace bmpresizer
 
 #endif
