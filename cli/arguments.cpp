@@ -21,23 +21,24 @@ bool is_whole_number(const std::string& text, bool sign_allowed) {
   return true;
 }
 
-// Parses one whole number of FACTOR in decimal that the engine's int holds
-// (0 and negative ones too: the engine refuses those itself).
-bool parse_number(const std::string& text, std::int32_t& number) {
+// Parses a whole number in decimal, with an optional sign, that lies
+// within [lowest, highest]: FACTOR's parts and -j's N alike.
+bool parse_number(const std::string& text, long long lowest, long long highest, long long& number) {
   if (!is_whole_number(text, true)) {
     return false;
   }
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+  if (errno == ERANGE || value < lowest || value > highest) {
     return false;
   }
-  number = static_cast<std::int32_t>(value);
+  number = value;
   return true;
 }
 
-// Parses FACTOR: a whole number, or ACROSSxDOWN (3x2). Sets `problem` when
-// it is neither.
+// Parses FACTOR: a whole number, or ACROSSxDOWN (3x2), each that the
+// engine's int holds (0 and negative ones too: the engine refuses those
+// itself). Sets `problem` when it is neither.
 bool parse_factor(const std::string& text, Arguments& parsed, std::string& problem) {
   const std::size_t cross = text.find_first_of("xX");
   const std::string across = text.substr(0, cross);
@@ -48,26 +49,29 @@ bool parse_factor(const std::string& text, Arguments& parsed, std::string& probl
       return false;
     }
   }
-  if (!parse_number(across, parsed.across) || !parse_number(down, parsed.down)) {
+  long long a = 0;
+  long long d = 0;
+  if (!parse_number(across, INT32_MIN, INT32_MAX, a) ||
+      !parse_number(down, INT32_MIN, INT32_MAX, d)) {
     problem = "factor " + text + " is out of range: each factor is a whole number from 1 to " +
               "2147483647";
     return false;
   }
+  parsed.across = static_cast<std::int32_t>(a);
+  parsed.down = static_cast<std::int32_t>(d);
   return true;
 }
 
-// Parses N of -j: a whole number, 1 or more, in decimal digits only. Values
-// beyond any useful count are clamped.
+// The most files enlarged at once.
+constexpr long long kMaxJobs = 1024;
+
+// Parses N of -j: a whole number from 1 to kMaxJobs.
 bool parse_jobs(const std::string& text, std::size_t& jobs) {
-  if (!is_whole_number(text, false)) {
+  long long value = 0;
+  if (!parse_number(text, 1, kMaxJobs, value)) {
     return false;
   }
-  errno = 0;
-  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-  if (value == 0) {
-    return false;
-  }
-  jobs = errno == ERANGE || value > 1024 ? 1024 : static_cast<std::size_t>(value);
+  jobs = static_cast<std::size_t>(value);
   return true;
 }
 
@@ -110,7 +114,8 @@ Arguments batch_arguments(Arguments parsed, const BatchOptions& batch,
     return usage_error(problem);
   }
   if (batch.has_jobs && !parse_jobs(batch.jobs, parsed.jobs)) {
-    return usage_error("-j needs a whole number of 1 or more, not \"" + batch.jobs + "\"");
+    return usage_error("-j needs a whole number from 1 to " + std::to_string(kMaxJobs) +
+                       ", not \"" + batch.jobs + "\"");
   }
   parsed.action = Action::enlarge_batch;
   parsed.output_dir = batch.output_dir;

@@ -63,9 +63,9 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
     job.output = folder + name;
     const auto first = first_with_name.emplace(name_key(name), i);
     if (!first.second) {
-      job.refusal = "bmpresize: " + job.input + ": same name as " +
-                    jobs[first.first->second].input + "; both would be written to " + job.output +
-                    ", so it was skipped\n";
+      job.refusal = "bmpresize: " + shown_name(job.input) + ": same name as " +
+                    shown_name(jobs[first.first->second].input) + "; both would be written to " +
+                    shown_name(job.output) + ", so it was skipped\n";
     }
     const PathFacts facts = facts_of(files[i]);
     if (facts.error == 0) {
@@ -81,8 +81,8 @@ std::vector<Job> plan_jobs(const std::vector<std::string>& files, const std::str
     const auto other = input_index.find(std::make_pair(facts.volume, facts.file));
     // The output being its own input is the core's to refuse.
     if (other != input_index.end() && jobs[other->second].input != job.input) {
-      job.refusal = "bmpresize: " + job.output + ": is the same file as the input " +
-                    jobs[other->second].input + "; refusing to overwrite it\n";
+      job.refusal = "bmpresize: " + shown_name(job.output) + ": is the same file as the input " +
+                    shown_name(jobs[other->second].input) + "; refusing to overwrite it\n";
     }
   }
   return jobs;

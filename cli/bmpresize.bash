@@ -26,7 +26,7 @@ _bmpresize() {
       return
       ;;
   esac
-  if [[ $cur == -?* ]]; then
+  if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-f --factor -o --output-dir -j --jobs --files-from
       -0 --null -q --quiet -v --verbose -h --help --version' -- "$cur")
     return

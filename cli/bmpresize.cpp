@@ -63,7 +63,7 @@ const char kHelp[] =
     "  -f, --factor FACTOR      enlarge each FILE by FACTOR (or ACROSSxDOWN)\n"
     "  -o, --output-dir DIR     write each FILE's enlargement into DIR under the\n"
     "                           FILE's own name; DIR must exist\n"
-    "  -j, --jobs N             enlarge N files at once (default 1)\n"
+    "  -j, --jobs N             enlarge N files at once (default 1, at most 1024)\n"
     "      --files-from LIST    also enlarge the files named in LIST (- for standard\n"
     "                           input), one a line, exactly as written; read whole\n"
     "                           before the work starts\n"
@@ -118,6 +118,9 @@ int enlarge(const Arguments& args) {
   const bmpresize_result outcome = bmpresize::enlarge_file(args.input, args.output, how);
   console.finish();
   if (outcome.error != BMPRESIZE_OK) {
+    if (bmpresize::reader_went_away(outcome)) {
+      bmpresize::end_as_broken_pipe();  // as a filter ends: quietly, 141
+    }
     bmpresize::print_error(bmpresize::failure_line(args.input, args.output, outcome));
     return bmpresize_exit_status(outcome.error);
   }
@@ -137,6 +140,19 @@ int enlarge(const Arguments& args) {
 // run checks every FILE against the others (same names, outputs that are
 // inputs); the images themselves are never held.
 int enlarge_batch(Arguments args) {
+  // A factor no file can take is said once, before any file is touched, as
+  // the single-file form says it.
+  if (args.across < 1 || args.down < 1) {
+    bmpresize_result result{};
+    result.error = BMPRESIZE_E_FACTOR_BELOW_ONE;
+    result.have = static_cast<std::uint32_t>(args.across < 1 ? args.across : args.down);
+    char line[128];
+    bmpresize_message(&result, "", "", line, sizeof line);
+    const std::string text(line);
+    // The message names no file: what follows its ": " is the reason.
+    bmpresize::print_error("bmpresize: " + text.substr(text.find(": ") + 2) + "\n");
+    return bmpresize_exit_status(result.error);
+  }
   const bmpresize::PathFacts dir = bmpresize::facts_of(args.output_dir);
   if (dir.error != 0) {
     return usage_error("output folder " + args.output_dir + ": " +

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "bmpresize.h"
+
 namespace bmpresize {
 
 #ifdef _WIN32
@@ -86,6 +88,14 @@ void print_output(const std::string& text);
 // Writes `size` bytes to standard error as they are, taking no memory and
 // no lock: for a signal handler and for a process out of memory.
 void write_error_bytes(const char* text, std::size_t size);
+
+// Whether a failed enlargement failed because the reader of its output
+// (a pipe) went away: a filter then ends as SIGPIPE ends it.
+bool reader_went_away(const bmpresize_result& result);
+
+// Ends the process as SIGPIPE would (141 in the shell), saying nothing;
+// returns where the system has no such signal (Windows).
+void end_as_broken_pipe();
 
 // Whether standard error is a terminal, and its width in columns (80 when it
 // cannot be told).

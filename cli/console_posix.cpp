@@ -135,6 +135,15 @@ void write_error_bytes(const char* text, std::size_t size) {
   write_fully(STDERR_FILENO, text, size);
 }
 
+bool reader_went_away(const bmpresize_result& result) {
+  return result.error == BMPRESIZE_E_WRITE_FAILED && result.system_error == EPIPE;
+}
+
+void end_as_broken_pipe() {
+  ::signal(SIGPIPE, SIG_DFL);
+  ::raise(SIGPIPE);
+}
+
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 int terminal_columns() {

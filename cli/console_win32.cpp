@@ -200,6 +200,10 @@ void write_error_bytes(const char* text, std::size_t size) {
   write_fully(GetStdHandle(STD_ERROR_HANDLE), text, size);
 }
 
+bool reader_went_away(const bmpresize_result&) { return false; }
+
+void end_as_broken_pipe() {}
+
 bool stderr_is_terminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

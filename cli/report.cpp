@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -83,14 +84,37 @@ std::string kind_warning(const std::string& output) {
                    " image, but it holds a BMP\n";
 }
 
+std::string shown_name(const std::string& name) {
+  const auto control = [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+  };
+  if (std::none_of(name.begin(), name.end(), control)) {
+    return name;
+  }
+  std::string quoted = "'";
+  for (const char c : name) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else if (control(c)) {
+      char escaped[16];
+      std::snprintf(escaped, sizeof escaped, "'$'\\%03o''", static_cast<unsigned char>(c));
+      quoted += c == '\n' ? "'$'\\n''" : c == '\t' ? "'$'\\t''" : escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
 std::string factor_text(std::int32_t across, std::int32_t down) {
   return std::to_string(across) + "x" + (across == down ? "" : std::to_string(down));
 }
 
 std::string success_line(const std::string& input, const std::string& output,
                          const std::string& factor, std::uint64_t output_bytes, double seconds) {
-  return "bmpresize: " + input + ": enlarged " + factor + " into " + output + " (" +
-         human_bytes(static_cast<double>(output_bytes)) + ") in " + duration_text(seconds) + "\n";
+  return "bmpresize: " + shown_name(input) + ": enlarged " + factor + " into " +
+         shown_name(output) + " (" + human_bytes(static_cast<double>(output_bytes)) + ") in " +
+         duration_text(seconds) + "\n";
 }
 
 }  // namespace bmpresize

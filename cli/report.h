@@ -39,6 +39,11 @@ bmpresize_result failure_of(bmpresize_error error);
 // image than the BMP it receives (out.png); else "".
 std::string kind_warning(const std::string& output);
 
+// `name` as the tool shows it on a line of its own: as it is, or where it
+// holds control characters (a line break would make one failure read as
+// two), quoted for the shell as coreutils quotes it: 'a'$'\n''b'.
+std::string shown_name(const std::string& name);
+
 // "3x" for a factor of 3 both ways, "3x2" for 3 across and 2 down.
 std::string factor_text(std::int32_t across, std::int32_t down);
 

@@ -256,10 +256,9 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
             "; refusing to overwrite it",
         "bmpresize: 1 of 2 files enlarged, 1 failed"},
        true},
-      {{"-o", o, "-f", "0", a},
-       6,
-       {"bmpresize: " + out("a.bmp") + ": factor 0 is below 1; nothing to enlarge",
-        "bmpresize: 0 of 1 file enlarged, 1 failed"}},
+      // A factor no file can take: said once, before any file is touched.
+      {{"-o", o, "-f", "0", a, missing}, 6, {"bmpresize: factor 0 is below 1; nothing to enlarge"}},
+      {{"-o", o, "-f", "2x-3", a}, 6, {"bmpresize: factor -3 is below 1; nothing to enlarge"}},
       {joined({"-j", "8", "-o", o}, many_missing), 3,
        joined(many_lines, {"bmpresize: 0 of 40 files enlarged, 40 failed"})},
   };

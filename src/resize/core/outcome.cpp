@@ -16,6 +16,8 @@ FailureGroup group_of(Failure failure) {
     case Failure::output_is_input:
     case Failure::output_no_reader:
     case Failure::output_stream_closed:
+    case Failure::output_is_socket:
+    case Failure::output_folder_unwritable:
       return FailureGroup::output_unopened;
     case Failure::input_not_regular:
     case Failure::not_bmp:

@@ -44,6 +44,8 @@ constexpr Named kNames[] = {
     {Failure::output_no_reader, "output_no_reader"},
     {Failure::output_stream_closed, "output_stream_closed"},
     {Failure::output_buffer_small, "output_buffer_small"},
+    {Failure::output_is_socket, "output_is_socket"},
+    {Failure::output_folder_unwritable, "output_folder_unwritable"},
     {Failure::not_bmp, "not_bmp"},
     {Failure::header_truncated, "header_truncated"},
     {Failure::info_header_size, "info_header_size"},

@@ -257,6 +257,10 @@ Outcome enlarge_file(NativePath input_path, NativePath output_path, const Reques
   }
   WholeOutput output;
   Outcome outcome = output.open(output_path, input.handle);
+  if (outcome.failure == Failure::output_folder_unwritable) {
+    outcome.have = static_cast<std::uint32_t>(request.factors.across);
+    outcome.want = static_cast<std::uint32_t>(request.factors.down);
+  }
   if (outcome.ok()) {
     outcome = source.attach(input.handle, position.at);
   }

@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace bmpresizer {
@@ -34,6 +35,17 @@ bool unquoted_ok(char c) {
 }
 #endif
 
+// Whether `name` holds a character that would break or garble a line.
+bool has_control_character(const char* name) {
+  for (; *name != '\0'; ++name) {
+    const auto c = static_cast<unsigned char>(*name);
+    if (c < 0x20 || c == 0x7F) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // `size` bytes of `word`, then `suffix`, as one word for the shell: quoted
 // where it needs quoting, and never taken for an option.
 void add_shell_word(Text& text, const char* word, std::size_t size, const char* suffix) {
@@ -56,10 +68,18 @@ void add_shell_word(Text& text, const char* word, std::size_t size, const char* 
   text.add('"').add(prefix).add(word, size).add(suffix).add('"');
 #else
   text.add('\'').add(prefix);
+  // A quote closes the quoting for a moment; so does a control character,
+  // written as the shell's $'\n' (as coreutils shows such names), so that
+  // a name never breaks a line.
   const auto add_quoted = [&text](const char* from, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-      if (from[i] == '\'') {
+      const auto c = static_cast<unsigned char>(from[i]);
+      if (c == '\'') {
         text.add("'\\''");
+      } else if (c < 0x20 || c == 0x7F) {
+        char escaped[16];
+        std::snprintf(escaped, sizeof escaped, "'$'\\%03o''", c);
+        text.add(c == '\n' ? "'$'\\n''" : c == '\t' ? "'$'\\t''" : escaped);
       } else {
         text.add(from[i]);
       }
@@ -71,7 +91,7 @@ void add_shell_word(Text& text, const char* word, std::size_t size, const char* 
 #endif
 }
 
-[[maybe_unused]] void add_shell_word(Text& text, const char* word) {
+void add_shell_word(Text& text, const char* word) {
   add_shell_word(text, word, std::strlen(word), "");
 }
 
@@ -232,8 +252,9 @@ bool add_image_reason(Text& text, const Outcome& o) {
       text.add("not a regular file (a pipe or a device); the input must be a file");
       return true;
     case Failure::palette_missing:
-      text.add("a ").number(o.have).add("-bit image without its colour table: its pixels start ");
-      text.add("at byte ").number(o.want).add(", with no room for one").add(kDamaged);
+      text.add("an image of ").number(o.have).add(" bits per pixel without its colour table: ");
+      text.add("its pixels start at byte ").number(o.want).add(", with no room for one");
+      text.add(kDamaged);
       return true;
     case Failure::masks_bit_count:
       text.add("colour masks (").add(compression_name(o.want, 40)).add(") at ").number(o.have);
@@ -293,6 +314,10 @@ void add_other_reason(Text& text, const Outcome& o) {
     case Failure::output_stream_closed:
       text.add("standard output is closed");
       return;
+    case Failure::output_is_socket:
+      text.add("a socket, which cannot be opened as a file; write to standard output (-) and ");
+      text.add("send it on from there");
+      return;
     case Failure::read_failed:
       return add_system_failure(text, "read error", o.error);
     case Failure::input_shrank:
@@ -320,6 +345,34 @@ void add_other_reason(Text& text, const Outcome& o) {
   }
 }
 
+// The folder of `output` cannot take the new file that replaces it: named,
+// said why, and how to write into the output itself instead.
+void add_unwritable_folder(Text& text, const Outcome& o, const char* input, const char* output) {
+  std::size_t folder = std::strlen(output);
+  while (folder > 0 && !is_separator(output[folder - 1])) {
+    --folder;
+  }
+  if (folder > 1) {
+    --folder;  // the separator itself, but for the root's
+  }
+  if (folder == 0) {
+    text.add(".");
+  } else {
+    text.add(output, folder);
+  }
+  text.add(": cannot make a new file in this folder (");
+  add_system_error(text, o.error);
+  text.add("), where the enlargement is written before it takes the place of ").add(output);
+  text.add("; to write into that file itself, send it through standard output: bmpresize ");
+  add_shell_word(text, input);
+  text.add(" - ").signed_number(signed32(o.have));
+  if (o.have != o.want) {
+    text.add('x').signed_number(signed32(o.want));
+  }
+  text.add(" > ");
+  add_shell_word(text, output);
+}
+
 // Whether a failure is about the output rather than the input.
 bool about_output(Failure failure) {
   const FailureGroup group = group_of(failure);
@@ -335,9 +388,15 @@ void add_message(Text& text, const Outcome& outcome, const char* input, const ch
     return;
   }
   const char* const shown_input = input != nullptr ? input : "";
+  if (outcome.failure == Failure::output_folder_unwritable) {
+    add_unwritable_folder(text, outcome, shown_input, output != nullptr ? output : "");
+    return;
+  }
   const char* const named = about_output(outcome.failure) ? output : shown_input;
   if (named == nullptr || *named == '\0') {
     text.add("\"\"");
+  } else if (has_control_character(named)) {
+    add_shell_word(text, named);
   } else {
     text.add(named);
   }

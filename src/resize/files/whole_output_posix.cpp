@@ -199,8 +199,14 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
     folder_ = open_folder_of(target_);
     return folder_ >= 0 ? create_beside_target(false) : failed(Failure::output_open, errno);
   }
+  if (fd < 0 && error == ENXIO) {
+    // No reader at a named pipe, or a socket, which open() never opens.
+    struct stat what {};
+    const bool socket = ::stat(path, &what) == 0 && S_ISSOCK(what.st_mode);
+    return failed(socket ? Failure::output_is_socket : Failure::output_no_reader, error);
+  }
   if (fd < 0) {
-    return failed(error == ENXIO ? Failure::output_no_reader : Failure::output_open, error);
+    return failed(Failure::output_open, error);
   }
   const FileFacts opened = facts_of(fd);
   if (opened.error != 0 || same_file(opened, facts_of(input))) {
@@ -250,6 +256,13 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
   return create_beside_target(true);
 }
 
+namespace {
+
+// Why a folder takes no new file: no permission, or read-only.
+bool unwritable(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+}  // namespace
+
 Outcome WholeOutput::create_beside_target(bool replacing) {
   replacing_ = replacing;
   int fd = -1;
@@ -266,7 +279,8 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
     error = errno;
     // EISDIR, EOPNOTSUPP: a file system without unnamed files.
     if (fd < 0 && error != EISDIR && error != EOPNOTSUPP && error != EINVAL) {
-      return failed(Failure::output_open, error);
+      return failed(unwritable(error) ? Failure::output_folder_unwritable : Failure::output_open,
+                    error);
     }
     mode_ = fd >= 0 ? Mode::unnamed : Mode::closed;
 #endif
@@ -281,7 +295,8 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
           return fd >= 0;
         });
     if (!named) {
-      return failed(Failure::output_open, error);
+      return failed(unwritable(error) ? Failure::output_folder_unwritable : Failure::output_open,
+                    error);
     }
     mode_ = Mode::named;
   }

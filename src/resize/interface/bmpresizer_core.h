@@ -23,12 +23,14 @@ enum class Failure : std::uint16_t {
   input_path_invalid = 303,   // null, too long, or not convertible to a native path
   input_stream_closed = 304,  // standard input was closed when the process started
   // The output could not be opened for writing.
-  output_open = 401,           // the system refused it; `error` holds its error number
-  output_path_invalid = 402,   // null, too long, or not convertible to a native path
-  output_is_input = 403,       // the output names the input file (through any link)
-  output_no_reader = 404,      // a named pipe that no process is reading
-  output_stream_closed = 405,  // standard output was closed when the process started
-  output_buffer_small = 406,   // have = the caller's buffer, want = the output's length
+  output_open = 401,               // the system refused it; `error` holds its error number
+  output_path_invalid = 402,       // null, too long, or not convertible to a native path
+  output_is_input = 403,           // the output names the input file (through any link)
+  output_no_reader = 404,          // a named pipe that no process is reading
+  output_stream_closed = 405,      // standard output was closed when the process started
+  output_buffer_small = 406,       // have = the caller's buffer, want = the output's length
+  output_is_socket = 407,          // a socket, which no open() writes
+  output_folder_unwritable = 408,  // no new file in its folder; have, want = the factors
   // The input is not a BMP of the accepted kind (have = what the file says).
   not_bmp = 501,            // no "BM" signature; have = the first two bytes, little-endian
   header_truncated = 502,   // have = bytes in the file, want = bytes the headers need
