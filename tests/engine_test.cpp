@@ -159,6 +159,46 @@ TEST(Engine, EnlargesEveryKindByEveryFactorThroughEveryForm) {
   }
 }
 
+// Pixels of 1, 2 and 4 bits in rows whose enlargement exceeds the smallest
+// work buffer a caller may lend: pieces of whole stored bytes, a last byte
+// only partly used, factors of 1, and (at 1 bit) a factor so large that
+// one stored byte's enlargement exceeds half the buffer.
+TEST(Engine, EnlargesSubBytePixelsInRowsLongerThanTheBuffer) {
+  std::vector<std::uint8_t> work(2048);
+  for (const std::uint16_t bits : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}}) {
+    bmptest::BmpFields fields;
+    fields.width = 20001;  // rows of 2501 bytes and more; the last byte partly used
+    fields.height = -2;
+    fields.bit_count = bits;
+    fields.pixel_offset = 54 + 4 * (1u << bits);
+    const std::size_t stride = (20001u * bits + 31) / 32 * 4;
+    Bytes pixels(fields.pixel_offset - 54 + 2 * stride);
+    std::uint32_t seed = bits;
+    for (std::uint8_t& byte : pixels) {
+      seed = seed * 1103515245u + 12345u;
+      byte = static_cast<std::uint8_t>(seed >> 16);
+    }
+    const Bytes input = bmptest::make_bmp(fields, pixels);
+    for (const Factors f : {Factors{1, 1}, Factors{3, 2}, Factors{bits == 1 ? 1030 : 1, 1}}) {
+      bmpresize_options options = bmpresize_default_options(f.across, f.down);
+      options.work = work.data();
+      options.work_bytes = work.size();
+      bmpresize_image image{};
+      ASSERT_EQ(
+          bmpresize_describe(input.data(), input.size(), input.size(), &options, &image, nullptr),
+          BMPRESIZE_OK);
+      Bytes output(static_cast<std::size_t>(image.output_bytes));
+      bmpresize_result result{};
+      bmpresize_enlarge_memory(input.data(), input.size(), output.data(), output.size(), &options,
+                               &result);
+      const std::string where = std::to_string(bits) + " bits at " + std::to_string(f.across) +
+                                "x" + std::to_string(f.down);
+      ASSERT_EQ(result.error, BMPRESIZE_OK) << where;
+      EXPECT_EQ(bmptest::check_enlargement(input, output, f.across, f.down), "") << where;
+    }
+  }
+}
+
 // A large image into a file goes through two threads; the halves must meet
 // exactly, with factors that differ.
 TEST(Engine, TwoThreadsWriteOneFileExactly) {

@@ -147,6 +147,12 @@ class RowExpander {
     }
   }
 
+  // The same for `pixels` sub-byte pixels of a row, from a stored byte on.
+  void expand_bit_piece(std::uint8_t* dest, const std::uint8_t* source,
+                        std::uint32_t pixels) const {
+    expand_bits(dest, source, pixels, bits_, factor_, table_);
+  }
+
  private:
   std::uint32_t pixels_;
   std::uint32_t bits_;
@@ -371,11 +377,12 @@ class BitStream {
   std::uint32_t begun_ = 0;  // bits of byte_ set
 };
 
-// Rows of sub-byte pixels whose enlargement does not fit the buffer: for
-// each repetition, the stored row is read again a small piece at a time and
-// each pixel becomes a run of bits.
-Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
-                                const OutputLayout& out, WorkBuffer work) {
+// Rows of sub-byte pixels so long, and a factor so large, that the
+// enlargement of one stored byte does not fit half the buffer: for each
+// repetition, the stored row is read again a small piece at a time and each
+// pixel becomes a run of bits.
+Outcome replicate_bit_runs(ByteSource& input, SpanWriter& writer, const InputLayout& in,
+                           const OutputLayout& out, WorkBuffer work) {
   const std::uint32_t bits = in.bits_per_pixel;
   const std::uint32_t per_byte = 8 / bits;
   const std::uint64_t run = std::uint64_t{out.across} * bits;
@@ -409,13 +416,59 @@ Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const Inp
   return stream.flush() ? Outcome{} : write_failure(writer);
 }
 
+// Rows of sub-byte pixels whose enlargement does not fit the buffer. The
+// pixels of a stored byte enlarge to exactly `across` bytes, so pieces of
+// whole stored bytes make whole bytes of output: for each repetition the
+// stored row is read again piece by piece and each piece is enlarged by the
+// row kernels, as rows that fit are.
+Outcome replicate_long_bit_rows(ByteSource& input, SpanWriter& writer, const InputLayout& in,
+                                const OutputLayout& out, const RowExpander& expander,
+                                WorkBuffer work) {
+  if (out.across > work.size / 2) {
+    return replicate_bit_runs(input, writer, in, out, work);
+  }
+  const std::uint32_t per_byte = 8 / in.bits_per_pixel;
+  const std::size_t piece_bytes = work.size / (std::size_t{out.across} + 1);
+  std::uint64_t row_offset = in.first_row_at;
+  for (std::uint32_t row = 0; row < in.rows; ++row, row_offset += in.row_bytes) {
+    for (std::uint32_t repeat = 0; repeat < out.down; ++repeat) {
+      for (std::uint64_t at = 0; at < in.row_data_bytes;) {
+        const std::uint64_t left = in.row_data_bytes - at;
+        const std::size_t stored =
+            left < piece_bytes ? static_cast<std::size_t>(left) : piece_bytes;
+        const std::uint64_t pixels_left = in.width - at * per_byte;
+        const auto pixels = static_cast<std::uint32_t>(
+            pixels_left < std::uint64_t{stored} * per_byte ? pixels_left : stored * per_byte);
+        const auto enlarged = static_cast<std::size_t>(
+            (std::uint64_t{pixels} * out.across * in.bits_per_pixel + 7) / 8);
+        // As in a batch, the stored piece goes to the end of its enlargement.
+        std::uint8_t* const source = work.data + enlarged - stored;
+        const Outcome read = read_exactly(input, row_offset + at, source, stored);
+        if (!read.ok()) {
+          return read;
+        }
+        expander.expand_bit_piece(work.data, source, pixels);
+        // The next piece overwrites the buffer.
+        if (!writer.add(work.data, enlarged) || !writer.flush()) {
+          return write_failure(writer);
+        }
+        at += stored;
+      }
+      if (!writer.add(kZeroPadding, out.pad_bytes)) {
+        return write_failure(writer);
+      }
+    }
+  }
+  return writer.flush() ? Outcome{} : write_failure(writer);
+}
+
 Outcome replicate_pixels(ByteSource& input, SpanWriter& writer, const InputLayout& in,
                          const OutputLayout& out, WorkBuffer work) {
   const RowExpander expander(in, out, work);
   if (out.row_bytes <= work.size) {
     return replicate_batched(input, writer, in, out, expander, work);
   }
-  return in.bits_per_pixel < 8 ? replicate_long_bit_rows(input, writer, in, out, work)
+  return in.bits_per_pixel < 8 ? replicate_long_bit_rows(input, writer, in, out, expander, work)
                                : replicate_long_rows(input, writer, in, out, work);
 }
 
