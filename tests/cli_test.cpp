@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -345,10 +346,18 @@ TEST_F(Tool, ReplacesTheLinksTargetAndKeepsModes) {
   EXPECT_EQ(info.st_mode & 0777, 0640u) << "a new file: 0666 under umask 027";
 
   ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+  // The user's extended attributes go with the file too, where the file
+  // system has them.
+  const bool attributes = setxattr(target.c_str(), "user.origin", "scan", 4, 0) == 0;
   run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("link.bmp"), "3"});
   EXPECT_EQ(run.status, 0) << run.err;
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0604u) << "a replaced file keeps its mode";
+  if (attributes) {
+    char origin[8] = {};
+    EXPECT_EQ(getxattr(target.c_str(), "user.origin", origin, sizeof origin), 4);
+    EXPECT_STREQ(origin, "scan");
+  }
   EXPECT_EQ(bmptest::check_enlargement(image_, bmptest::read_file(target), 3), "");
 
   run = run_tool(dir_, {dir_.file("in.bmp"), dir_.file("in-link.bmp"), "2"});

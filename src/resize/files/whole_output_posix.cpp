@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
@@ -261,6 +264,36 @@ namespace {
 // Why a folder takes no new file: no permission, or read-only.
 bool unwritable(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
+// Gives the new file `to` the extended attributes of the file `name` in
+// `folder` that it replaces, its access control list among them (as
+// system.posix_acl_access), as far as the system lets this user set them:
+// the user's attributes go with the file, as its mode and owner do. Best
+// effort: a name or value too long for the room here is left out.
+void copy_extended_attributes(int folder, const char* name, int to) {
+#if defined(__linux__)
+  char path[kMaxPathUnits];
+  if (std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", folder, name) >=
+      static_cast<int>(sizeof path)) {
+    return;
+  }
+  char names[4096];
+  const ssize_t listed = ::listxattr(path, names, sizeof names);
+  char value[4096];
+  for (ssize_t at = 0; at < listed;) {
+    const char* const attribute = names + at;
+    at += static_cast<ssize_t>(std::strlen(attribute)) + 1;
+    const ssize_t size = ::getxattr(path, attribute, value, sizeof value);
+    if (size >= 0) {
+      ::fsetxattr(to, attribute, value, static_cast<std::size_t>(size), 0);
+    }
+  }
+#else
+  static_cast<void>(folder);
+  static_cast<void>(name);
+  static_cast<void>(to);
+#endif
+}
+
 }  // namespace
 
 Outcome WholeOutput::create_beside_target(bool replacing) {
@@ -304,8 +337,11 @@ Outcome WholeOutput::create_beside_target(bool replacing) {
   if (!replacing) {
     return Outcome{};
   }
-  // The replaced file's owner and group where the system lets us give them,
-  // then its mode; without its owner, no set-user-ID or set-group-ID bit.
+  // The replaced file's attributes, then its owner and group where the
+  // system lets us give them, then its mode (which sets the access control
+  // list's mask as the old file had it); without its owner, no set-user-ID
+  // or set-group-ID bit.
+  copy_extended_attributes(folder_, base_of(target_), fd);
   struct stat made {};
   const bool owner_kept =
       ::fchown(fd, old_owner_, old_group_) == 0 ||
