@@ -8,21 +8,14 @@
 
 namespace bmpresizer {
 
-constexpr std::size_t kFileHeaderBytes = 14;  // BITMAPFILEHEADER
-constexpr std::size_t kInfoHeaderBytes = 40;  // BITMAPINFOHEADER
-constexpr std::size_t kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
+constexpr std::size_t kFileHeaderBytes = 14;                 // BITMAPFILEHEADER
+constexpr std::size_t kHeaderBytes = kFileHeaderBytes + 40;  // and BITMAPINFOHEADER
 // The largest information header, BITMAPV5HEADER, after the file header.
 constexpr std::size_t kMaxHeaderBytes = kFileHeaderBytes + 124;
 
-// The sizes an information header may have (biSize).
-constexpr std::uint32_t kCoreHeaderSize = 12;      // OS/2 1.x BITMAPCOREHEADER: 16-bit sizes
-constexpr std::uint32_t kOs2ShortHeaderSize = 16;  // OS/2 2.x, cut after the bit count
-constexpr std::uint32_t kInfoHeaderSize = 40;      // BITMAPINFOHEADER
-constexpr std::uint32_t kV2HeaderSize = 52;        // with the red, green and blue masks
-constexpr std::uint32_t kV3HeaderSize = 56;        // and the alpha mask
-constexpr std::uint32_t kOs2HeaderSize = 64;       // OS/2 2.x BITMAPINFOHEADER2
-constexpr std::uint32_t kV4HeaderSize = 108;       // BITMAPV4HEADER
-constexpr std::uint32_t kV5HeaderSize = 124;       // BITMAPV5HEADER
+// The classic kind's information header (biSize); the others are in
+// kHeaderKinds below.
+constexpr std::uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER
 
 // Field offsets from the start of the file.
 constexpr std::size_t kBfType = 0;
@@ -31,20 +24,8 @@ constexpr std::size_t kBfOffBits = 10;
 constexpr std::size_t kBiSize = 14;
 constexpr std::size_t kBiWidth = 18;
 constexpr std::size_t kBiHeight = 22;
-constexpr std::size_t kBiPlanes = 26;
 constexpr std::size_t kBiBitCount = 28;
 constexpr std::size_t kBiCompression = 30;
-constexpr std::size_t kBiSizeImage = 34;
-constexpr std::size_t kBiClrUsed = 46;
-// BITMAPCOREHEADER's 16-bit fields.
-constexpr std::size_t kBcWidth = 18;
-constexpr std::size_t kBcHeight = 20;
-constexpr std::size_t kBcPlanes = 22;
-constexpr std::size_t kBcBitCount = 24;
-// BITMAPV5HEADER's colour space and profile.
-constexpr std::size_t kBV5CSType = 70;
-constexpr std::size_t kBV5ProfileData = 126;  // from the start of the V5 header
-constexpr std::size_t kBV5ProfileSize = 130;
 
 // biCompression values.
 constexpr std::uint32_t kBiRgb = 0;             // uncompressed
@@ -58,6 +39,54 @@ constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 
 // A 24-bit pixel: blue, green, red.
 constexpr std::size_t kBytesPerPixel = 3;
+
+// What each kind of information header holds, and where (offsets from the
+// file's start, 0 for a field the kind lacks), from the format's own
+// descriptions: OS/2 1.x's BITMAPCOREHEADER, OS/2 2.x's BITMAPINFOHEADER2
+// (and its 16-byte short form, cut after the bit count), Windows'
+// BITMAPINFOHEADER, the V2 and V3 headers that add the colour masks,
+// BITMAPV4HEADER and BITMAPV5HEADER.
+struct HeaderKind {
+  std::uint32_t size;            // biSize
+  std::uint8_t dimension_bytes;  // 2: unsigned 16-bit width and height (OS/2 1.x); 4: signed 32-bit
+  std::uint8_t width_at, height_at, planes_at, bit_count_at;
+  // biCompression; without it (OS/2's 12 and 16 bytes) the pixels are
+  // uncompressed.
+  std::uint8_t compression_at;
+  std::uint8_t size_image_at;  // biSizeImage, rewritten in the output
+  // biClrUsed; without it the colour table ends where the pixels start.
+  std::uint8_t colours_used_at;
+  std::uint8_t colour_bytes;  // per table entry: RGBTRIPLE (3) or RGBQUAD (4)
+  // Where colour masks lie with BI_BITFIELDS: in the header's own fields
+  // (V2 and later), or right after it (BITMAPINFOHEADER); OS/2 2.x has no
+  // masks and uses compressions 3 and 4 for Huffman 1D and RLE24.
+  bool masks_in_header;
+  bool masks_after_header;
+  // bV5CSType, bV5ProfileData (from the V5 header's start), bV5ProfileSize.
+  std::uint8_t profile_type_at, profile_data_at, profile_size_at;
+};
+
+constexpr HeaderKind kHeaderKinds[] = {
+    // size dim  w   h  planes bits comp image used entry in-hdr after  profile
+    {12, 2, 18, 20, 22, 24, 0, 0, 0, 3, false, false, 0, 0, 0},
+    {16, 4, 18, 22, 26, 28, 0, 0, 0, 4, false, false, 0, 0, 0},
+    {40, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, true, 0, 0, 0},
+    {52, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
+    {56, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
+    {64, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, false, 0, 0, 0},
+    {108, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
+    {124, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 70, 126, 130},
+};
+
+// The kind of a header of `size` bytes, or null for a size no kind has.
+constexpr const HeaderKind* header_kind(std::uint32_t size) {
+  for (const HeaderKind& kind : kHeaderKinds) {
+    if (kind.size == size) {
+      return &kind;
+    }
+  }
+  return nullptr;
+}
 
 }  // namespace bmpresizer
 

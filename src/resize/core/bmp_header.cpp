@@ -57,22 +57,6 @@ Outcome refuse(Failure failure, std::uint64_t have, std::uint64_t want = 0) {
   return failed(failure, 0, have, want);
 }
 
-bool is_header_size(std::uint32_t size) {
-  switch (size) {
-    case kCoreHeaderSize:
-    case kOs2ShortHeaderSize:
-    case kInfoHeaderSize:
-    case kV2HeaderSize:
-    case kV3HeaderSize:
-    case kOs2HeaderSize:
-    case kV4HeaderSize:
-    case kV5HeaderSize:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_bit_count(std::uint32_t bits) {
   return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
@@ -151,11 +135,11 @@ Outcome check_classic(const std::uint8_t* header, std::size_t header_bytes,
   return length;
 }
 
-// Where the colour masks of a 40-byte header with bit fields lie: after it,
-// before the colour table.
-std::uint32_t mask_bytes(std::uint32_t info_size, std::uint32_t compression) {
-  if (info_size != kInfoHeaderSize) {
-    return 0;  // none, or inside the header
+// The bytes of colour masks that follow a header rather than lie in it:
+// BITMAPINFOHEADER's three masks (BI_BITFIELDS) or four (BI_ALPHABITFIELDS).
+std::uint32_t masks_after(const HeaderKind& kind, std::uint32_t compression) {
+  if (!kind.masks_after_header) {
+    return 0;
   }
   return compression == kBiBitfields ? 12 : compression == kBiAlphaBitfields ? 16 : 0;
 }
@@ -165,14 +149,16 @@ std::uint32_t mask_bytes(std::uint32_t info_size, std::uint32_t compression) {
 // is copied with the rest of the prefix, or after the pixels, where it is
 // copied after the enlarged ones. Over the headers, whose size fields are
 // rewritten, or the table, or the pixels, it is damaged.
-Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
-  const std::uint32_t space = get_u32le(header + kBV5CSType);
-  const std::uint64_t size = get_u32le(header + kBV5ProfileSize);
-  if (in.info_size != kV5HeaderSize || size == 0 ||
-      (space != kProfileLinked && space != kProfileEmbedded)) {
+Outcome check_profile(const std::uint8_t* header, const HeaderKind& kind, InputLayout& in) {
+  if (kind.profile_type_at == 0) {
     return Outcome{};
   }
-  const std::uint32_t data = get_u32le(header + kBV5ProfileData);
+  const std::uint32_t space = get_u32le(header + kind.profile_type_at);
+  const std::uint64_t size = get_u32le(header + kind.profile_size_at);
+  if (size == 0 || (space != kProfileLinked && space != kProfileEmbedded)) {
+    return Outcome{};
+  }
+  const std::uint32_t data = get_u32le(header + kind.profile_data_at);
   const std::uint64_t at = kFileHeaderBytes + std::uint64_t{data};
   if (at < in.tables_end) {
     return refuse(Failure::profile_offset, data);
@@ -189,29 +175,26 @@ Outcome check_profile(const std::uint8_t* header, InputLayout& in) {
   return Outcome{};
 }
 
-// The header's kind, planes, compression and bit depth.
-Outcome check_pixel_kind(const std::uint8_t* header, InputLayout& in, std::uint32_t& compression) {
-  const bool core = in.info_size == kCoreHeaderSize;
-  const std::uint16_t planes = get_u16le(header + (core ? kBcPlanes : kBiPlanes));
+// The header's planes, compression and bit depth.
+Outcome check_pixel_kind(const std::uint8_t* header, const HeaderKind& kind, InputLayout& in) {
+  const std::uint16_t planes = get_u16le(header + kind.planes_at);
   if (planes != 1) {
     return refuse(Failure::planes, planes);
   }
-  // OS/2 headers of 12 and 16 bytes have no compression field; in the
-  // 64-byte one, 3 and 4 are Huffman 1D and RLE24. A compressed image says
-  // so before its bit count (0 for JPEG and PNG).
-  compression = in.info_size > kOs2ShortHeaderSize ? get_u32le(header + kBiCompression) : kBiRgb;
-  const bool masks = (compression == kBiBitfields || compression == kBiAlphaBitfields) &&
-                     in.info_size != kOs2HeaderSize;
-  if (compression != kBiRgb && !masks) {
-    return refuse(Failure::compression, compression, in.info_size);
+  // A compressed image says so before its bit count (0 for JPEG and PNG).
+  in.compression = kind.compression_at != 0 ? get_u32le(header + kind.compression_at) : kBiRgb;
+  const bool masks = (in.compression == kBiBitfields || in.compression == kBiAlphaBitfields) &&
+                     (kind.masks_in_header || kind.masks_after_header);
+  if (in.compression != kBiRgb && !masks) {
+    return refuse(Failure::compression, in.compression, kind.size);
   }
-  in.bits_per_pixel = get_u16le(header + (core ? kBcBitCount : kBiBitCount));
+  in.bits_per_pixel = get_u16le(header + kind.bit_count_at);
   if (!is_bit_count(in.bits_per_pixel)) {
     return refuse(Failure::bit_count, in.bits_per_pixel);
   }
   // Masks go with 16 and 32 bits per pixel only.
   if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
-    return refuse(Failure::masks_bit_count, in.bits_per_pixel, compression);
+    return refuse(Failure::masks_bit_count, in.bits_per_pixel, in.compression);
   }
   return Outcome{};
 }
@@ -219,25 +202,22 @@ Outcome check_pixel_kind(const std::uint8_t* header, InputLayout& in, std::uint3
 // Where the pixels start: after the headers, the masks and the colour
 // table. A palette image (8 bits per pixel or fewer) needs its palette: the
 // colours its header declares must fit before the pixels, and without a
-// count (0, or an OS/2 header of 12 or 16 bytes, which has none) the table
-// is what fits, up to 2^bits entries, but at least one. Beyond 8 bits a
-// table only helps displays of few colours: one the header declares
-// without room for it is ignored, as readers and the classic kind ignore
-// it.
-Outcome check_prefix(const std::uint8_t* header, std::uint32_t compression, InputLayout& in) {
-  const std::uint64_t tables_at =
-      kFileHeaderBytes + in.info_size + mask_bytes(in.info_size, compression);
+// count (0, or a kind that has none) the table is what fits, up to 2^bits
+// entries, but at least one. Beyond 8 bits a table only helps displays of
+// few colours: one the header declares without room for it is ignored, as
+// readers and the classic kind ignore it.
+Outcome check_prefix(const std::uint8_t* header, const HeaderKind& kind, InputLayout& in) {
+  const std::uint64_t tables_at = kFileHeaderBytes + kind.size + masks_after(kind, in.compression);
   in.prefix_bytes = get_u32le(header + kBfOffBits);
   if (in.prefix_bytes < tables_at) {
     return refuse(Failure::pixel_offset, in.prefix_bytes);
   }
-  const bool counted = in.info_size != kCoreHeaderSize && in.info_size != kOs2ShortHeaderSize;
-  const std::uint64_t entry_bytes = in.info_size == kCoreHeaderSize ? 3 : 4;  // RGBTRIPLE, RGBQUAD
-  const std::uint64_t declared = counted ? get_u32le(header + kBiClrUsed) : 0;
-  const std::uint64_t room = (in.prefix_bytes - tables_at) / entry_bytes;
+  const std::uint64_t declared =
+      kind.colours_used_at != 0 ? get_u32le(header + kind.colours_used_at) : 0;
+  const std::uint64_t room = (in.prefix_bytes - tables_at) / kind.colour_bytes;
   in.tables_end = tables_at;
   if (in.bits_per_pixel > 8) {
-    in.tables_end += declared <= room ? declared * entry_bytes : 0;
+    in.tables_end += declared <= room ? declared * kind.colour_bytes : 0;
     return Outcome{};
   }
   if (declared > room) {
@@ -248,7 +228,28 @@ Outcome check_prefix(const std::uint8_t* header, std::uint32_t compression, Inpu
   }
   const std::uint64_t full = std::uint64_t{1} << in.bits_per_pixel;
   const std::uint64_t entries = declared > 0 ? declared : room < full ? room : full;
-  in.tables_end += entries * entry_bytes;
+  in.tables_end += entries * kind.colour_bytes;
+  return Outcome{};
+}
+
+// The width and height: unsigned 16-bit fields in OS/2 1.x, signed 32-bit
+// ones elsewhere, where a negative height means rows stored top-down and a
+// negative width means nothing.
+Outcome check_dimensions(const std::uint8_t* header, const HeaderKind& kind,
+                         std::uint64_t file_bytes, InputLayout& in) {
+  std::uint32_t width = get_u16le(header + kind.width_at);
+  std::int32_t height = get_u16le(header + kind.height_at);
+  if (kind.dimension_bytes == 4) {
+    const std::int32_t signed_width = get_i32le(header + kind.width_at);
+    if (signed_width < 0) {
+      return refuse(Failure::negative_width, as_bits(signed_width));
+    }
+    width = static_cast<std::uint32_t>(signed_width);
+    height = get_i32le(header + kind.height_at);
+  }
+  if (!set_rows(in, width, height)) {
+    return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
+  }
   return Outcome{};
 }
 
@@ -260,36 +261,23 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   }
   InputLayout in;
   in.info_size = get_u32le(header + kBiSize);
-  if (!is_header_size(in.info_size)) {
+  const HeaderKind* const kind = header_kind(in.info_size);
+  if (kind == nullptr) {
     return refuse(Failure::info_header_size, in.info_size);
   }
-  if (header_bytes < kFileHeaderBytes + in.info_size) {
-    return refuse(Failure::header_truncated, header_bytes, kFileHeaderBytes + in.info_size);
+  if (header_bytes < kFileHeaderBytes + kind->size) {
+    return refuse(Failure::header_truncated, header_bytes, kFileHeaderBytes + kind->size);
   }
-  std::uint32_t compression = kBiRgb;
-  Outcome outcome = check_pixel_kind(header, in, compression);
+  Outcome outcome = check_pixel_kind(header, *kind, in);
   if (outcome.ok()) {
-    outcome = check_prefix(header, compression, in);
+    outcome = check_prefix(header, *kind, in);
   }
-  if (!outcome.ok()) {
-    return outcome;
+  if (outcome.ok()) {
+    outcome = check_dimensions(header, *kind, file_bytes, in);
   }
-  in.compression = compression;
-  const bool core = in.info_size == kCoreHeaderSize;
-  std::uint32_t width = get_u16le(header + kBcWidth);
-  std::int32_t height = get_u16le(header + kBcHeight);
-  if (!core) {
-    const std::int32_t signed_width = get_i32le(header + kBiWidth);
-    if (signed_width < 0) {
-      return refuse(Failure::negative_width, as_bits(signed_width));
-    }
-    width = static_cast<std::uint32_t>(signed_width);
-    height = get_i32le(header + kBiHeight);
+  if (outcome.ok()) {
+    outcome = check_profile(header, *kind, in);
   }
-  if (!set_rows(in, width, height)) {
-    return refuse(Failure::pixels_truncated, file_bytes, UINT64_MAX);
-  }
-  outcome = check_profile(header, in);
   if (outcome.ok()) {
     outcome = check_length(in, file_bytes);
   }
@@ -319,8 +307,8 @@ Outcome derive_output_header(const std::uint8_t* header, const InputLayout& inpu
   OutputLayout out;
   out.across = static_cast<std::uint32_t>(factors.across);
   out.down = static_cast<std::uint32_t>(factors.down);
-  const bool core = input.info_size == kCoreHeaderSize;
-  const std::uint64_t limit = core ? kMaxCoreDimension : kMaxDimension;
+  const HeaderKind& kind = *header_kind(input.info_size);
+  const std::uint64_t limit = kind.dimension_bytes == 2 ? kMaxCoreDimension : kMaxDimension;
   std::uint64_t width = 0;
   std::uint64_t rows = 0;
   // Both products are below 2^63, but they are checked like every other size.
@@ -348,19 +336,19 @@ Outcome derive_output_header(const std::uint8_t* header, const InputLayout& inpu
   const std::size_t header_bytes = kFileHeaderBytes + input.info_size;
   std::memcpy(out_header, header, header_bytes);
   put_u32le(out_header + kBfSize, static_cast<std::uint32_t>(file_bytes));
-  if (core) {
-    put_u16le(out_header + kBcWidth, static_cast<std::uint16_t>(out.width));
-    put_u16le(out_header + kBcHeight, static_cast<std::uint16_t>(out.rows));
+  if (kind.dimension_bytes == 2) {
+    put_u16le(out_header + kind.width_at, static_cast<std::uint16_t>(out.width));
+    put_u16le(out_header + kind.height_at, static_cast<std::uint16_t>(out.rows));
   } else {
     const std::int32_t signed_rows = static_cast<std::int32_t>(out.rows);
-    put_u32le(out_header + kBiWidth, out.width);
-    put_u32le(out_header + kBiHeight, input.top_down ? as_bits(-signed_rows) : out.rows);
+    put_u32le(out_header + kind.width_at, out.width);
+    put_u32le(out_header + kind.height_at, input.top_down ? as_bits(-signed_rows) : out.rows);
   }
-  if (header_bytes >= kBiSizeImage + 4) {
-    put_u32le(out_header + kBiSizeImage, static_cast<std::uint32_t>(out.pixel_bytes));
+  if (kind.size_image_at != 0) {
+    put_u32le(out_header + kind.size_image_at, static_cast<std::uint32_t>(out.pixel_bytes));
   }
   if (input.profile_bytes > 0) {
-    put_u32le(out_header + kBV5ProfileData,
+    put_u32le(out_header + kind.profile_data_at,
               static_cast<std::uint32_t>(out.profile_at - kFileHeaderBytes));
   }
   layout = out;
