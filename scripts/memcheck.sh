@@ -9,6 +9,8 @@ build_dir=${1:?usage: scripts/memcheck.sh BUILD_DIR}
 # under valgrind without checking anything the smaller ones don't.
 skip_binaries='resources_test'
 filter='-*StreamsAPixelWiderThanTheBuffer*'
+# The property test draws as many cases as 20 MiB of output take.
+export BMPRESIZER_PROPERTY_MIB=20
 passed=0 failed=0
 for binary in "$build_dir"/tests/*_test; do
   name=$(basename "$binary")

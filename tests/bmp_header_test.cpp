@@ -319,90 +319,6 @@ TEST(DeriveOutputHeader, AcceptsTheLargestFileThatFits) {
 
 // ---- Every kind of header, every bit depth, at each limit -----------------
 
-// The tests' own description of each information header, from the format's
-// documents rather than the library's table: where its fields lie.
-struct KindFacts {
-  std::uint32_t size;
-  bool core;             // OS/2 1.x: 16-bit width, height, planes, bits at 18, 20, 22, 24
-  bool has_compression;  // biCompression at 30 (then biSizeImage at 34)
-  bool counted;          // biClrUsed at 46; else the table ends where the pixels start
-  int masks;             // 0: no masks; 1: in the header (at 54); 2: right after it
-  bool profile;          // V5: bV5CSType at 70, bV5ProfileData at 126, size at 130
-};
-const KindFacts kKindFacts[] = {
-    {12, true, false, false, 0, false}, {16, false, false, false, 0, false},
-    {40, false, true, true, 2, false},  {52, false, true, true, 1, false},
-    {56, false, true, true, 1, false},  {64, false, true, true, 0, false},
-    {108, false, true, true, 1, false}, {124, false, true, true, 1, true},
-};
-
-// One file of the matrix, and what building it worked out.
-struct Sample {
-  KindFacts kind;
-  std::uint16_t bits;
-  bool masks;         // BI_BITFIELDS, where the kind has masks
-  bool last_padding;  // the last row's padding is in the file
-  int profile;        // 0: none; 1: in a gap before the pixels; 2: after them
-  // Filled in by build():
-  std::uint64_t tables_end = 0;  // headers, masks and colour table
-  std::uint64_t pixels_at = 0;
-  std::uint64_t rows_end = 0;  // the last row's pixel data
-};
-
-void put(Bytes& b, std::size_t at, std::uint64_t value, int bytes) {
-  const Bytes field = bmptest::le(value, bytes);
-  std::copy(field.begin(), field.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-// A 5 x 3 image (odd width: rows padded at every depth but 32 bits), its
-// table, masks and profile where the sample has them.
-Bytes build(Sample& s) {
-  const std::uint32_t width = 5;
-  const std::uint32_t rows = 3;
-  const std::uint64_t stride = (std::uint64_t{width} * s.bits + 31) / 32 * 4;
-  const std::uint64_t data = (std::uint64_t{width} * s.bits + 7) / 8;
-  const std::uint32_t entry = s.kind.core ? 3 : 4;
-  const std::uint32_t colours = s.bits <= 8 ? 2 : 0;
-  const std::uint32_t masks_after = s.masks && s.kind.masks == 2 ? 12 : 0;
-  s.tables_end = 14 + s.kind.size + masks_after + std::uint64_t{colours} * entry;
-  const std::uint64_t gap = s.profile == 1 ? 8 : 0;
-  s.pixels_at = s.tables_end + gap;
-  s.rows_end = s.pixels_at + stride * (rows - 1) + data;
-  const std::uint64_t end = s.last_padding ? s.pixels_at + stride * rows : s.rows_end;
-  Bytes b(static_cast<std::size_t>(end + (s.profile == 2 ? 8 : 0)), 0);
-  std::uint32_t seed = s.bits * 131u + s.kind.size;
-  for (std::size_t i = static_cast<std::size_t>(s.tables_end); i < b.size(); ++i) {
-    seed = seed * 1103515245u + 12345u;
-    b[i] = static_cast<std::uint8_t>(seed >> 16);
-  }
-  put(b, 0, 0x4D42, 2);
-  put(b, 2, b.size(), 4);
-  put(b, 10, s.pixels_at, 4);
-  put(b, 14, s.kind.size, 4);
-  put(b, 18, width, s.kind.core ? 2 : 4);
-  put(b, s.kind.core ? 20 : 22, rows, s.kind.core ? 2 : 4);
-  put(b, s.kind.core ? 22 : 26, 1, 2);
-  put(b, s.kind.core ? 24 : 28, s.bits, 2);
-  if (s.kind.has_compression) {
-    put(b, 30, s.masks ? 3 : 0, 4);
-    put(b, 46, s.kind.counted ? colours : 0, 4);
-  }
-  if (s.masks) {
-    put(b, 54, 0xF800, 4);  // the red mask, in the header or right after a 40-byte one
-  }
-  for (std::uint32_t c = 0; c < colours; ++c) {
-    put(b, static_cast<std::size_t>(s.tables_end) - (colours - c) * entry, 0x00FF00u * c,
-        static_cast<int>(entry));
-  }
-  if (s.profile != 0) {
-    const std::uint64_t at = s.profile == 1 ? s.tables_end : end;
-    put(b, 70, 0x4D424544, 4);  // 'MBED'
-    put(b, 126, at - 14, 4);
-    put(b, 130, 8, 4);
-  }
-  return b;
-}
-
 bmpresizer::Outcome check_sample(const Bytes& bytes, std::uint64_t file_bytes,
                                  bmpresizer::InputLayout& layout) {
   return check(header_of(bytes), std::min<std::size_t>(bytes.size(), bmpresizer::kMaxHeaderBytes),
@@ -415,7 +331,7 @@ bmpresizer::Outcome check_sample(const Bytes& bytes, std::uint64_t file_bytes,
 // with the check that guards it.
 TEST(HeaderKinds, EveryKindAtEachLimit) {
   int samples = 0;
-  for (const KindFacts& kind : kKindFacts) {
+  for (const bmptest::KindFacts& kind : bmptest::kKindFacts) {
     for (const int depth : {1, 2, 4, 8, 16, 24, 32}) {
       const auto bits = static_cast<std::uint16_t>(depth);
       for (const bool masks : {false, true}) {
@@ -424,8 +340,8 @@ TEST(HeaderKinds, EveryKindAtEachLimit) {
         }
         for (const bool last_padding : {false, true}) {
           for (int profile = 0; profile <= (kind.profile ? 2 : 0); ++profile) {
-            Sample s{kind, bits, masks, last_padding, profile};
-            const Bytes bytes = build(s);
+            bmptest::KindedBmp s{kind.size, bits, 5, 3, masks, last_padding, profile};
+            const Bytes bytes = bmptest::make_kinded_bmp(s);
             const std::string where = std::to_string(kind.size) + "-byte header, " +
                                       std::to_string(bits) + " bits" + (masks ? ", masks" : "") +
                                       (last_padding ? "" : ", no last padding") +
@@ -451,7 +367,7 @@ TEST(HeaderKinds, EveryKindAtEachLimit) {
             // The pixels one byte into the table (or, without one, the
             // headers and masks).
             Bytes early = bytes;
-            put(early, 10, s.tables_end - 1, 4);
+            bmptest::put_le(early, 10, s.tables_end - 1, 4);
             const Failure want_early = bits > 8       ? Failure::pixel_offset
                                        : kind.counted ? Failure::color_table
                                                       : Failure::none;  // one colour fewer
@@ -461,23 +377,23 @@ TEST(HeaderKinds, EveryKindAtEachLimit) {
               // enough, a byte less is none.
               const std::uint64_t entry = kind.core ? 3 : 4;
               Bytes one = bytes;
-              put(one, 10, s.tables_end - entry, 4);
+              bmptest::put_le(one, 10, s.tables_end - entry, 4);
               EXPECT_TRUE(check_sample(one, one.size(), layout).ok()) << where;
-              put(one, 10, s.tables_end - entry - 1, 4);
+              bmptest::put_le(one, 10, s.tables_end - entry - 1, 4);
               EXPECT_EQ(check_sample(one, one.size(), layout).failure, Failure::palette_missing)
                   << where;
             }
             if (profile == 2) {
               // A profile one byte into the last row.
               Bytes over = bytes;
-              put(over, 126, s.rows_end - 1 - 14, 4);
+              bmptest::put_le(over, 126, s.rows_end - 1 - 14, 4);
               EXPECT_EQ(check_sample(over, over.size(), layout).failure, Failure::profile_offset)
                   << where;
             }
             if (profile == 1) {
               // A profile one byte into the colour table, or the headers.
               Bytes over = bytes;
-              put(over, 126, s.tables_end - 1 - 14, 4);
+              bmptest::put_le(over, 126, s.tables_end - 1 - 14, 4);
               EXPECT_EQ(check_sample(over, over.size(), layout).failure, Failure::profile_offset)
                   << where;
             }
@@ -486,17 +402,17 @@ TEST(HeaderKinds, EveryKindAtEachLimit) {
       }
       if (kind.masks == 0 && kind.has_compression) {
         // OS/2 2.x: 3 is Huffman 1D, not masks.
-        Sample s{kind, bits, false, true, 0};
-        Bytes huffman = build(s);
-        put(huffman, 30, 3, 4);
+        bmptest::KindedBmp s{kind.size, bits, 5, 3, false, true, 0};
+        Bytes huffman = bmptest::make_kinded_bmp(s);
+        bmptest::put_le(huffman, 30, 3, 4);
         bmpresizer::InputLayout layout;
         EXPECT_EQ(check_sample(huffman, huffman.size(), layout).failure, Failure::compression)
             << kind.size << "-byte header, compression 3 at " << bits << " bits";
       }
       if (kind.masks != 0 && bits != 16 && bits != 32) {
-        Sample s{kind, bits, false, true, 0};
-        Bytes masked = build(s);
-        put(masked, 30, 3, 4);
+        bmptest::KindedBmp s{kind.size, bits, 5, 3, false, true, 0};
+        Bytes masked = bmptest::make_kinded_bmp(s);
+        bmptest::put_le(masked, 30, 3, 4);
         bmpresizer::InputLayout layout;
         EXPECT_EQ(check_sample(masked, masked.size(), layout).failure, Failure::masks_bit_count)
             << kind.size << "-byte header, masks at " << bits << " bits";
@@ -511,8 +427,8 @@ TEST(HeaderKinds, EveryKindAtEachLimit) {
 // The 12-byte header's 16-bit sizes: 65535 pixels across fit, 65536 do not.
 TEST(HeaderKinds, SixteenBitSizesAtTheirLimit) {
   for (const std::int32_t across : {13107, 13108}) {  // 5 x 13107 = 65535
-    Sample s{kKindFacts[0], 24, false, true, 0};
-    const Bytes bytes = build(s);
+    bmptest::KindedBmp s{12, 24, 5, 3, false, true, 0};
+    const Bytes bytes = bmptest::make_kinded_bmp(s);
     bmpresizer::InputLayout layout;
     ASSERT_TRUE(check_sample(bytes, bytes.size(), layout).ok());
     Header out;

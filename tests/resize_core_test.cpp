@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -98,50 +100,92 @@ TEST(Resize, ReportsProgressUpToTheWholeOutput) {
   EXPECT_EQ(bmptest::check_enlargement(input, output, 3), "");
 }
 
-// Many shapes and factors, each checked pixel by pixel by an independent
-// decoder, through an output that takes its bytes in sequence (at offsets
-// that must follow each other): every width mod 4 and every tail the pixel
-// kernels leave, with every small factor, bottom-up and top-down, with junk
-// after the rows; then each way through the buffer: many short rows per
-// batch, rows whose copies do not fit it, rows written straight from it, and
-// rows whose enlargement does not fit it at all.
-TEST(Resize, RepeatsEveryPixelAndRow) {
-  struct Shape {
-    std::int32_t width, height, factor;
-    std::size_t trailing;
+// The property all the paths through the core share: any image it takes,
+// of any kind and bit depth, enlarged by any factors across and down with
+// any work buffer (from the smallest to the tool's), whole or in parts
+// written in any order, is the input enlarged, as the independent decoder
+// reads it, and its parts' progress adds up to the output. Widths are drawn
+// around each buffer's size, where the ways through it change; the draws
+// are seeded, so a failure names a case that can be run again.
+TEST(Resize, AnyImageAnyBufferAnyPartsIsEnlargedExactly) {
+  std::mt19937 random(20261209);
+  const auto pick = [&random](auto low, auto high) {
+    return std::uniform_int_distribution<long long>(low, high)(random);
   };
-  // The widest row at factor 3 whose enlargement still fits the buffer.
-  constexpr auto kWidestBatched = static_cast<std::int32_t>(bmpresizer::kDefaultWorkBytes / 9);
-  std::vector<Shape> shapes = {{1, 5000, 2, 0},
-                               {3, -5000, 1, 1},
-                               {100, 300, 2, 0},
-                               {700, 40, 2, 2},
-                               {1365, 9, 14, 0},
-                               {1, 2, 200, 0},
-                               {30000, 2, 1, 0},
-                               {64, 2, 300, 0},
-                               {kWidestBatched, 2, 3, 0},
-                               {7000, 2, 3, 0},
-                               {kWidestBatched + 1, 2, 3, 0},
-                               {kWidestBatched + 5, -3, 3, 5}};
-  for (std::int32_t width = 0; width <= 16; ++width) {
-    for (std::int32_t height : {0, 1, 2, -3}) {
-      for (std::int32_t factor : {1, 2, 3, 4, 5, 7}) {
-        shapes.push_back(Shape{width, height, factor, 3});
-      }
+  const std::size_t buffers[] = {bmpresizer::kMinWorkBytes, 16u << 10, 512u << 10, 1u << 20};
+  const std::uint16_t depths[] = {1, 2, 4, 8, 16, 24, 32};
+  const std::int32_t factors[] = {1, 2, 3, 5, 7};
+  const std::uint32_t part_counts[] = {1, 2, 3, 5};
+  std::vector<std::uint8_t> work(std::size_t{1} << 20);
+  // Bytes of output in all; fewer under a slow checker (scripts/memcheck.sh).
+  const char* const mib = std::getenv("BMPRESIZER_PROPERTY_MIB");
+  std::uint64_t budget = (mib != nullptr ? std::strtoull(mib, nullptr, 10) : 200) << 20;
+  int cases = 0;
+  for (; cases < 400 && budget > 0; ++cases) {
+    bmptest::KindedBmp spec;
+    spec.info_size = bmptest::kKindFacts[pick(0, 7)].size;
+    spec.bits = depths[pick(0, 6)];
+    const std::int32_t across = factors[pick(0, 4)];
+    const std::int32_t down = factors[pick(0, 4)];
+    const auto wide = static_cast<std::uint64_t>(across);
+    const auto tall = static_cast<std::uint64_t>(down);
+    const std::size_t buffer = buffers[pick(0, 3)];
+    // An enlarged row just short of the buffer, at it, or past it; or tiny.
+    const std::uint64_t row_bits = buffer * 8 + static_cast<std::uint64_t>(pick(-40, 40));
+    const std::uint64_t width =
+        pick(0, 3) == 0 ? static_cast<std::uint64_t>(pick(0, 9)) : row_bits / spec.bits / wide;
+    spec.width = static_cast<std::int32_t>(width);
+    const bool core = spec.info_size == 12;
+    if (core && width * wide > 0xFFFF) {
+      continue;  // beyond the 16-bit sizes
     }
-  }
-  for (const Shape& s : shapes) {
-    const Bytes input = bmptest::make_random_bmp(
-        s.width, s.height, static_cast<std::uint32_t>(s.width * 131 + s.factor), s.trailing);
+    spec.height = static_cast<std::int32_t>(pick(core ? 0 : -3, 4));
+    const auto kind = bmptest::kind_facts(spec.info_size);
+    spec.masks = kind.masks != 0 && (spec.bits == 16 || spec.bits == 32) && pick(0, 1) == 1;
+    spec.last_padding = pick(0, 1) == 1;
+    spec.profile = kind.profile ? static_cast<int>(pick(0, 2)) : 0;
+    spec.seed = static_cast<std::uint32_t>(cases);
+    const std::uint32_t parts = part_counts[pick(0, 3)];
+    const Bytes input = bmptest::make_kinded_bmp(spec);
+    const std::uint64_t rows =
+        static_cast<std::uint64_t>(spec.height < 0 ? -spec.height : spec.height);
+    const std::uint64_t out_stride = (width * wide * spec.bits + 31) / 32 * 4;
+    const std::uint64_t out_bytes = input.size() + out_stride * rows * tall + 8;
+    if (out_bytes > (std::uint64_t{8} << 20)) {
+      continue;  // too large a share of the budget for one case
+    }
+    if (out_bytes > budget) {
+      break;
+    }
+    budget -= out_bytes;
+    const std::string where =
+        "case " + std::to_string(cases) + ": " + std::to_string(spec.info_size) + "-byte header, " +
+        std::to_string(spec.bits) + " bits, " + std::to_string(width) + "x" +
+        std::to_string(spec.height) + " at " + std::to_string(across) + "x" + std::to_string(down) +
+        ", buffer " + std::to_string(buffer) + ", " + std::to_string(parts) + " parts, profile " +
+        std::to_string(spec.profile);
+    Bytes output(static_cast<std::size_t>(out_bytes));
     bmpresizer::MemorySource source(input.data(), input.size());
-    PipeSink sink;
-    const std::string shape = std::to_string(s.width) + "x" + std::to_string(s.height) +
-                              " factor " + std::to_string(s.factor);
-    ASSERT_TRUE(bmpresizer::resize(source, sink, s.factor).ok()) << shape;
-    EXPECT_TRUE(sink.in_sequence) << shape;
-    EXPECT_EQ(bmptest::check_enlargement(input, sink.bytes, s.factor), "") << shape;
+    bmpresizer::MemorySink sink(output.data(), output.size());
+    std::uint64_t reported = 0;
+    bmpresizer::Outcome outcome;
+    // The parts last first, as a slow first thread may leave them.
+    for (std::uint32_t k = 0; k < parts && outcome.ok(); ++k) {
+      const std::uint32_t index = parts - 1 - k;
+      Reports reports;
+      const bmpresizer::Progress progress{&record, &reports};
+      outcome = bmpresizer::resize(source, sink, {across, down}, &progress, {work.data(), buffer},
+                                   bmpresizer::Part{index, parts}, bmpresizer::Kinds::uncompressed);
+      reported += reports.written.empty() ? 0 : reports.written.back();
+    }
+    int error = 0;
+    ASSERT_TRUE(outcome.ok() && (parts == 1 || sink.finish(outcome.output_bytes, error)))
+        << where << ": failure " << static_cast<int>(outcome.failure);
+    output.resize(sink.length());
+    ASSERT_EQ(bmptest::check_enlargement(input, output, across, down), "") << where;
+    EXPECT_EQ(reported, output.size()) << where;
   }
+  EXPECT_GE(cases, mib != nullptr ? 10 : 150) << "too few cases within the budget";
 }
 
 // With a caller's large buffer, as the tool and the library lend: each way
@@ -253,41 +297,6 @@ TEST(Resize, FailingStreamsEndTheCall) {
     const bmpresizer::Outcome outcome = bmpresizer::resize(source, sink, 40, nullptr, {}, c.part);
     EXPECT_EQ(outcome.failure, c.want) << c.name;
     EXPECT_EQ(outcome.error, c.want_error) << c.name;
-  }
-}
-
-// An enlargement in parts, as threads of one caller write it: each part
-// writes its own rows at their place, whatever the order the parts run in,
-// and together they make the exact image; the parts' progress adds up to
-// the output.
-TEST(Resize, PartsMakeTheWholeImage) {
-  const struct Shape {
-    std::int32_t width, height;
-    int factor;
-    std::uint32_t parts;
-  } shapes[] = {
-      {301, 17, 3, 2}, {5, 1, 2, 2},     // one row: the first part has none
-      {0, 10, 2, 2},   {10, 0, 4, 2},    // no pixels at all
-      {9, -7, 2, 3},   {7000, 3, 3, 2},  // top-down; rows longer than the buffer
-  };
-  for (const Shape& shape : shapes) {
-    const Bytes input = bmptest::make_random_bmp(shape.width, shape.height, 21);
-    Bytes output(input.size() * static_cast<std::size_t>(shape.factor * shape.factor) + 64);
-    bmpresizer::MemorySource source(input.data(), input.size());
-    bmpresizer::MemorySink sink(output.data(), output.size());
-    std::uint64_t total = 0;
-    for (std::uint32_t index = shape.parts; index-- > 0;) {
-      Reports reports;
-      const bmpresizer::Progress progress{&record, &reports};
-      const bmpresizer::Outcome outcome = bmpresizer::resize(
-          source, sink, shape.factor, &progress, {}, bmpresizer::Part{index, shape.parts});
-      EXPECT_TRUE(outcome.ok()) << shape.width << "x" << shape.height << " part " << index;
-      total += reports.total;
-    }
-    output.resize(sink.length());
-    EXPECT_EQ(bmptest::check_enlargement(input, output, shape.factor), "")
-        << shape.width << "x" << shape.height << " in " << shape.parts << " parts";
-    EXPECT_EQ(total, output.size()) << shape.width << "x" << shape.height;
   }
 }
 

@@ -187,6 +187,75 @@ Bytes le(std::uint64_t value, int bytes) {
   return out;
 }
 
+void put_le(Bytes& b, std::size_t at, std::uint64_t value, int bytes) {
+  const Bytes field = le(value, bytes);
+  std::copy(field.begin(), field.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+const KindFacts kKindFacts[8] = {
+    {12, true, false, false, 0, false}, {16, false, false, false, 0, false},
+    {40, false, true, true, 2, false},  {52, false, true, true, 1, false},
+    {56, false, true, true, 1, false},  {64, false, true, true, 0, false},
+    {108, false, true, true, 1, false}, {124, false, true, true, 1, true},
+};
+
+const KindFacts& kind_facts(std::uint32_t size) {
+  for (const KindFacts& kind : kKindFacts) {
+    if (kind.size == size) {
+      return kind;
+    }
+  }
+  return kKindFacts[2];
+}
+
+Bytes make_kinded_bmp(KindedBmp& s) {
+  const KindFacts& kind = kind_facts(s.info_size);
+  const auto width = static_cast<std::uint64_t>(s.width);
+  const std::uint64_t rows =
+      static_cast<std::uint64_t>(s.height < 0 ? -std::int64_t{s.height} : s.height);
+  const std::uint64_t stride = (width * s.bits + 31) / 32 * 4;
+  const std::uint64_t data = (width * s.bits + 7) / 8;
+  const std::uint32_t entry = kind.core ? 3 : 4;
+  const std::uint32_t colours = s.bits <= 8 ? 2 : 0;
+  const std::uint32_t masks_after = s.masks && kind.masks == 2 ? 12 : 0;
+  s.tables_end = 14 + kind.size + masks_after + std::uint64_t{colours} * entry;
+  s.pixels_at = s.tables_end + (s.profile == 1 ? 8 : 0);
+  s.rows_end = rows == 0 ? s.pixels_at : s.pixels_at + stride * (rows - 1) + data;
+  const std::uint64_t end = s.last_padding || rows == 0 ? s.pixels_at + stride * rows : s.rows_end;
+  Bytes b(static_cast<std::size_t>(end + (s.profile == 2 ? 8 : 0)), 0);
+  std::uint32_t seed = s.seed * 2654435761u + s.bits * 131u + kind.size;
+  for (std::size_t i = static_cast<std::size_t>(s.tables_end); i < b.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    b[i] = static_cast<std::uint8_t>(seed >> 16);
+  }
+  put_le(b, 0, 0x4D42, 2);
+  put_le(b, 2, b.size(), 4);
+  put_le(b, 10, s.pixels_at, 4);
+  put_le(b, 14, kind.size, 4);
+  put_le(b, 18, static_cast<std::uint32_t>(s.width), kind.core ? 2 : 4);
+  put_le(b, kind.core ? 20 : 22, static_cast<std::uint32_t>(s.height), kind.core ? 2 : 4);
+  put_le(b, kind.core ? 22 : 26, 1, 2);
+  put_le(b, kind.core ? 24 : 28, s.bits, 2);
+  if (kind.has_compression) {
+    put_le(b, 30, s.masks ? 3 : 0, 4);
+    put_le(b, 46, kind.counted ? colours : 0, 4);
+  }
+  if (s.masks) {
+    put_le(b, 54, 0xF800, 4);  // the red mask, in the header or right after a 40-byte one
+  }
+  for (std::uint32_t c = 0; c < colours; ++c) {
+    put_le(b, static_cast<std::size_t>(s.tables_end) - (colours - c) * entry, 0x00FF00u * c,
+           static_cast<int>(entry));
+  }
+  if (s.profile != 0) {
+    const std::uint64_t at = s.profile == 1 ? s.tables_end : end;
+    put_le(b, 70, 0x4D424544, 4);  // 'MBED'
+    put_le(b, 126, at - 14, 4);
+    put_le(b, 130, 8, 4);
+  }
+  return b;
+}
+
 std::string check_enlargement(const Bytes& input, const Bytes& output, int factor) {
   return bmporacle::check_enlargement(input.data(), input.size(), output.data(), output.size(),
                                       factor);

@@ -68,6 +68,41 @@ Bytes le(std::uint64_t value, int bytes);
 // The 54 header bytes for `fields` followed by `pixel_data` as given.
 Bytes make_bmp(const BmpFields& fields, const Bytes& pixel_data);
 
+// Writes `value` as `bytes` little-endian bytes at `at` of `b`.
+void put_le(Bytes& b, std::size_t at, std::uint64_t value, int bytes);
+
+// The tests' own description of each kind of information header, from the
+// format's documents rather than the library's table: where its fields lie.
+struct KindFacts {
+  std::uint32_t size;
+  bool core;             // OS/2 1.x: 16-bit width, height, planes, bits at 18, 20, 22, 24
+  bool has_compression;  // biCompression at 30 (then biSizeImage at 34)
+  bool counted;          // biClrUsed at 46; else the table ends where the pixels start
+  int masks;             // 0: no masks; 1: in the header (at 54); 2: right after it
+  bool profile;          // V5: bV5CSType at 70, bV5ProfileData at 126, size at 130
+};
+extern const KindFacts kKindFacts[8];
+const KindFacts& kind_facts(std::uint32_t size);
+
+// An uncompressed BMP of any kind, with random pixels and junk in the
+// unused bits and padding, a colour table of two entries for 8 bits or
+// fewer, masks, and a profile where asked.
+struct KindedBmp {
+  std::uint32_t info_size = 40;  // 12, 16, 40, 52, 56, 64, 108 or 124
+  std::uint16_t bits = 24;
+  std::int32_t width = 5;
+  std::int32_t height = 3;   // below 0: top-down (not for a 12-byte header)
+  bool masks = false;        // BI_BITFIELDS, for 16 and 32 bits in kinds with masks
+  bool last_padding = true;  // the last row's padding is in the file
+  int profile = 0;           // 0: none; 1: in a gap before the pixels; 2: after them
+  std::uint32_t seed = 1;
+  // Worked out by make_kinded_bmp:
+  std::uint64_t tables_end = 0;  // headers, masks and colour table
+  std::uint64_t pixels_at = 0;
+  std::uint64_t rows_end = 0;  // the last row's pixel data
+};
+Bytes make_kinded_bmp(KindedBmp& spec);
+
 // A 2 x 1 image compressed with RLE8: a kind the tool refuses.
 Bytes rle8_bmp();
 
