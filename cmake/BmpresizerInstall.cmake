@@ -1,16 +1,23 @@
-# Installs the library, its header, the tool, the manual page, a CMake
-# package (find_package(bmpresizer) gives bmpresizer::bmpresizer), a
-# pkg-config file and the Python package, following GNUInstallDirs. Every
-# rule belongs to one of four components, which are also the Debian packages:
-#   runtime      the shared library and the framework stand-in it loads
-#   development  the header, the link-time files, the CMake package and the
-#                pkg-config file
-#   tool         the bmpresize program and its manual page
-#   python       the Python package bmpresizer (python/bmpresizer)
+# Installs the two libraries, their headers, the tool, the manual page, CMake
+# packages, pkg-config files and the Python package, following
+# GNUInstallDirs. Every rule belongs to one of six components, which are
+# also the Debian packages:
+#   runtime             the module: the shared library and the framework
+#                       stand-in it loads
+#   development         the module's header, link-time files, CMake package
+#                       (find_package(bmpresizer) gives bmpresizer::bmpresizer,
+#                       and bmpresizer::bmpresize where the engine's is
+#                       installed too) and pkg-config file bmpresizer
+#   engine_runtime      the engine, the library behind the tool: its shared
+#                       library
+#   engine_development  its header bmpresize.h, link-time files, CMake
+#                       package (find_package(bmpresize) gives
+#                       bmpresizer::bmpresize) and pkg-config file bmpresize
+#   tool                the bmpresize program and its manual page
+#   python              the Python package bmpresizer (python/bmpresizer)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(BMPRESIZER_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/bmpresizer")
 # The library's private folder on ELF systems: the framework stand-in's
 # generic, unversioned name has no place in a folder the loader searches.
 set(BMPRESIZER_PRIVATE_LIBDIR "${CMAKE_INSTALL_LIBDIR}/bmpresizer")
@@ -49,6 +56,26 @@ if(WIN32 AND BUILD_SHARED_LIBS)
   endif()
 endif()
 
+# The engine, in a package of its own: a program that uses it needs neither
+# the module nor the framework stand-in. Nothing beside it to find at run
+# time, so no run path.
+install(TARGETS bmpresize_engine EXPORT bmpresizeTargets
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT engine_runtime
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT engine_runtime
+    NAMELINK_COMPONENT engine_development
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT engine_development)
+install(FILES "${PROJECT_BINARY_DIR}/include/bmpresize.h"
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT engine_development)
+if(WIN32 AND BUILD_SHARED_LIBS)
+  install(FILES "${PROJECT_SOURCE_DIR}/src/resize/engine/bmpresize.def"
+    DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT engine_development)
+  get_target_property(msvc_import_library bmpresize_engine MSVC_IMPORT_LIBRARY)
+  if(msvc_import_library)
+    install(FILES "${msvc_import_library}" DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+      COMPONENT engine_development)
+  endif()
+endif()
+
 if(TARGET bmpresize)
   install(TARGETS bmpresize RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT tool)
   if(NOT WIN32)
@@ -69,51 +96,65 @@ if(TARGET bmpresize)
   endif()
 endif()
 
-install(EXPORT bmpresizerTargets
-  NAMESPACE bmpresizer::
-  DESTINATION "${BMPRESIZER_CMAKE_DIR}" COMPONENT development)
-configure_package_config_file(
-  "${PROJECT_SOURCE_DIR}/cmake/bmpresizerConfig.cmake.in"
-  "${PROJECT_BINARY_DIR}/bmpresizerConfig.cmake"
-  INSTALL_DESTINATION "${BMPRESIZER_CMAKE_DIR}")
-write_basic_package_version_file(
-  "${PROJECT_BINARY_DIR}/bmpresizerConfigVersion.cmake"
-  VERSION "${PROJECT_VERSION}"
-  COMPATIBILITY SameMajorVersion)
-install(FILES
-  "${PROJECT_BINARY_DIR}/bmpresizerConfig.cmake"
-  "${PROJECT_BINARY_DIR}/bmpresizerConfigVersion.cmake"
-  DESTINATION "${BMPRESIZER_CMAKE_DIR}" COMPONENT development)
-
-# The pkg-config file finds the prefix from its own place, so the installed
-# tree can be moved.
+# Each library's development files: a CMake package and a pkg-config file
+# (bmpresizer.pc.in for both), bmpresizer for the module (its config also
+# loads the engine's package where that is installed beside it) and
+# bmpresize for the engine alone. Both packages name their targets
+# bmpresizer::. The pkg-config files find the prefix from their own place,
+# so the installed tree can be moved.
 file(RELATIVE_PATH BMPRESIZER_PC_TO_PREFIX
   "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 string(REGEX REPLACE "/$" "" BMPRESIZER_PC_TO_PREFIX "${BMPRESIZER_PC_TO_PREFIX}")
-# What a program linking the static library needs besides it (the threads
+# What a program linking a static library needs besides it (the threads
 # library where pthread_sigmask is not in the C library). A static-only
 # install puts it in Libs as well, so that a plain `pkg-config --libs` links.
-set(BMPRESIZER_PC_PRIVATE_LIBS "")
 if(NOT WIN32)
   find_package(Threads REQUIRED)
 endif()
+set(PC_PRIVATE_LIBS "")
 if(CMAKE_THREAD_LIBS_INIT)
-  set(BMPRESIZER_PC_PRIVATE_LIBS " ${CMAKE_THREAD_LIBS_INIT}")
+  set(PC_PRIVATE_LIBS " ${CMAKE_THREAD_LIBS_INIT}")
 endif()
-set(BMPRESIZER_PC_STATIC_LIBS "")
+set(PC_STATIC_LIBS "")
 if(NOT BUILD_SHARED_LIBS)
-  set(BMPRESIZER_PC_STATIC_LIBS "${BMPRESIZER_PC_PRIVATE_LIBS}")
+  set(PC_STATIC_LIBS "${PC_PRIVATE_LIBS}")
 endif()
-configure_file("${PROJECT_SOURCE_DIR}/cmake/bmpresizer.pc.in"
-  "${PROJECT_BINARY_DIR}/bmpresizer.pc" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/bmpresizer.pc"
-  DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT development)
+foreach(PC_NAME IN ITEMS bmpresizer bmpresize)
+  set(dir "${CMAKE_INSTALL_LIBDIR}/cmake/${PC_NAME}")
+  if(PC_NAME STREQUAL "bmpresizer")
+    set(component development)
+    set(PC_DESCRIPTION "${PROJECT_DESCRIPTION}")
+  else()
+    set(component engine_development)
+    set(PC_DESCRIPTION "the library behind the bmpresize tool")
+  endif()
+  install(EXPORT ${PC_NAME}Targets
+    NAMESPACE bmpresizer::
+    DESTINATION "${dir}" COMPONENT ${component})
+  configure_package_config_file(
+    "${PROJECT_SOURCE_DIR}/cmake/${PC_NAME}Config.cmake.in"
+    "${PROJECT_BINARY_DIR}/${PC_NAME}Config.cmake"
+    INSTALL_DESTINATION "${dir}")
+  write_basic_package_version_file(
+    "${PROJECT_BINARY_DIR}/${PC_NAME}ConfigVersion.cmake"
+    VERSION "${PROJECT_VERSION}"
+    COMPATIBILITY SameMajorVersion)
+  install(FILES
+    "${PROJECT_BINARY_DIR}/${PC_NAME}Config.cmake"
+    "${PROJECT_BINARY_DIR}/${PC_NAME}ConfigVersion.cmake"
+    DESTINATION "${dir}" COMPONENT ${component})
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/bmpresizer.pc.in"
+    "${PROJECT_BINARY_DIR}/${PC_NAME}.pc" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/${PC_NAME}.pc"
+    DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT ${component})
+endforeach()
 
-# The Python package, which loads the shared library through ctypes (none
-# for a static library). On Windows it goes to bin/, beside BMPResizer.dll,
-# where it looks for the DLL; elsewhere to the folder where the prefix's
-# Python reads packages (python_site_dir.py: /usr/lib/python3/dist-packages
-# for Debian's /usr), unless BMPRESIZER_INSTALL_PYTHONDIR names one.
+# The Python package, which loads the engine's shared library through
+# ctypes (none for a static library). On Windows it goes to bin/, beside
+# libbmpresize.dll, where it looks for the DLL; elsewhere to the folder
+# where the prefix's Python reads packages (python_site_dir.py:
+# /usr/lib/python3/dist-packages for Debian's /usr), unless
+# BMPRESIZER_INSTALL_PYTHONDIR names one.
 set(BMPRESIZER_INSTALL_PYTHONDIR "" CACHE STRING
   "Where the Python package goes, relative to the prefix (empty: the prefix's Python's own folder)")
 if(BUILD_SHARED_LIBS)
@@ -140,7 +181,8 @@ if(BUILD_SHARED_LIBS)
   endif()
   if(python_dir)
     install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/bmpresizer" DESTINATION "${python_dir}"
-      COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+      COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "py.typed"
+      PATTERN "__pycache__" EXCLUDE)
   endif()
   set(BMPRESIZER_PYTHON_DIR "${python_dir}")
 endif()

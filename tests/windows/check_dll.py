@@ -1,17 +1,25 @@
 #!/usr/bin/env python3
 """Checks the built BMPResizer.dll from outside, with pefile, as the loader and
-a host see it.
+a host see it; or any of our DLLs' exports and imports.
 
     check_dll.py BMPResizer.dll app_framework.dll VERSION PROCESSOR
         (VERSION: the project's, 1.0.0.1; PROCESSOR: x86_64 or i686)
+    check_dll.py --exports DLL DEF
 
 The DLL is built for PROCESSOR and has an entry point for the loader to call.
 It exports one function, by the undecorated name BMPResizer. It imports
 exactly five functions from the framework's DLL, each by ordinal, and those
 are the framework's exports that have no name. Every resource is in US
 English (0x0409); the version record, the string table entry and the type
-library's header hold exactly the values below. Prints one line per check;
-exits 1 if any failed, 77 if pefile is missing.
+library's header hold exactly the values below.
+
+With --exports, DLL exports by name exactly the functions that the module
+definition DEF lists (undecorated, on 32-bit x86 too), and nothing by
+ordinal alone; and it imports from the system's DLLs and ours alone, so
+that it runs with nothing beside it but them (no DLL of MinGW's run-time
+libraries).
+
+Prints one line per check; exits 1 if any failed, 77 if pefile is missing.
 """
 import struct
 import sys
@@ -30,6 +38,11 @@ MACHINES = {"x86_64": "IMAGE_FILE_MACHINE_AMD64", "amd64": "IMAGE_FILE_MACHINE_A
 # only, and these helpers for hosts and tests by name.
 FRAMEWORK_OPERATIONS = 5
 FRAMEWORK_HELPERS = {"afw_extension_libraries", "afw_fail_next_init", "afw_fail_next_allocation"}
+
+# What a DLL of ours may import from: the system, and our own DLLs.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ntdll.dll", "advapi32.dll", "user32.dll",
+               "shell32.dll", "ws2_32.dll", "bcrypt.dll", "ucrtbase.dll"}
+OUR_DLLS = {"bmpresizer.dll", "app_framework.dll", "libbmpresize.dll"}
 
 LANG_EN_US = (0x09, 0x01)  # primary language, sublanguage: 0x0409
 
@@ -114,6 +127,35 @@ def check_loader_view(pe, framework, processor):
           % sorted(named))
 
 
+def definition_exports(path):
+    """The names listed after EXPORTS in a module definition."""
+    names, listing = [], False
+    with open(path) as definition:
+        for line in definition:
+            words = line.split(";", 1)[0].split()
+            if words and words[0] == "EXPORTS":
+                listing = True
+            elif words and listing and line[0] in " \t":
+                names.append(words[0])
+    return names
+
+
+def check_exports(path, definition):
+    pe = pefile.PE(path)
+    name = path.replace("\\", "/").rsplit("/", 1)[-1]
+    want = sorted(definition_exports(definition))
+    have = exports(pe)
+    check(sorted(n for _, n in have if n is not None) == want and None not in [n for _, n in have],
+          "%s exports by name exactly %s (have %s)" % (name, want, have))
+    imported = sorted(d.dll.decode().lower() for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    foreign = [dll for dll in imported
+               if dll not in SYSTEM_DLLS | OUR_DLLS and not dll.startswith("api-ms-win-")]
+    check(want and not foreign, "%s imports from the system's DLLs and ours alone (have %s)"
+          % (name, imported))
+    print("%d failed" % failures)
+    return 1 if failures else 0
+
+
 def main(path, framework_path, version, processor):
     numbers = [int(n) for n in version.split(".")]
     ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
@@ -193,6 +235,9 @@ def main(path, framework_path, version, processor):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--exports":
+        sys.exit(check_exports(*sys.argv[2:]))
     if len(sys.argv) != 5:
-        sys.exit("usage: check_dll.py DLL FRAMEWORK_DLL VERSION PROCESSOR")
+        sys.exit("usage: check_dll.py DLL FRAMEWORK_DLL VERSION PROCESSOR\n"
+                 "       check_dll.py --exports DLL DEF")
     sys.exit(main(*sys.argv[1:]))
