@@ -160,7 +160,7 @@ check "find_package consumer links and runs" \
 check "the library and the tool make the same image" cmp "$work/find_package.bmp" "$work/tool.bmp"
 if [ "$static" -eq 0 ]; then
   check "find_package consumer loads at run time" \
-    "$work/find_package/load_at_run_time" "$loaded" "$sample" "$work/loaded.bmp"
+    "$work/find_package/load_at_run_time" "$loaded" "$sample" "$work/loaded.bmp" 2
 fi
 check "find_package consumer enlarges through the engine by path and in memory as the tool does" \
   enlarge_with_engine "$work/find_package/enlarge_with_engine" find_package
