@@ -78,7 +78,7 @@ int write_spans(void* context, const bmpresize_span* spans, size_t count, uint64
   return 0;
 }
 
-enum class Form { path, read_at, sequential, memory };
+enum class Form { path, read_at, sequential, memory, read_at_to_path, sequential_to_path };
 const char* name_of(Form form) {
   switch (form) {
     case Form::path:
@@ -87,6 +87,10 @@ const char* name_of(Form form) {
       return "read_at";
     case Form::sequential:
       return "sequential";
+    case Form::read_at_to_path:
+      return "read_at into a path";
+    case Form::sequential_to_path:
+      return "sequential reads into a path";
     default:
       return "memory";
   }
@@ -115,6 +119,15 @@ Bytes enlarge(Form form, const Bytes& input, const bmpresize_options& options,
       const bmpresize_source source{&reading, nullptr, 0, &read_next};
       bmpresize_enlarge_stream(&source, &sink, &options, &result);
       break;
+    }
+    case Form::read_at_to_path:
+    case Form::sequential_to_path: {
+      const bool positional = form == Form::read_at_to_path;
+      const bmpresize_source source{&reading, positional ? &read_at : nullptr, input.size(),
+                                    positional ? nullptr : &read_next};
+      std::remove(dir.file("out.bmp").c_str());
+      bmpresize_enlarge_to_file(&source, dir.file("out.bmp").c_str(), &options, &result);
+      return result.error == BMPRESIZE_OK ? bmptest::read_file(dir.file("out.bmp")) : Bytes();
     }
     case Form::memory: {
       bmpresize_image image{};
@@ -145,7 +158,8 @@ TEST(Engine, EnlargesEveryKindByEveryFactorThroughEveryForm) {
     ASSERT_FALSE(input.empty()) << name;
     for (const Factors f : kFactors) {
       const bmpresize_options options = bmpresize_default_options(f.across, f.down);
-      for (const Form form : {Form::path, Form::read_at, Form::sequential, Form::memory}) {
+      for (const Form form : {Form::path, Form::read_at, Form::sequential, Form::memory,
+                              Form::read_at_to_path, Form::sequential_to_path}) {
         const std::string where = name + " " + std::to_string(f.across) + "x" +
                                   std::to_string(f.down) + " via " + name_of(form);
         bmpresize_result result{};
@@ -200,24 +214,36 @@ TEST(Engine, EnlargesSubBytePixelsInRowsLongerThanTheBuffer) {
 }
 
 // A large image into a file goes through two threads; the halves must meet
-// exactly, with factors that differ.
+// exactly, with factors that differ, and the caller hears of both, against
+// the whole output, up to its end.
 TEST(Engine, TwoThreadsWriteOneFileExactly) {
   bmptest::TempDir dir;
   const Bytes input = bmptest::make_random_bmp(1501, -1001, 5);
   const std::string in = dir.file("in.bmp");
   const std::string out = dir.file("out.bmp");
   bmptest::write_file(in, input);
-  int reports = 0;
+  struct Heard {
+    int reports = 0;
+    uint64_t last = 0;
+    std::vector<uint64_t> totals;
+  } heard;
   bmpresize_options options = bmpresize_default_options(3, 2);
   options.progress = [](void* context, uint64_t written, uint64_t total) {
-    ++*static_cast<int*>(context);
-    return written <= total ? 0 : 1;
+    auto* h = static_cast<Heard*>(context);
+    ++h->reports;
+    h->last = written;
+    h->totals.push_back(total);
+    return 0;
   };
-  options.progress_context = &reports;
+  options.progress_context = &heard;
   bmpresize_result result{};
   ASSERT_EQ(bmpresize_enlarge_file(in.c_str(), out.c_str(), &options, &result), BMPRESIZE_OK);
-  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(out), 3, 2), "");
-  EXPECT_GT(reports, 1);
+  const Bytes output = bmptest::read_file(out);
+  EXPECT_EQ(bmptest::check_enlargement(input, output, 3, 2), "");
+  EXPECT_GT(heard.reports, 1);
+  EXPECT_EQ(heard.last, output.size());
+  EXPECT_EQ(std::count(heard.totals.begin(), heard.totals.end(), output.size()),
+            static_cast<long>(heard.totals.size()));
 }
 
 // What the headers tell: the exact output size, before any pixel is read.
@@ -359,6 +385,13 @@ TEST(Engine, SaysWhatIsWrongInTheToolsWords) {
   result.want = 86;
   EXPECT_EQ(std::string(text, bmpresize_message(&result, "in.bmp", "memory", text, sizeof text)),
             "memory: the output buffer holds 10 bytes; the enlarged image needs 86");
+  // A path no system call could even try.
+  EXPECT_EQ(bmpresize_enlarge_file(nullptr, "out.bmp", nullptr, &result),
+            BMPRESIZE_E_INPUT_PATH_INVALID);
+  char line[200];
+  EXPECT_EQ(std::string(line, bmpresize_message(&result, nullptr, "out.bmp", line, sizeof line)),
+            "\"\": cannot open: not a path the system takes (none, too long, or not valid "
+            "Unicode)");
   result.error = BMPRESIZE_OK;
   EXPECT_EQ(bmpresize_message(&result, "in.bmp", "out.bmp", text, sizeof text), 0u);
   // Every reason has a name of its own.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "bmpresize.h"
+#include "callback_streams.h"
 #include "engine_state.h"
 #include "enlarge_file.h"
 #include "write_signals.h"
@@ -21,6 +22,27 @@ Outcome enlarge_native(NativePath input, NativePath output, CallState& call) {
   }
   const WriteSignalsBlocked write_signals_blocked;
   return enlarge_file(input, output, call.request());
+}
+
+// The caller's stream into the output `output`.
+Outcome enlarge_stream_native(const bmpresize_source* input, NativePath output, CallState& call) {
+  if (input == nullptr || (input->read_at == nullptr && input->read == nullptr) || !call.valid()) {
+    return failed(Failure::invalid_argument);
+  }
+  const WriteSignalsBlocked write_signals_blocked;
+  const Request& request = call.request();
+  if (input->read_at != nullptr) {
+    CallbackSource source(*input);
+    return enlarge_to_path(source, output, request);
+  }
+  CallbackReader reader(*input);
+  std::uint8_t head[kHeaderPrefixBytes];
+  int error = 0;
+  const std::size_t got = read_headers(reader, request.kinds, head, error);
+  if (error != 0) {
+    return failed(Failure::read_failed, error);
+  }
+  return enlarge_sequential_to_path(reader, ByteSpan{head, got}, output, request);
 }
 
 #ifdef _WIN32
@@ -75,6 +97,35 @@ BMPRESIZE_API bmpresize_error bmpresize_enlarge_file_w(const wchar_t* input, con
                                                        bmpresize_result* result) {
   bmpresizer::CallState call(options);
   return bmpresizer::finish(bmpresizer::enlarge_native(input, output, call), result);
+}
+#endif
+
+BMPRESIZE_API bmpresize_error bmpresize_enlarge_to_file(const bmpresize_source* input,
+                                                        const char* output,
+                                                        const bmpresize_options* options,
+                                                        bmpresize_result* result) {
+  bmpresizer::CallState call(options);
+#ifdef _WIN32
+  auto* paths = static_cast<bmpresizer::WidePaths*>(std::malloc(sizeof(bmpresizer::WidePaths)));
+  if (paths == nullptr) {
+    return bmpresizer::finish(bmpresizer::failed(bmpresizer::Failure::out_of_memory), result);
+  }
+  const bmpresizer::Outcome outcome =
+      bmpresizer::enlarge_stream_native(input, bmpresizer::widen(output, paths->output), call);
+  std::free(paths);
+  return bmpresizer::finish(outcome, result);
+#else
+  return bmpresizer::finish(bmpresizer::enlarge_stream_native(input, output, call), result);
+#endif
+}
+
+#ifdef _WIN32
+BMPRESIZE_API bmpresize_error bmpresize_enlarge_to_file_w(const bmpresize_source* input,
+                                                          const wchar_t* output,
+                                                          const bmpresize_options* options,
+                                                          bmpresize_result* result) {
+  bmpresizer::CallState call(options);
+  return bmpresizer::finish(bmpresizer::enlarge_stream_native(input, output, call), result);
 }
 #endif
 

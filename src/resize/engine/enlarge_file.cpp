@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "helper_thread.h"
 
@@ -135,34 +137,51 @@ bool worth_splitting(const ByteSource& input, Factors factors) {
          input.size() >= kSplitWorkBytes / static_cast<std::uint64_t>(factors.across);
 }
 
-// The progress of two parts as one: each part stores its share, and the
-// first forwards the sum (so that the caller's progress is never called
-// from two threads). Either part's failure, or the caller's wish, stops
-// both.
+// The progress of two parts as one, against the whole output's length: each
+// part stores its share, and the caller's thread alone forwards the sum
+// (the caller's progress is never called from two threads): while its own
+// part runs, with each of its reports, then, while the helper finishes the
+// other, every few milliseconds. Either part's failure, or the caller's
+// wish, stops both.
 struct SplitProgress {
   const Progress* outer = nullptr;
+  std::uint64_t whole = 0;
   std::atomic<std::uint64_t> written[2] = {};
-  std::atomic<std::uint64_t> total[2] = {};
   std::atomic<bool> stop{false};
+  std::atomic<bool> second_done{false};
 
-  static bool report_first(void* context, std::uint64_t written, std::uint64_t total) {
+  // Tells the caller; false once the work is to stop.
+  bool forward() {
+    if (outer != nullptr && outer->report != nullptr &&
+        !outer->report(outer->context, written[0].load() + written[1].load(), whole)) {
+      stop.store(true);
+    }
+    return !stop.load();
+  }
+  static bool report_first(void* context, std::uint64_t written, std::uint64_t) {
     auto* split = static_cast<SplitProgress*>(context);
     split->written[0].store(written);
-    split->total[0].store(total);
-    if (split->outer != nullptr && split->outer->report != nullptr &&
-        !split->outer->report(split->outer->context, written + split->written[1].load(),
-                              total + split->total[1].load())) {
-      split->stop.store(true);
-    }
-    return !split->stop.load();
+    return split->forward();
   }
-  static bool report_second(void* context, std::uint64_t written, std::uint64_t total) {
+  static bool report_second(void* context, std::uint64_t written, std::uint64_t) {
     auto* split = static_cast<SplitProgress*>(context);
     split->written[1].store(written);
-    split->total[1].store(total);
     return !split->stop.load();
   }
 };
+
+// The length of the output the image in `input` makes; 0 if it cannot tell.
+std::uint64_t output_length(ByteSource& input, const Request& request) {
+  std::uint8_t header[kHeaderPrefixBytes];
+  int error = 0;
+  const std::size_t got = input.read_at(0, header, sizeof header, error);
+  Description description;
+  return error == 0 &&
+                 describe(header, got, input.size(), request.factors, request.kinds, description)
+                     .ok()
+             ? description.output_bytes
+             : 0;
+}
 
 // The failure that stopped two parts: the one that was not only stopped by
 // the other.
@@ -178,13 +197,15 @@ Outcome first_failure(const Outcome& first, const Outcome& second) {
 
 // Enlarges into `sink`: a large image going to a file in two halves on two
 // threads when `split` (while one reads and enlarges, the other writes),
-// each with half of the buffer, else in one go.
-Outcome enlarge_into(FileSource& input, FileSink& sink, const Request& request, bool split) {
+// each with half of the buffer, else in one go. (Two threads read `input`
+// at once: a file's positional reads allow it.)
+Outcome enlarge_into(ByteSource& input, FileSink& sink, const Request& request, bool split) {
   if (!split || !sink.positional() || !worth_splitting(input, request.factors)) {
     return resize(input, sink, request.factors, request.progress, request.work, {}, request.kinds);
   }
   SplitProgress both;
   both.outer = request.progress;
+  both.whole = output_length(input, request);
   const Progress first{&SplitProgress::report_first, &both};
   const Progress second{&SplitProgress::report_second, &both};
   // Each half of the buffer serves one thread: no more memory than one.
@@ -198,6 +219,7 @@ Outcome enlarge_into(FileSource& input, FileSink& sink, const Request& request, 
     if (!second_half.ok()) {
       both.stop.store(true);
     }
+    both.second_done.store(true);
   };
   HelperThread helper;
   if (!helper.start(second_part, 1)) {
@@ -208,17 +230,25 @@ Outcome enlarge_into(FileSource& input, FileSink& sink, const Request& request, 
   if (!first_half.ok()) {
     both.stop.store(true);
   }
+  // The caller still hears of the other half's progress, and may stop it.
+  while (!both.second_done.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!both.second_done.load()) {
+      both.forward();
+    }
+  }
   helper.join();
   if (!first_half.ok() || !second_half.ok()) {
     return first_failure(first_half, second_half);
   }
+  both.forward();  // the whole, written
   int error = 0;
   return sink.finish(first_half.output_bytes, error) ? first_half
                                                      : failed(Failure::write_failed, error);
 }
 
 // Standard output, written straight through from its position.
-Outcome enlarge_to_stdout(FileSource& input, FileHandle input_handle, const Request& request) {
+Outcome enlarge_to_stdout(ByteSource& input, FileHandle input_handle, const Request& request) {
   const FileHandle output = standard_output();
   const FileFacts facts = facts_of(output);
   if (facts.error != 0) {
@@ -233,6 +263,35 @@ Outcome enlarge_to_stdout(FileSource& input, FileHandle input_handle, const Requ
     return failed(Failure::write_failed, error);
   }
   return enlarge_into(input, sink, request, false);
+}
+
+// Enlarges `source` (the open file `input`, or kNoFile for a stream of the
+// caller's) into the output `path`, which appears whole or not at all.
+Outcome enlarge_into_path(ByteSource& source, FileHandle input, NativePath path,
+                          const Request& request, bool split) {
+  WholeOutput output;
+  Outcome outcome = output.open(path, input);
+  if (outcome.failure == Failure::output_folder_unwritable) {
+    outcome.have = static_cast<std::uint32_t>(request.factors.across);
+    outcome.want = static_cast<std::uint32_t>(request.factors.down);
+  }
+  FileSink sink;
+  if (outcome.ok()) {
+    int error = 0;
+    if (!output.in_place()) {
+      sink.attach_new(output.handle());
+    } else if (!sink.attach(output.handle(), false, error)) {
+      outcome = failed(Failure::write_failed, error);
+    }
+  }
+  if (outcome.ok()) {
+    outcome = enlarge_into(source, sink, request, split && !output.in_place());
+  }
+  if (!outcome.ok()) {
+    return outcome;  // the output goes with its object, unseen
+  }
+  const Outcome committed = output.commit();
+  return committed.ok() ? outcome : committed;
 }
 
 }  // namespace
@@ -255,35 +314,35 @@ Outcome enlarge_file(NativePath input_path, NativePath output_path, const Reques
     }
     return outcome;
   }
-  WholeOutput output;
-  Outcome outcome = output.open(output_path, input.handle);
-  if (outcome.failure == Failure::output_folder_unwritable) {
-    outcome.have = static_cast<std::uint32_t>(request.factors.across);
-    outcome.want = static_cast<std::uint32_t>(request.factors.down);
+  Outcome outcome = source.attach(input.handle, position.at);
+  if (outcome.ok()) {
+    outcome = enlarge_into_path(source, input.handle, output_path, request, request.split);
   }
   if (outcome.ok()) {
-    outcome = source.attach(input.handle, position.at);
-  }
-  FileSink sink;
-  if (outcome.ok()) {
-    int error = 0;
-    if (!output.in_place()) {
-      sink.attach_new(output.handle());
-    } else if (!sink.attach(output.handle(), false, error)) {
-      outcome = failed(Failure::write_failed, error);
-    }
-  }
-  if (outcome.ok()) {
-    outcome = enlarge_into(source, sink, request, request.split && !output.in_place());
-  }
-  if (!outcome.ok()) {
-    return outcome;  // the output goes with its object, unseen
-  }
-  const Outcome committed = output.commit();
-  if (committed.ok()) {
     move_past_image(source, input.handle, position, request);
   }
-  return committed.ok() ? outcome : committed;
+  return outcome;
+}
+
+Outcome enlarge_to_path(ByteSource& input, NativePath output, const Request& request) {
+  // The caller's reads come from its own thread alone.
+  return enlarge_into_path(input, kNoFile, output, request, false);
+}
+
+Outcome enlarge_sequential_to_path(SequentialSource& input, ByteSpan head, NativePath output,
+                                   const Request& request) {
+  FileHandle copy = kNoFile;
+  Outcome outcome = spool(input, head, request, copy);
+  if (!outcome.ok()) {
+    return outcome;
+  }
+  FileSource source;
+  outcome = source.attach(copy);
+  if (outcome.ok()) {
+    outcome = enlarge_into_path(source, copy, output, request, request.split);
+  }
+  close_file(copy);
+  return outcome;
 }
 
 Outcome enlarge_sequential(SequentialSource& input, ByteSpan head, ByteSink& output,

@@ -27,6 +27,16 @@ struct Request {
 // the rows with half of the buffer.
 Outcome enlarge_file(NativePath input, NativePath output, const Request& request);
 
+// Enlarges the caller's positional `input` into the output `path`, which
+// appears whole or not at all, as enlarge_file's outputs do; `input` is read
+// from the calling thread alone.
+Outcome enlarge_to_path(ByteSource& input, NativePath path, const Request& request);
+
+// The same for a sequential input whose first `head.size` bytes were read
+// into `head`: kept in a temporary file first.
+Outcome enlarge_sequential_to_path(SequentialSource& input, ByteSpan head, NativePath path,
+                                   const Request& request);
+
 // Reads the headers of a stream and no more (the file header and the
 // information header's size, then the rest of that header), so that what
 // follows an image the headers refuse is left for the stream's next

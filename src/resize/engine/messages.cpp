@@ -294,8 +294,18 @@ bool add_size_reason(Text& text, const Outcome& o) {
 void add_other_reason(Text& text, const Outcome& o) {
   switch (o.failure) {
     case Failure::input_open:
-    case Failure::input_path_invalid:
       return add_system_failure(text, "cannot open", o.error);
+    case Failure::input_path_invalid:
+    case Failure::output_path_invalid:
+      // No system call failed: the path itself cannot be one.
+      if (o.error == 0) {
+        text.add(o.failure == Failure::input_path_invalid ? "cannot open" : "cannot create");
+        text.add(": not a path the system takes (none, too long, or not valid Unicode)");
+        return;
+      }
+      return add_system_failure(
+          text, o.failure == Failure::input_path_invalid ? "cannot open" : "cannot create",
+          o.error);
     case Failure::input_is_directory:
       text.add("is a directory, not a BMP file");
       return;
@@ -303,7 +313,6 @@ void add_other_reason(Text& text, const Outcome& o) {
       text.add("standard input is closed");
       return;
     case Failure::output_open:
-    case Failure::output_path_invalid:
       return add_system_failure(text, "cannot create", o.error);
     case Failure::output_is_input:
       text.add("output is the same file as the input");
