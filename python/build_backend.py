@@ -18,7 +18,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE = "bmpresizer"
-SOURCES = ["__init__.py", "__main__.py"]
+SOURCES = ["__init__.py", "__main__.py", "_engine.py", "py.typed"]
 # Reproducible archives: SOURCE_DATE_EPOCH, or 1980-01-01, zip's first day.
 EPOCH = max(int(os.environ.get("SOURCE_DATE_EPOCH", "315532800")), 315532800)
 
