@@ -19,6 +19,11 @@
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 #include <cpuid.h>
 #endif
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+#include <cstdlib>
 
 namespace {
 
@@ -62,14 +67,50 @@ std::string first_difference(const Bytes& have, const Bytes& want) {
   return "";
 }
 
-// Every buffer is allocated to its exact size (one byte at least), with
-// nothing around it: a read or write past an end is an error that the
-// AddressSanitizer build reports.
+// Every buffer is allocated to its exact size (one byte at least), its
+// last byte right before a page that may not be touched: a kernel that
+// reads or writes past an end faults in the ordinary build, not only under
+// AddressSanitizer. (Where pages cannot be guarded, plain memory.)
+class Guarded {
+ public:
+  explicit Guarded(std::size_t size) : size_(size == 0 ? 1 : size) {
+#ifdef _WIN32
+    data_ = new std::uint8_t[size_];
+#else
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = (size_ + page - 1) / page * page + page;
+    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+      std::abort();
+    }
+    auto* bytes = static_cast<std::uint8_t*>(base);
+    mprotect(bytes + mapped_ - page, page, PROT_NONE);
+    data_ = bytes + mapped_ - page - size_;
+#endif
+  }
+  ~Guarded() {
+#ifdef _WIN32
+    delete[] data_;
+#else
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    munmap(data_ + size_ + page - mapped_, mapped_);
+#endif
+  }
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
+  std::uint8_t* get() const { return data_; }
+
+ private:
+  std::size_t size_;
+  std::size_t mapped_ = 0;
+  std::uint8_t* data_ = nullptr;
+};
+
 constexpr std::uint32_t kFactors[] = {1, 2, 3, 4, 5, 6, 7, 9, 16};
 
-std::unique_ptr<std::uint8_t[]> exact_copy(const Bytes& bytes) {
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.empty() ? 1 : bytes.size()]);
-  std::copy(bytes.begin(), bytes.end(), copy.get());
+std::unique_ptr<Guarded> exact_copy(const Bytes& bytes) {
+  auto copy = std::make_unique<Guarded>(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), copy->get());
   return copy;
 }
 // Two steps of the longest permute (three-byte pixels enlarged 3 times) take
@@ -98,10 +139,9 @@ TEST_P(ExpandRow, IntoASeparateBuffer) {
       for (std::uint32_t pixels = 0; pixels <= kMaxPixels; ++pixels) {
         const Bytes source = random_pixels(pixels, bytes, pixels * 100 + factor);
         const Bytes want = enlarged(source, bytes, factor);
-        const std::unique_ptr<std::uint8_t[]> stored = exact_copy(source);
-        const std::unique_ptr<std::uint8_t[]> dest(
-            new std::uint8_t[want.size() + (want.empty() ? 1 : 0)]);
-        bmpresizer::expand_pixels(dest.get(), stored.get(), pixels, bytes, factor);
+        const std::unique_ptr<Guarded> stored = exact_copy(source);
+        const Guarded dest(want.size());
+        bmpresizer::expand_pixels(dest.get(), stored->get(), pixels, bytes, factor);
         EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
             << pixels << " pixels of " << bytes << " bytes, factor " << factor;
       }
@@ -117,7 +157,7 @@ void expect_in_place(std::uint32_t pixels, std::uint32_t bytes, std::uint32_t fa
   const Bytes source = random_pixels(pixels, bytes, pixels * 100 + factor + 7);
   const Bytes want = enlarged(source, bytes, factor);
   const std::size_t size = std::max({want.size(), gap + source.size(), std::size_t{1}});
-  const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[size]);
+  const Guarded row(size);
   std::copy(source.begin(), source.end(), row.get() + gap);
   bmpresizer::expand_pixels(row.get(), row.get() + gap, pixels, bytes, factor);
   EXPECT_EQ(first_difference(Bytes(row.get(), row.get() + want.size()), want), "")
@@ -188,16 +228,14 @@ TEST_P(ExpandRow, PixelsSmallerThanAByte) {
         Bytes want = enlarged_bits(stored, pixels, bits, factor);
         for (const std::uint8_t* lookup : {static_cast<const std::uint8_t*>(nullptr),
                                            static_cast<const std::uint8_t*>(table.data())}) {
-          const std::unique_ptr<std::uint8_t[]> dest(
-              new std::uint8_t[std::max<std::size_t>(want.size(), 1)]);
-          const std::unique_ptr<std::uint8_t[]> source = exact_copy(stored);
-          bmpresizer::expand_bits(dest.get(), source.get(), pixels, bits, factor, lookup);
+          const Guarded dest(want.size());
+          const std::unique_ptr<Guarded> source = exact_copy(stored);
+          bmpresizer::expand_bits(dest.get(), source->get(), pixels, bits, factor, lookup);
           EXPECT_EQ(first_difference(Bytes(dest.get(), dest.get() + want.size()), want), "")
               << pixels << " pixels of " << bits << " bits, factor " << factor
               << (lookup != nullptr ? ", table" : "");
           const std::size_t gap = want.size() - stored.size();
-          const std::unique_ptr<std::uint8_t[]> row(
-              new std::uint8_t[std::max<std::size_t>(want.size(), 1)]);
+          const Guarded row(want.size());
           std::copy(stored.begin(), stored.end(), row.get() + gap);
           bmpresizer::expand_bits(row.get(), row.get() + gap, pixels, bits, factor, lookup);
           EXPECT_EQ(first_difference(Bytes(row.get(), row.get() + want.size()), want), "")
