@@ -5,7 +5,7 @@
 
 #include "bmpresize.h"
 #include "bmpresizer_core.h"
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 

@@ -4,7 +4,7 @@
 #define BMPRESIZER_ENGINE_ENLARGE_FILE_H
 
 #include "bmpresizer_core.h"
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 

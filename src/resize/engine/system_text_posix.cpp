@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 #include "messages.h"
 
 namespace bmpresizer {

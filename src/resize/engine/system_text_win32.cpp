@@ -3,7 +3,7 @@
 
 #include <cwchar>
 
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 #include "messages.h"
 
 namespace bmpresizer {

@@ -1,5 +1,5 @@
 // A stream kept in a temporary file, the same on every platform.
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 

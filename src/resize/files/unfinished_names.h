@@ -7,7 +7,7 @@
 #ifndef BMPRESIZER_FILES_UNFINISHED_NAMES_H
 #define BMPRESIZER_FILES_UNFINISHED_NAMES_H
 
-#include "bmpresizer_files.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 
