@@ -589,6 +589,18 @@ TEST_F(Tool, PermissionsAsTheSystemChecksThem) {
   refused(dir_.file("sticky/others.bmp"), as_nobody);
   EXPECT_EQ(bmptest::read_file(dir_.file("sticky/others.bmp")), old);
   EXPECT_EQ(names_in(dir_.file("sticky")), std::vector<std::string>{"others.bmp"});
+  // The sticky folder's owner may replace anyone's file in it.
+  ASSERT_EQ(mkdir(dir_.file("nobodys-sticky").c_str(), 01777), 0);
+  ASSERT_EQ(chmod(dir_.file("nobodys-sticky").c_str(), 01777), 0);
+  ASSERT_EQ(chown(dir_.file("nobodys-sticky").c_str(), 65534, 65534), 0);
+  bmptest::write_file(dir_.file("nobodys-sticky/roots.bmp"), old);
+  ASSERT_EQ(chmod(dir_.file("nobodys-sticky/roots.bmp").c_str(), 0666), 0);
+  const ToolRun owner = run_tool(
+      dir_, {dir_.file("in.bmp"), dir_.file("nobodys-sticky/roots.bmp"), "2"}, "", as_nobody);
+  EXPECT_EQ(owner.status, 0) << owner.err;
+  EXPECT_EQ(bmptest::check_enlargement(
+                image_, bmptest::read_file(dir_.file("nobodys-sticky/roots.bmp")), 2),
+            "");
 
   ASSERT_EQ(symlink(dir_.file("target.bmp").c_str(), dir_.file("sticky/link.bmp").c_str()), 0);
   ASSERT_EQ(lchown(dir_.file("sticky/link.bmp").c_str(), 65534, 65534), 0);

@@ -11,11 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <set>
@@ -312,11 +314,13 @@ TEST_P(ToolOutputCallsFail, StayInTheFolderTheRunOpened) {
   EXPECT_EQ(names_in(dir.file("c")), std::set<std::string>{"o.bmp"});
 }
 
-// An interruption that comes as the output is put in place ends the process
-// as the signal would, with the old output as it was (or none, where there
-// was none) and no temporary name left: the status never says
-// "interrupted" over a replaced file. (In a child: the clean-up ends it.)
-TEST_P(ToolOutputCallsFail, AnInterruptionAsTheOutputIsPutInPlaceLeavesTheOldOne) {
+// An interruption at any of three moments (the first write of the output,
+// the last, and as the output is put in place), by each of the signals the
+// clean-up takes, ends the process as the signal would, with the old output
+// as it was (or none, where there was none) and no temporary name left:
+// with unnamed files or named ones, the status never says "interrupted"
+// over a replaced file. (In a child: the clean-up ends it.)
+TEST_P(ToolOutputCallsFail, AnInterruptionAtAnyMomentLeavesTheOldOutput) {
   const ToolScenario& s = GetParam();
   bmptest::TempDir dir;
   const Bytes input = bmptest::make_random_bmp(30, 20, 6);
@@ -337,33 +341,155 @@ TEST_P(ToolOutputCallsFail, AnInterruptionAsTheOutputIsPutInPlaceLeavesTheOldOne
   };
   const auto dry = run({});
   ASSERT_TRUE(dry.first);
-  // The last call that names the output: its link, or the rename or swap.
-  int placing = 0;
+  // The first and last writes, and the last call that names the output: its
+  // link, or the rename or swap.
+  int first_write = 0, last_write = 0, placing = 0;
   for (std::size_t i = 0; i < dry.second.size(); ++i) {
+    const int number = static_cast<int>(i) + 1;
+    if (dry.second[i] == Call::pwritev) {
+      first_write = first_write == 0 ? number : first_write;
+      last_write = number;
+    }
     if (dry.second[i] == Call::linkat || dry.second[i] == Call::renameat) {
-      placing = static_cast<int>(i) + 1;
+      placing = number;
     }
   }
+  ASSERT_GT(first_write, 0);
   ASSERT_GT(placing, 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    bmpresize_clean_up_on_interruption(nullptr);
-    faults::Plan plan;
-    plan.hook_at = placing;
-    plan.hook = [] { ::raise(SIGINT); };
-    run(plan);
-    _exit(99);  // the clean-up should have ended the process
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  const int moments[] = {first_write, last_write, placing};
+  for (int m = 0; m < 3; ++m) {
+    const int signal_number = signals[m];
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      bmpresize_clean_up_on_interruption(nullptr);
+      faults::Plan plan;
+      plan.hook_at = moments[m];
+      plan.hook = [signal_number] { ::raise(signal_number); };
+      run(plan);
+      _exit(99);  // the clean-up should have ended the process
+    }
+    const std::string where =
+        "signal " + std::to_string(signal_number) + " at call " + std::to_string(moments[m]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+        << where << ": status " << status;
+    std::set<std::string> names = {"in.bmp"};
+    if (s.output_exists) {
+      names.insert("out.bmp");
+      EXPECT_EQ(bmptest::read_file(out), old) << where;
+    }
+    EXPECT_EQ(names_in(dir.path()), names) << where;
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
-  std::set<std::string> names = {"in.bmp"};
-  if (s.output_exists) {
-    names.insert("out.bmp");
-    EXPECT_EQ(bmptest::read_file(out), old);
+}
+
+// A file is one file only on one volume: the same number on another device
+// is another file (an input on one disk is no output on another).
+TEST(FileFacts, OneFileOnlyOnOneVolume) {
+  bmpresizer::FileFacts here;
+  here.regular = true;
+  here.volume = 1;
+  here.file = 7;
+  bmpresizer::FileFacts there = here;
+  EXPECT_TRUE(bmpresizer::same_file(here, there));
+  there.volume = 2;
+  EXPECT_FALSE(bmpresizer::same_file(here, there));
+  there.volume = 1;
+  there.error = ENOENT;
+  EXPECT_FALSE(bmpresizer::same_file(here, there));
+}
+
+// Where no file can be made without a name, the names made instead: the
+// temporary beside an output whose own name nearly fills a folder entry is
+// cut to fit at a character's start, never inside one; and a piped input's
+// copy in the temporary folder keeps its name only until it is unlinked,
+// a moment an interruption cannot leave it behind in.
+TEST(NamedTemporaryFiles, FitWholeCharactersAndLeaveNothing) {
+  bmptest::TempDir dir;
+  const Bytes input = bmptest::make_random_bmp(30, 20, 8);
+  bmptest::write_file(dir.file("in.bmp"), input);
+  std::string long_name;
+  while (long_name.size() < 250) {
+    long_name += "\xE2\x82\xAC";  // the euro sign: three bytes of UTF-8
   }
-  EXPECT_EQ(names_in(dir.path()), names);
+  long_name += ".bmp";  // 256 bytes in all would not fit; 253 do
+  long_name.erase(long_name.size() - 7, 3);
+  std::filesystem::create_directory(dir.file("tmp"));
+  ::setenv("TMPDIR", dir.file("tmp").c_str(), 1);
+  std::vector<std::string> seen;  // in the output's folder
+  faults::Plan plan;
+  plan.no_unnamed_files = true;
+  plan.hook = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      seen.push_back(entry.path().filename().string());
+    }
+  };
+  // A stream read in order, kept in the temporary folder first.
+  struct Stream {
+    const Bytes* bytes;
+    std::size_t at;
+  };
+  const auto read = [](void* context, void* buffer, size_t size, int*) -> int64_t {
+    auto* stream = static_cast<Stream*>(context);
+    const std::size_t n = std::min(size, stream->bytes->size() - stream->at);
+    std::memcpy(buffer, stream->bytes->data() + stream->at, n);
+    stream->at += n;
+    return static_cast<int64_t>(n);
+  };
+  // Look around at every file call of both, one at a time.
+  for (plan.hook_at = 1; plan.hook_at <= 40; ++plan.hook_at) {
+    faults::arm(plan);
+    bmpresize::enlarge_file(dir.file("in.bmp"), dir.file(long_name), bmpresize::Enlargement{});
+    faults::disarm();
+    Stream stream{&input, 0};
+    const bmpresize_source source{&stream, nullptr, 0, read};
+    faults::arm(plan);
+    bmpresize_enlarge_to_file(&source, dir.file("piped.bmp").c_str(), nullptr, nullptr);
+    const std::vector<Call> calls = faults::disarm();
+    EXPECT_EQ(names_in(dir.file("tmp")), std::set<std::string>{});
+    if (plan.hook_at == 1) {
+      // Interrupted as the copy is unlinked: the clean-up removes it.
+      const auto unlink_at = std::find(calls.begin(), calls.end(), Call::unlink);
+      ASSERT_NE(unlink_at, calls.end());
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        bmpresize_clean_up_on_interruption(nullptr);
+        faults::Plan interrupted = plan;
+        interrupted.hook_at = static_cast<int>(unlink_at - calls.begin()) + 1;
+        interrupted.hook = [] { ::raise(SIGTERM); };
+        Stream again{&input, 0};
+        const bmpresize_source piped{&again, nullptr, 0, read};
+        faults::arm(interrupted);
+        bmpresize_enlarge_to_file(&piped, dir.file("piped.bmp").c_str(), nullptr, nullptr);
+        _exit(99);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+      EXPECT_EQ(names_in(dir.file("tmp")), std::set<std::string>{});
+    }
+  }
+  ::unsetenv("TMPDIR");
+  ASSERT_FALSE(seen.empty());
+  for (const std::string& name : seen) {
+    EXPECT_LE(name.size(), 255u) << name;
+    // Valid UTF-8: every lead byte followed by its continuation bytes.
+    for (std::size_t i = 0; i < name.size();) {
+      const auto lead = static_cast<unsigned char>(name[i]);
+      const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+      ASSERT_FALSE(lead >= 0x80 && lead < 0xC0) << "cut inside a character: " << name;
+      for (std::size_t k = 1; k < length; ++k) {
+        ASSERT_TRUE(i + k < name.size() && (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80)
+            << "cut inside a character: " << name;
+      }
+      i += length;
+    }
+  }
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file(long_name)), 1), "");
+  EXPECT_EQ(bmptest::check_enlargement(input, bmptest::read_file(dir.file("piped.bmp")), 1), "");
 }
 
 // A host that has closed some of its standard descriptors: the call's files

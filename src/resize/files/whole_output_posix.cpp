@@ -551,10 +551,20 @@ bool create_temporary_file(FileHandle& file, int& error) {
       error = ENAMETOOLONG;
       return false;
     }
-    fd = above_stdio(::mkostemp(name, O_CLOEXEC));
+    // Named for no longer than it takes to unlink it, as an unfinished
+    // name: an interruption meanwhile removes it too.
+    NameStep step;
+    if (!step.may_name()) {
+      error = EINTR;
+      return false;
+    }
+    step.about_to_name(-1, name);
+    fd = ::mkostemp(name, O_CLOEXEC);
     if (fd >= 0) {
       ::unlink(name);
     }
+    step.named(false);
+    fd = above_stdio(fd);
   }
   if (fd < 0) {
     error = errno;
