@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "bmpresize.h"
+
 namespace bmpresize {
 namespace {
 
@@ -36,30 +38,19 @@ bool parse_number(const std::string& text, long long lowest, long long highest, 
   return true;
 }
 
-// Parses FACTOR: a whole number, or ACROSSxDOWN (3x2), each that the
-// engine's int holds (0 and negative ones too: the engine refuses those
-// itself). Sets `problem` when it is neither.
+// Parses FACTOR as every program on the engine reads it. Sets `problem`
+// when it is no factor.
 bool parse_factor(const std::string& text, Arguments& parsed, std::string& problem) {
-  const std::size_t cross = text.find_first_of("xX");
-  const std::string across = text.substr(0, cross);
-  const std::string down = cross == std::string::npos ? across : text.substr(cross + 1);
-  for (const std::string* part : {&across, &down}) {
-    if (!is_whole_number(*part, true)) {
-      problem = "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"" + text + "\"";
-      return false;
-    }
+  bmpresize_result result{};
+  if (text.find('\0') == std::string::npos &&
+      bmpresize_parse_factor(text.c_str(), &parsed.across, &parsed.down, &result) == BMPRESIZE_OK) {
+    return true;
   }
-  long long a = 0;
-  long long d = 0;
-  if (!parse_number(across, INT32_MIN, INT32_MAX, a) ||
-      !parse_number(down, INT32_MIN, INT32_MAX, d)) {
-    problem = "factor " + text + " is out of range: each factor is a whole number from 1 to " +
-              "2147483647";
-    return false;
-  }
-  parsed.across = static_cast<std::int32_t>(a);
-  parsed.down = static_cast<std::int32_t>(d);
-  return true;
+  problem = result.have == 2
+                ? "factor " + text + " is out of range: each factor is a whole number from 1 to " +
+                      "2147483647"
+                : "FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not \"" + text + "\"";
+  return false;
 }
 
 // The most files enlarged at once.

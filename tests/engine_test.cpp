@@ -365,6 +365,51 @@ TEST(Engine, StopsWhenAskedAndLeavesThePathOutputAsItWas) {
   EXPECT_EQ(result.system_error, ENOSPC);
 }
 
+// FACTOR as every program on the engine reads it.
+TEST(Engine, ReadsFactorsAsTheToolDoes) {
+  const struct Case {
+    const char* text;
+    int want;  // 0: read, 1: no factor, 2: beyond a 32-bit int
+    int32_t across, down;
+  } cases[] = {
+      {"3", 0, 3, 3},
+      {"+3", 0, 3, 3},
+      {"3x2", 0, 3, 2},
+      {"3X2", 0, 3, 2},
+      {"-3", 0, -3, -3},
+      {"0x1", 0, 0, 1},
+      {"2147483647", 0, INT32_MAX, INT32_MAX},
+      {"-2147483648x1", 0, INT32_MIN, 1},
+      {"2147483648", 2, 0, 0},
+      {"-2147483649", 2, 0, 0},
+      {"99999999999999999999x2", 2, 0, 0},
+      {"2x99999999999999999999", 2, 0, 0},
+      {"ax99999999999999999999", 1, 0, 0},
+      {"2x", 1, 0, 0},
+      {"x2", 1, 0, 0},
+      {"2x2x2", 1, 0, 0},
+      {"1.5", 1, 0, 0},
+      {"", 1, 0, 0},
+      {" 3", 1, 0, 0},
+      {"3 ", 1, 0, 0},
+      {"+", 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int32_t across = 7;
+    int32_t down = 7;
+    bmpresize_result result{};
+    const bmpresize_error error = bmpresize_parse_factor(c.text, &across, &down, &result);
+    EXPECT_EQ(error, c.want == 0 ? BMPRESIZE_OK : BMPRESIZE_E_INVALID_ARGUMENT) << c.text;
+    if (c.want == 0) {
+      EXPECT_EQ(across, c.across) << c.text;
+      EXPECT_EQ(down, c.down) << c.text;
+    } else {
+      EXPECT_EQ(result.have, static_cast<uint64_t>(c.want)) << c.text;
+      EXPECT_EQ(across, 7) << c.text;
+    }
+  }
+}
+
 // The tool's words for a result, written as snprintf writes: cut to the
 // buffer but always ended, the whole length returned.
 TEST(Engine, SaysWhatIsWrongInTheToolsWords) {

@@ -35,6 +35,7 @@ Exit status:
   7  a read or write failed (disk full, I/O error), or memory ran out
 """
 
+
 _NUMBER = r"[+-]?[0-9]+"
 
 
@@ -65,18 +66,15 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if len(args) != 3:
         return _usage_error("too many arguments" if len(args) > 3 else "missing arguments")
     src, dst, text = args
-    # FACTOR as the tool takes it: whole numbers in decimal that a C int
-    # holds; the engine refuses 0 and negative ones itself.
-    match = re.fullmatch(r"(%s)(?:[xX](%s))?" % (_NUMBER, _NUMBER), text)
-    if not match:
-        return _usage_error(
-            'FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not "%s"' % text)
-    factors = (int(match.group(1)), int(match.group(2) or match.group(1)))
-    if not all(-(2**31) <= f <= 2**31 - 1 for f in factors):
-        return _usage_error("factor %s is out of range: each factor is a whole number from 1 to "
-                            "2147483647" % text)
     names = (os.fsencode(src), os.fsencode(dst))
     try:
+        # FACTOR as the engine reads it for every program: the tool's rule.
+        factors, why = _engine.parse_factor(os.fsencode(text))
+        if factors is None:
+            return _usage_error(
+                "factor %s is out of range: each factor is a whole number from 1 to 2147483647"
+                % text if why == 2 else
+                'FACTOR must be a whole number, or ACROSSxDOWN such as 3x2, not "%s"' % text)
         for name, stream, closed in ((src, sys.stdin, _engine.E_INPUT_STREAM_CLOSED),
                                      (dst, sys.stdout, _engine.E_OUTPUT_STREAM_CLOSED)):
             if name == "-" and stream is None:  # its descriptor was closed at start

@@ -7,7 +7,7 @@ import ctypes.util
 import os
 import sys
 import threading
-from typing import Iterator, Optional
+from typing import Iterator, Optional, Tuple
 
 c_int32, c_uint32, c_int64, c_uint64 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_int64, ctypes.c_uint64
 c_size_t, c_void_p, c_int, c_char_p = ctypes.c_size_t, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p
@@ -85,6 +85,7 @@ _PROTOTYPES = {
                                          _P(Result)]),
     "bmpresize_describe": (c_int, [c_void_p, c_size_t, c_uint64, _P(Options), _P(Image),
                                    _P(Result)]),
+    "bmpresize_parse_factor": (c_int, [c_char_p, _P(c_int32), _P(c_int32), _P(Result)]),
     "bmpresize_exit_status": (c_int, [c_int]),
     "bmpresize_error_name": (c_char_p, [c_int]),
     "bmpresize_message": (c_size_t, [_P(Result), c_char_p, c_char_p, c_char_p, c_size_t]),
@@ -211,3 +212,16 @@ def advise_huge_pages(address: int, size: int) -> None:
     end = (address + size) & ~(_HUGE_PAGE - 1)
     if _madvise is not None and end - start >= _HUGE_PAGE:
         _madvise(start, end - start, 14)  # MADV_HUGEPAGE
+
+
+def parse_factor(text: bytes) -> "Tuple[Optional[Tuple[int, int]], int]":
+    """FACTOR as the engine reads it for every program: ((across, down), 0),
+    or (None, 1) for text that is no factor, (None, 2) for a number beyond a
+    32-bit int."""
+    across, down, result = c_int32(), c_int32(), Result()
+    if b"\0" in text:
+        return None, 1
+    if load().bmpresize_parse_factor(text, ctypes.byref(across), ctypes.byref(down),
+                                     ctypes.byref(result)) != 0:
+        return None, int(result.have)
+    return (across.value, down.value), 0

@@ -190,6 +190,20 @@ BMPRESIZE_API bmpresize_error bmpresize_describe(const void* head, size_t head_b
   return bmpresizer::finish(answered, result);
 }
 
+BMPRESIZE_API bmpresize_error bmpresize_parse_factor(const char* text, int32_t* across,
+                                                     int32_t* down, bmpresize_result* result) {
+  std::int64_t values[2] = {0, 0};
+  const bmpresizer::FactorText read = bmpresizer::read_factor(text, values);
+  if (read != bmpresizer::FactorText::factor || across == nullptr || down == nullptr) {
+    Outcome refused = failed(Failure::invalid_argument);
+    refused.have = read == bmpresizer::FactorText::out_of_range ? 2 : 1;
+    return bmpresizer::finish(refused, result);
+  }
+  *across = static_cast<int32_t>(values[0]);
+  *down = static_cast<int32_t>(values[1]);
+  return bmpresizer::finish(Outcome{}, result);
+}
+
 BMPRESIZE_API int bmpresize_exit_status(bmpresize_error error) {
   return static_cast<int>(error) / 100;
 }

@@ -10,6 +10,67 @@ constexpr std::size_t kOwnWorkBytes = std::size_t{1} << 20;
 
 }  // namespace
 
+namespace {
+
+// Reads one whole number in decimal, with an optional sign, from `text`
+// up to `end`, into `value` if it fits a 32-bit int.
+FactorText read_number(const char* text, const char* end, std::int64_t& value) {
+  bool negative = false;
+  if (text != end && (*text == '+' || *text == '-')) {
+    negative = *text == '-';
+    ++text;
+  }
+  if (text == end) {
+    return FactorText::not_factor;
+  }
+  std::int64_t magnitude = 0;
+  bool too_large = false;
+  for (; text != end; ++text) {
+    if (*text < '0' || *text > '9') {
+      return FactorText::not_factor;
+    }
+    // Past 2^31 the digits still count as digits, never as a value.
+    too_large = too_large || magnitude > (std::int64_t{1} << 31) / 10;
+    magnitude = too_large ? magnitude : magnitude * 10 + (*text - '0');
+  }
+  const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+  if (too_large || magnitude > limit) {
+    return FactorText::out_of_range;
+  }
+  value = negative ? -magnitude : magnitude;
+  return FactorText::factor;
+}
+
+}  // namespace
+
+FactorText read_factor(const char* text, std::int64_t (&values)[2]) {
+  if (text == nullptr) {
+    return FactorText::not_factor;
+  }
+  const char* end = text;
+  const char* cross = nullptr;
+  for (; *end != '\0'; ++end) {
+    if ((*end == 'x' || *end == 'X') && cross == nullptr) {
+      cross = end;
+    }
+  }
+  const char* const first_end = cross != nullptr ? cross : end;
+  FactorText read = read_number(text, first_end, values[0]);
+  if (read == FactorText::not_factor) {
+    return read;
+  }
+  // Both parts must be numbers before a range counts.
+  const FactorText second =
+      cross != nullptr ? read_number(cross + 1, end, values[1]) : FactorText::factor;
+  if (second == FactorText::not_factor) {
+    return second;
+  }
+  if (cross == nullptr) {
+    values[1] = values[0];
+  }
+  return read == FactorText::out_of_range ? read : second;
+}
+
 bmpresize_error finish(const Outcome& outcome, bmpresize_result* result) {
   const auto error = static_cast<bmpresize_error>(outcome.failure);
   if (result != nullptr) {

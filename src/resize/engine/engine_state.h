@@ -8,6 +8,12 @@
 
 namespace bmpresizer {
 
+// What FACTOR's text is (bmpresize_parse_factor).
+enum class FactorText { factor, not_factor, out_of_range };
+
+// Reads `text` as FACTOR into `values` (across, down).
+FactorText read_factor(const char* text, std::int64_t (&values)[2]);
+
 // Fills `result` (if any) from `outcome`; returns its error.
 bmpresize_error finish(const Outcome& outcome, bmpresize_result* result);
 

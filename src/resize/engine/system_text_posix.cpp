@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "whole_outputs.h"
 #include "messages.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <cwchar>
 
-#include "whole_outputs.h"
 #include "messages.h"
+#include "whole_outputs.h"
 
 namespace bmpresizer {
 namespace {
