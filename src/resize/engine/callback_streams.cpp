@@ -6,15 +6,19 @@
 
 namespace bmpresizer {
 
-std::size_t CallbackSource::read_at(std::uint64_t offset, void* buffer, std::size_t size,
-                                    int& error) {
+namespace {
+
+// Calls `read(done)`, which reads into the buffer from byte `done` and
+// returns the count or -1 with `why` set, until `size` bytes came or the
+// source ended (0) or failed: a short count before the end is taken as more
+// to come.
+template <class Read>
+std::size_t read_fully(std::size_t size, int& error, Read read) {
   std::size_t done = 0;
   error = 0;
-  // A short count before the end is taken as more to come.
   while (done < size) {
     int why = 0;
-    const std::int64_t got = source_.read_at(source_.context, offset + done,
-                                             static_cast<char*>(buffer) + done, size - done, &why);
+    const std::int64_t got = read(done, why);
     if (got < 0 || static_cast<std::uint64_t>(got) > size - done) {
       error = why != 0 ? why : EIO;
       break;
@@ -27,23 +31,20 @@ std::size_t CallbackSource::read_at(std::uint64_t offset, void* buffer, std::siz
   return done;
 }
 
+}  // namespace
+
+std::size_t CallbackSource::read_at(std::uint64_t offset, void* buffer, std::size_t size,
+                                    int& error) {
+  return read_fully(size, error, [&](std::size_t done, int& why) {
+    return source_.read_at(source_.context, offset + done, static_cast<char*>(buffer) + done,
+                           size - done, &why);
+  });
+}
+
 std::size_t CallbackReader::read(void* buffer, std::size_t size, int& error) {
-  std::size_t done = 0;
-  error = 0;
-  while (done < size) {
-    int why = 0;
-    const std::int64_t got =
-        source_.read(source_.context, static_cast<char*>(buffer) + done, size - done, &why);
-    if (got < 0 || static_cast<std::uint64_t>(got) > size - done) {
-      error = why != 0 ? why : EIO;
-      break;
-    }
-    if (got == 0) {
-      break;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
+  return read_fully(size, error, [&](std::size_t done, int& why) {
+    return source_.read(source_.context, static_cast<char*>(buffer) + done, size - done, &why);
+  });
 }
 
 bool CallbackSink::write(const ByteSpan* spans, std::size_t count, std::uint64_t offset,

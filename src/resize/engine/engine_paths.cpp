@@ -68,6 +68,24 @@ NativePath widen(const char* utf8, wchar_t (&wide)[kMaxPathUnits]) {
 }
 #endif
 
+// Runs `call(input, output)` with the caller's UTF-8 paths as the file layer
+// takes them: as they are on POSIX; on Windows as UTF-16, in room too large
+// for a small thread's stack.
+template <class Call>
+Outcome with_native_paths(const char* input, const char* output, Call call) {
+#ifdef _WIN32
+  auto* paths = static_cast<WidePaths*>(std::malloc(sizeof(WidePaths)));
+  if (paths == nullptr) {
+    return failed(Failure::out_of_memory);
+  }
+  const Outcome outcome = call(widen(input, paths->input), widen(output, paths->output));
+  std::free(paths);
+  return outcome;
+#else
+  return call(input, output);
+#endif
+}
+
 }  // namespace
 }  // namespace bmpresizer
 
@@ -77,18 +95,12 @@ BMPRESIZE_API bmpresize_error bmpresize_enlarge_file(const char* input, const ch
                                                      const bmpresize_options* options,
                                                      bmpresize_result* result) {
   bmpresizer::CallState call(options);
-#ifdef _WIN32
-  auto* paths = static_cast<bmpresizer::WidePaths*>(std::malloc(sizeof(bmpresizer::WidePaths)));
-  if (paths == nullptr) {
-    return bmpresizer::finish(bmpresizer::failed(bmpresizer::Failure::out_of_memory), result);
-  }
-  const bmpresizer::Outcome outcome = bmpresizer::enlarge_native(
-      bmpresizer::widen(input, paths->input), bmpresizer::widen(output, paths->output), call);
-  std::free(paths);
-  return bmpresizer::finish(outcome, result);
-#else
-  return bmpresizer::finish(bmpresizer::enlarge_native(input, output, call), result);
-#endif
+  return bmpresizer::finish(
+      bmpresizer::with_native_paths(input, output,
+                                    [&call](bmpresizer::NativePath in, bmpresizer::NativePath out) {
+                                      return bmpresizer::enlarge_native(in, out, call);
+                                    }),
+      result);
 }
 
 #ifdef _WIN32
@@ -105,18 +117,12 @@ BMPRESIZE_API bmpresize_error bmpresize_enlarge_to_file(const bmpresize_source* 
                                                         const bmpresize_options* options,
                                                         bmpresize_result* result) {
   bmpresizer::CallState call(options);
-#ifdef _WIN32
-  auto* paths = static_cast<bmpresizer::WidePaths*>(std::malloc(sizeof(bmpresizer::WidePaths)));
-  if (paths == nullptr) {
-    return bmpresizer::finish(bmpresizer::failed(bmpresizer::Failure::out_of_memory), result);
-  }
-  const bmpresizer::Outcome outcome =
-      bmpresizer::enlarge_stream_native(input, bmpresizer::widen(output, paths->output), call);
-  std::free(paths);
-  return bmpresizer::finish(outcome, result);
-#else
-  return bmpresizer::finish(bmpresizer::enlarge_stream_native(input, output, call), result);
-#endif
+  return bmpresizer::finish(bmpresizer::with_native_paths(
+                                "", output,
+                                [input, &call](bmpresizer::NativePath, bmpresizer::NativePath out) {
+                                  return bmpresizer::enlarge_stream_native(input, out, call);
+                                }),
+                            result);
 }
 
 #ifdef _WIN32
