@@ -152,7 +152,8 @@ struct SplitProgress {
 
   // Tells the caller; false once the work is to stop.
   bool forward() {
-    if (outer != nullptr && outer->report != nullptr &&
+    // Once stopped, the caller hears no more.
+    if (!stop.load() && outer != nullptr && outer->report != nullptr &&
         !outer->report(outer->context, written[0].load() + written[1].load(), whole)) {
       stop.store(true);
     }
