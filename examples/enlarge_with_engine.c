@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
   if (result.error != BMPRESIZE_OK) {
     return report(&result, input, by_path);
   }
-  printf("enlarged %s %d x %d into %s by path: %" PRIu64 " bytes\n", input,
-         (int)options.across, (int)options.down, by_path, result.output_bytes);
+  printf("enlarged %s %d x %d into %s by path: %" PRIu64 " bytes\n", input, (int)options.across,
+         (int)options.down, by_path, result.output_bytes);
 
   /* In memory: the headers say how long the output will be, so the caller
    * allocates it once. */
@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
     return report(&result, input, in_memory);
   }
   FILE* file = fopen(in_memory, "wb");
-  int written = file != NULL && fwrite(output, 1, (size_t)result.output_bytes, file) ==
-                                    (size_t)result.output_bytes;
+  int written = file != NULL &&
+                fwrite(output, 1, (size_t)result.output_bytes, file) == (size_t)result.output_bytes;
   if (file != NULL && fclose(file) != 0) {
     written = 0;
   }
