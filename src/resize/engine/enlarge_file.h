@@ -27,14 +27,14 @@ struct Request {
 // the rows with half of the buffer.
 Outcome enlarge_file(NativePath input, NativePath output, const Request& request);
 
-// Enlarges the caller's positional `input` into the output `path`, which
+// Enlarges the caller's positional `input` into the path `output`, which
 // appears whole or not at all, as enlarge_file's outputs do; `input` is read
 // from the calling thread alone.
-Outcome enlarge_to_path(ByteSource& input, NativePath path, const Request& request);
+Outcome enlarge_to_path(ByteSource& input, NativePath output, const Request& request);
 
 // The same for a sequential input whose first `head.size` bytes were read
 // into `head`: kept in a temporary file first.
-Outcome enlarge_sequential_to_path(SequentialSource& input, ByteSpan head, NativePath path,
+Outcome enlarge_sequential_to_path(SequentialSource& input, ByteSpan head, NativePath output,
                                    const Request& request);
 
 // Reads the headers of a stream and no more (the file header and the

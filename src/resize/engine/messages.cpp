@@ -193,8 +193,8 @@ void add_system_failure(Text& text, const char* what, int error) {
   add_system_error(text, error);
 }
 
-// The reason of a refused image or enlargement; false for other failures.
-bool add_image_reason(Text& text, const Outcome& o) {
+// The reason of an image refused for its kind; false for other failures.
+bool add_kind_reason(Text& text, const Outcome& o) {
   switch (o.failure) {
     case Failure::not_bmp:
       if (other_image_kind(o.have) != nullptr) {
@@ -225,6 +225,14 @@ bool add_image_reason(Text& text, const Outcome& o) {
         text.add(", and no common program reads this compression");
       }
       return true;
+    default:
+      return false;
+  }
+}
+
+// The reason of an image refused for its layout; false for other failures.
+bool add_layout_reason(Text& text, const Outcome& o) {
+  switch (o.failure) {
     case Failure::pixel_offset:
       text.add("pixel data starts at byte ").number(o.have).add(", inside the headers");
       text.add(kDamaged);
@@ -290,43 +298,54 @@ bool add_size_reason(Text& text, const Outcome& o) {
   }
 }
 
-// The reason of any other failure.
-void add_other_reason(Text& text, const Outcome& o) {
+// The reason a file could not be opened; false for other failures.
+bool add_open_reason(Text& text, const Outcome& o) {
   switch (o.failure) {
     case Failure::input_open:
-      return add_system_failure(text, "cannot open", o.error);
+      add_system_failure(text, "cannot open", o.error);
+      return true;
     case Failure::input_path_invalid:
     case Failure::output_path_invalid:
       // No system call failed: the path itself cannot be one.
       if (o.error == 0) {
         text.add(o.failure == Failure::input_path_invalid ? "cannot open" : "cannot create");
         text.add(": not a path the system takes (none, too long, or not valid Unicode)");
-        return;
+        return true;
       }
-      return add_system_failure(
-          text, o.failure == Failure::input_path_invalid ? "cannot open" : "cannot create",
-          o.error);
+      add_system_failure(text,
+                         o.failure == Failure::input_path_invalid ? "cannot open" : "cannot create",
+                         o.error);
+      return true;
     case Failure::input_is_directory:
       text.add("is a directory, not a BMP file");
-      return;
+      return true;
     case Failure::input_stream_closed:
       text.add("standard input is closed");
-      return;
+      return true;
     case Failure::output_open:
-      return add_system_failure(text, "cannot create", o.error);
+      add_system_failure(text, "cannot create", o.error);
+      return true;
     case Failure::output_is_input:
       text.add("output is the same file as the input");
-      return;
+      return true;
     case Failure::output_no_reader:
       text.add("a named pipe that no process is reading; start the reader first");
-      return;
+      return true;
     case Failure::output_stream_closed:
       text.add("standard output is closed");
-      return;
+      return true;
     case Failure::output_is_socket:
       text.add("a socket, which cannot be opened as a file; write to standard output (-) and ");
       text.add("send it on from there");
-      return;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The reason of any other failure.
+void add_other_reason(Text& text, const Outcome& o) {
+  switch (o.failure) {
     case Failure::read_failed:
       return add_system_failure(text, "read error", o.error);
     case Failure::input_shrank:
@@ -410,8 +429,11 @@ void add_message(Text& text, const Outcome& outcome, const char* input, const ch
     text.add(named);
   }
   text.add(": ");
-  if (!add_image_reason(text, outcome) && !add_size_reason(text, outcome)) {
-    add_other_reason(text, outcome);
+  if (!add_kind_reason(text, outcome) && !add_layout_reason(text, outcome) &&
+      !add_size_reason(text, outcome)) {
+    if (!add_open_reason(text, outcome)) {
+      add_other_reason(text, outcome);
+    }
   }
   add_conversion_hint(text, shown_input, outcome);
 }

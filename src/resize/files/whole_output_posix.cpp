@@ -172,7 +172,7 @@ int open_folder_of(const char* path) {
 
 }  // namespace
 
-void remove_name(int folder, const char* name) { ::unlinkat(folder, name, 0); }
+void remove_name(int folder, const char* path) { ::unlinkat(folder, path, 0); }
 
 void wait_for_the_end() {
   for (int wait = 0; wait < 500; ++wait) {
@@ -239,9 +239,13 @@ Outcome WholeOutput::open(NativePath path, FileHandle input) {
     mode_ = Mode::in_place;
     return Outcome{};
   }
+  return replace_file(fd);
+}
+
+Outcome WholeOutput::replace_file(int fd) {
   struct stat old {};
   const bool described = ::fstat(fd, &old) == 0;
-  error = errno;
+  const int error = errno;
   ::close(fd);
   if (!described) {
     return failed(Failure::output_open, error);

@@ -50,6 +50,10 @@ class WholeOutput {
  private:
   enum class Mode : std::uint8_t { closed, in_place, unnamed, named };
   Outcome create_beside_target(bool replacing);
+#ifndef _WIN32
+  // Replaces the regular file open as `fd` (which it closes) in folder_.
+  Outcome replace_file(int fd);
+#endif
   Outcome name_and_replace();
 
   FileHandle handle_ = kNoFile;
