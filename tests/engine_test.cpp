@@ -47,7 +47,8 @@ int64_t read_at(void* context, uint64_t offset, void* buffer, size_t size, int* 
     return -1;
   }
   // Short reads on purpose: the engine must ask again.
-  const std::size_t n = std::min<std::size_t>({size, reading->bytes->size() - offset, 1000});
+  const std::size_t n = std::min<std::size_t>(
+      {size, static_cast<std::size_t>(reading->bytes->size() - offset), 1000});
   std::memcpy(buffer, reading->bytes->data() + offset, n);
   return static_cast<int64_t>(n);
 }
