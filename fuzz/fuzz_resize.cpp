@@ -55,9 +55,11 @@ std::uint64_t declared_output(const std::uint8_t* bmp, std::size_t size, std::ui
   if (width < 0) {
     return 0;
   }
-  const long double rows = static_cast<long double>(height < 0 ? -height : height) * f;
+  const long double rows =
+      static_cast<long double>(height < 0 ? -height : height) * static_cast<long double>(f);
   const long double total =
-      static_cast<long double>(size) + (static_cast<long double>(width) * f * 4 + 4) * rows;
+      static_cast<long double>(size) +
+      (static_cast<long double>(width) * static_cast<long double>(f) * 4 + 4) * rows;
   return total > static_cast<long double>(kMaxOutputBytes) ? UINT64_MAX
                                                            : static_cast<std::uint64_t>(total);
 }
