@@ -14,7 +14,11 @@ enum SlotState : int { kFree, kBusy, kNamed };
 // never touched cost no memory.
 struct UnfinishedName {
   std::atomic<int> state{kFree};
-  int folder = -1;  // the open folder the name is in, or -1: a whole path
+  // The open folder the name is in, unless `whole`: then `path` is a whole
+  // path. (All zero to start with, so that the slots take no room in the
+  // library's file.)
+  bool whole = false;
+  int folder = 0;
   PathChar path[kMaxPathUnits] = {};
 };
 
@@ -104,6 +108,7 @@ bool NameStep::may_name() {
 
 void NameStep::about_to_name(int folder, const PathChar* path) const {
   if (slot_ != nullptr) {
+    slot_->whole = folder < 0;
     slot_->folder = folder;
     std::size_t length = 0;
     while (path[length] != 0 && length + 1 < kMaxPathUnits) {
@@ -132,7 +137,7 @@ void remove_unfinished_names() {
       std::this_thread::yield();
     }
     if (unfinished[i].state.load() == kNamed) {
-      remove_name(unfinished[i].folder, unfinished[i].path);
+      remove_name(unfinished[i].whole ? -1 : unfinished[i].folder, unfinished[i].path);
     }
   }
 }

@@ -172,7 +172,9 @@ int open_folder_of(const char* path) {
 
 }  // namespace
 
-void remove_name(int folder, const char* path) { ::unlinkat(folder, path, 0); }
+void remove_name(int folder, const char* path) {
+  ::unlinkat(folder < 0 ? AT_FDCWD : folder, path, 0);
+}
 
 void wait_for_the_end() {
   for (int wait = 0; wait < 500; ++wait) {
