@@ -189,9 +189,19 @@ endif()
 
 # A Windows archive is read by people, not a package manager: its own README
 # (what is in it, how to call the DLL from C and Python, how to run the
-# tool), with Windows line ends, and the licence go at its top.
+# tool), with Windows line ends, and the licence go at its top. The ARM
+# builds' archives (no tool, and checked from outside only) have their own.
 if(WIN32)
-  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/README.txt"
+  set(readme README.txt)
+  if(BMPRESIZER_FREESTANDING)
+    set(readme README-arm.txt)
+    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
+      set(BMPRESIZER_ARM_NAME "ARM64 (64-bit ARM)")
+    else()
+      set(BMPRESIZER_ARM_NAME "ARMv7 (32-bit ARM, Thumb-2)")
+    endif()
+  endif()
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/${readme}"
     "${PROJECT_BINARY_DIR}/packaging/README.txt" @ONLY NEWLINE_STYLE CRLF)
   install(FILES "${PROJECT_BINARY_DIR}/packaging/README.txt" DESTINATION . COMPONENT runtime)
   install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt

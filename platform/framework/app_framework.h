@@ -24,7 +24,11 @@
 #include <stddef.h>
 
 #if defined(_WIN32)
-#if defined(APP_FRAMEWORK_BUILDING)
+#if defined(APP_FRAMEWORK_BUILDING) && defined(APP_FRAMEWORK_EXPORTS_FROM_DEF)
+/* app_framework.def alone sets the exports: LLVM's linker before version 17
+ * takes an attribute's export by name over the definition's ordinal. */
+#define AFW_API
+#elif defined(APP_FRAMEWORK_BUILDING)
 #define AFW_API __declspec(dllexport)
 #else
 #define AFW_API __declspec(dllimport)

@@ -3,21 +3,31 @@
 a host see it; or any of our DLLs' exports and imports.
 
     check_dll.py BMPResizer.dll app_framework.dll VERSION PROCESSOR
-        (VERSION: the project's, 1.0.0.1; PROCESSOR: x86_64 or i686)
-    check_dll.py --exports DLL DEF
+        (VERSION: the project's, 1.0.0.1; PROCESSOR: x86_64, i686, arm64 or
+        armv7)
+    check_dll.py --exports DLL DEF [PROCESSOR]
 
 The DLL is built for PROCESSOR and has an entry point for the loader to call.
 It exports one function, by the undecorated name BMPResizer. It imports
 exactly five functions from the framework's DLL, each by ordinal, and those
-are the framework's exports that have no name. Every resource is in US
-English (0x0409); the version record, the string table entry and the type
-library's header hold exactly the values below.
+are the framework's exports that have no name; and nothing but these from
+DLLs other than kernel32.dll and, where the build has a C runtime (x86), the
+system's msvcrt.dll. Every resource is in US English (0x0409); the version
+record, the string table entry and the type library's header hold exactly
+the values below.
 
 With --exports, DLL exports by name exactly the functions that the module
 definition DEF lists (undecorated, on 32-bit x86 too), and nothing by
 ordinal alone; and it imports from the system's DLLs and ours alone, so
 that it runs with nothing beside it but them (no DLL of MinGW's run-time
 libraries).
+
+Each DLL checked (the framework's too) can be loaded anywhere: it keeps its
+relocations and asks for address space layout randomisation (and, 64-bit,
+its high-entropy form) and a stack and heap that do not execute; on ARM its
+subsystem version is 6.2 (Windows 8) or later, which the loader of Windows
+on ARM requires. With --exports that is checked too, and the machine when
+PROCESSOR is given.
 
 Prints one line per check; exits 1 if any failed, 77 if pefile is missing.
 """
@@ -32,7 +42,19 @@ except ImportError:
 
 MACHINES = {"x86_64": "IMAGE_FILE_MACHINE_AMD64", "amd64": "IMAGE_FILE_MACHINE_AMD64",
             "i686": "IMAGE_FILE_MACHINE_I386", "i386": "IMAGE_FILE_MACHINE_I386",
-            "x86": "IMAGE_FILE_MACHINE_I386"}
+            "x86": "IMAGE_FILE_MACHINE_I386",
+            "arm64": "IMAGE_FILE_MACHINE_ARM64", "aarch64": "IMAGE_FILE_MACHINE_ARM64",
+            "armv7": "IMAGE_FILE_MACHINE_ARMNT", "arm": "IMAGE_FILE_MACHINE_ARMNT"}
+
+# The oldest subsystem version that the loader takes, where it refuses older
+# ones: Windows on ARM began with Windows 8 (6.2).
+LEAST_SUBSYSTEM = {"IMAGE_FILE_MACHINE_ARM64": (6, 2), "IMAGE_FILE_MACHINE_ARMNT": (6, 2)}
+
+# The C runtime's DLL that the module may import besides kernel32.dll: the
+# x86 builds link MinGW's runtime, which uses msvcrt.dll; the ARM builds have
+# none (platform/freestanding).
+RUNTIME_DLLS = {"IMAGE_FILE_MACHINE_AMD64": {"msvcrt.dll"},
+                "IMAGE_FILE_MACHINE_I386": {"msvcrt.dll"}}
 
 # The framework exports its five operations for extension modules by ordinal
 # only, and these helpers for hosts and tests by name.
@@ -100,10 +122,47 @@ def exports(pe):
     return [(e.ordinal, e.name.decode() if e.name else None) for e in table.symbols] if table else []
 
 
-def check_loader_view(pe, framework, processor):
+def machine_name(pe):
+    return pefile.MACHINE_TYPE.get(pe.FILE_HEADER.Machine, "0x%X" % pe.FILE_HEADER.Machine)
+
+
+def check_machine(pe, name, processor):
     machine = MACHINES.get(processor.lower())
     check(machine is not None and pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE[machine],
-          "built for %s (%s; have machine 0x%X)" % (processor, machine, pe.FILE_HEADER.Machine))
+          "%s is built for %s (%s; have %s)" % (name, processor, machine, machine_name(pe)))
+
+
+def check_placement(pe, name):
+    """Relocatable, randomised and not executing its data, as the loader reads it."""
+    header = pe.OPTIONAL_HEADER
+    relocations = header.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    stripped = (pe.FILE_HEADER.Characteristics
+                & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_RELOCS_STRIPPED"])
+    check(relocations.Size > 0 and not stripped,
+          "%s keeps its relocations (%d bytes)" % (name, relocations.Size))
+    flags = ["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE", "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]
+    if header.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS:
+        flags.append("IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA")
+    missing = [f for f in flags if not header.DllCharacteristics & pefile.DLL_CHARACTERISTICS[f]]
+    check(not missing, "%s has %s (DllCharacteristics 0x%04X)"
+          % (name, ", ".join(f[len("IMAGE_DLLCHARACTERISTICS_"):] for f in flags),
+             header.DllCharacteristics))
+    have = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    least = LEAST_SUBSYSTEM.get(machine_name(pe))
+    if least:
+        check(have >= least and (header.MajorOperatingSystemVersion,
+                                 header.MinorOperatingSystemVersion) >= least,
+              "%s's subsystem and system versions are %d.%d or later (have %d.%d and %d.%d)"
+              % (name, least[0], least[1], have[0], have[1], header.MajorOperatingSystemVersion,
+                 header.MinorOperatingSystemVersion))
+
+
+def check_loader_view(pe, framework, processor):
+    check_machine(pe, "the module", processor)
+    check_machine(framework, "the framework's DLL", processor)
+    check_placement(pe, "the module")
+    check_placement(framework, "the framework's DLL")
     entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
     section = pe.get_section_by_rva(entry) if entry else None
     check(section is not None and section.Characteristics & 0x20000000,  # IMAGE_SCN_MEM_EXECUTE
@@ -125,6 +184,10 @@ def check_loader_view(pe, framework, processor):
     named = {name for _, name in exports(framework) if name is not None}
     check(named == FRAMEWORK_HELPERS, "the framework exports only its helpers by name (have %s)"
           % sorted(named))
+    imported = sorted(d.dll.decode().lower() for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    allowed = {"kernel32.dll", "app_framework.dll"} | RUNTIME_DLLS.get(machine_name(pe), set())
+    check("app_framework.dll" in imported and set(imported) <= allowed,
+          "the module imports from %s alone (have %s)" % (" and ".join(sorted(allowed)), imported))
 
 
 def definition_exports(path):
@@ -140,9 +203,12 @@ def definition_exports(path):
     return names
 
 
-def check_exports(path, definition):
+def check_exports(path, definition, processor=None):
     pe = pefile.PE(path)
     name = path.replace("\\", "/").rsplit("/", 1)[-1]
+    if processor:
+        check_machine(pe, name, processor)
+    check_placement(pe, name)
     want = sorted(definition_exports(definition))
     have = exports(pe)
     check(sorted(n for _, n in have if n is not None) == want and None not in [n for _, n in have],
@@ -235,9 +301,9 @@ def main(path, framework_path, version, processor):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "--exports":
+    if len(sys.argv) in (4, 5) and sys.argv[1] == "--exports":
         sys.exit(check_exports(*sys.argv[2:]))
     if len(sys.argv) != 5:
         sys.exit("usage: check_dll.py DLL FRAMEWORK_DLL VERSION PROCESSOR\n"
-                 "       check_dll.py --exports DLL DEF")
+                 "       check_dll.py --exports DLL DEF [PROCESSOR]")
     sys.exit(main(*sys.argv[1:]))
