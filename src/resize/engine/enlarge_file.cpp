@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "helper_thread.h"
 
@@ -148,7 +146,6 @@ struct SplitProgress {
   std::uint64_t whole = 0;
   std::atomic<std::uint64_t> written[2] = {};
   std::atomic<bool> stop{false};
-  std::atomic<bool> second_done{false};
 
   // Tells the caller; false once the work is to stop.
   bool forward() {
@@ -220,7 +217,6 @@ Outcome enlarge_into(ByteSource& input, FileSink& sink, const Request& request, 
     if (!second_half.ok()) {
       both.stop.store(true);
     }
-    both.second_done.store(true);
   };
   HelperThread helper;
   if (!helper.start(second_part, 1)) {
@@ -231,14 +227,11 @@ Outcome enlarge_into(ByteSource& input, FileSink& sink, const Request& request, 
   if (!first_half.ok()) {
     both.stop.store(true);
   }
-  // The caller still hears of the other half's progress, and may stop it.
-  while (!both.second_done.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!both.second_done.load()) {
-      both.forward();
-    }
+  // The caller still hears of the other half's progress, and may stop it,
+  // every few milliseconds until the helper ends (not a moment longer).
+  while (!helper.join_within(10)) {
+    both.forward();
   }
-  helper.join();
   if (!first_half.ok() || !second_half.ok()) {
     return first_failure(first_half, second_half);
   }

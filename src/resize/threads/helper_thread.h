@@ -3,6 +3,7 @@
 #ifndef BMPRESIZER_THREADS_HELPER_THREAD_H
 #define BMPRESIZER_THREADS_HELPER_THREAD_H
 
+#include <atomic>
 #include <cstddef>
 
 #ifndef _WIN32
@@ -39,6 +40,10 @@ class HelperThread {
   // Waits for the thread to end; nothing when none was started.
   void join();
 
+  // Waits up to `milliseconds` for the thread to end; true once it has (or
+  // none was started), returning the moment it does.
+  bool join_within(unsigned milliseconds);
+
   // The processor the thread was to start on, or -1 where none was chosen.
   int first_processor() const { return first_; }
   // The processor the thread found itself on before it was let go (-1 where
@@ -60,6 +65,7 @@ class HelperThread {
   bool started_ = false;
   int first_ = -1;
   int started_on_ = -1;
+  std::atomic<bool> finished_{false};  // set as the body returns
 #ifdef _WIN32
   void* thread_ = nullptr;  // a HANDLE
 #else

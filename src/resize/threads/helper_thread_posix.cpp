@@ -1,5 +1,7 @@
 #include "helper_thread.h"
 
+#include <ctime>
+
 namespace bmpresizer {
 namespace {
 
@@ -45,11 +47,13 @@ void HelperThread::run_on_new_thread() {
   }
 #endif
   run_(context_);
+  finished_.store(true, std::memory_order_release);
 }
 
 bool HelperThread::start_running(void (*run)(void*), void* context, std::size_t nth) {
   run_ = run;
   context_ = context;
+  finished_.store(false);
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) {
     return false;
@@ -81,6 +85,39 @@ bool HelperThread::start_running(void (*run)(void*), void* context, std::size_t 
   pthread_attr_destroy(&attributes);
   started_ = error == 0;
   return started_;
+}
+
+bool HelperThread::join_within(unsigned milliseconds) {
+  if (!started_) {
+    return true;
+  }
+#if defined(__GLIBC__)
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  if (pthread_timedjoin_np(thread_, nullptr, &deadline) == 0) {
+    started_ = false;
+    return true;
+  }
+  return false;
+#else
+  // Elsewhere no timed join: short pauses until the body has returned,
+  // then a join that no longer waits.
+  for (unsigned waited = 0; waited < milliseconds; ++waited) {
+    if (finished_.load(std::memory_order_acquire)) {
+      join();
+      return true;
+    }
+    const timespec pause{0, 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
+#endif
 }
 
 void HelperThread::join() {

@@ -25,6 +25,18 @@ bool HelperThread::start_running(void (*run)(void*), void* context, std::size_t)
   return started_;
 }
 
+bool HelperThread::join_within(unsigned milliseconds) {
+  if (!started_) {
+    return true;
+  }
+  if (WaitForSingleObject(static_cast<HANDLE>(thread_), milliseconds) != WAIT_OBJECT_0) {
+    return false;
+  }
+  CloseHandle(static_cast<HANDLE>(thread_));
+  started_ = false;
+  return true;
+}
+
 void HelperThread::join() {
   if (started_) {
     WaitForSingleObject(static_cast<HANDLE>(thread_), INFINITE);
