@@ -3,12 +3,12 @@
 #ifndef BMPRESIZER_THREADS_HELPER_THREAD_H
 #define BMPRESIZER_THREADS_HELPER_THREAD_H
 
-#include <atomic>
 #include <cstddef>
 
 #ifndef _WIN32
 #include <pthread.h>
 #include <sched.h>
+#include <atomic>
 #endif
 
 namespace bmpresizer {
@@ -65,11 +65,11 @@ class HelperThread {
   bool started_ = false;
   int first_ = -1;
   int started_on_ = -1;
-  std::atomic<bool> finished_{false};  // set as the body returns
 #ifdef _WIN32
   void* thread_ = nullptr;  // a HANDLE
 #else
   pthread_t thread_{};
+  std::atomic<bool> finished_{false};  // set as the body returns
 #if defined(__linux__)
   cpu_set_t allowed_{};
 #endif
