@@ -122,9 +122,9 @@ TEST(Resize, AnyImageAnyBufferAnyPartsIsEnlargedExactly) {
   std::uint64_t budget = (mib != nullptr ? std::strtoull(mib, nullptr, 10) : 200) << 20;
   int cases = 0;
   for (; cases < 400 && budget > 0; ++cases) {
-    bmptest::KindedBmp spec;
-    spec.info_size = bmptest::kKindFacts[pick(0, 7)].size;
-    spec.bits = depths[pick(0, 6)];
+    bmptest::KindedBmp image;
+    image.info_size = bmptest::kKindFacts[pick(0, 7)].size;
+    image.bits = depths[pick(0, 6)];
     const std::int32_t across = factors[pick(0, 4)];
     const std::int32_t down = factors[pick(0, 4)];
     const auto wide = static_cast<std::uint64_t>(across);
@@ -133,23 +133,23 @@ TEST(Resize, AnyImageAnyBufferAnyPartsIsEnlargedExactly) {
     // An enlarged row just short of the buffer, at it, or past it; or tiny.
     const std::uint64_t row_bits = buffer * 8 + static_cast<std::uint64_t>(pick(-40, 40));
     const std::uint64_t width =
-        pick(0, 3) == 0 ? static_cast<std::uint64_t>(pick(0, 9)) : row_bits / spec.bits / wide;
-    spec.width = static_cast<std::int32_t>(width);
-    const bool core = spec.info_size == 12;
+        pick(0, 3) == 0 ? static_cast<std::uint64_t>(pick(0, 9)) : row_bits / image.bits / wide;
+    image.width = static_cast<std::int32_t>(width);
+    const bool core = image.info_size == 12;
     if (core && width * wide > 0xFFFF) {
       continue;  // beyond the 16-bit sizes
     }
-    spec.height = static_cast<std::int32_t>(pick(core ? 0 : -3, 4));
-    const auto kind = bmptest::kind_facts(spec.info_size);
-    spec.masks = kind.masks != 0 && (spec.bits == 16 || spec.bits == 32) && pick(0, 1) == 1;
-    spec.last_padding = pick(0, 1) == 1;
-    spec.profile = kind.profile ? static_cast<int>(pick(0, 2)) : 0;
-    spec.seed = static_cast<std::uint32_t>(cases);
+    image.height = static_cast<std::int32_t>(pick(core ? 0 : -3, 4));
+    const auto kind = bmptest::kind_facts(image.info_size);
+    image.masks = kind.masks != 0 && (image.bits == 16 || image.bits == 32) && pick(0, 1) == 1;
+    image.last_padding = pick(0, 1) == 1;
+    image.profile = kind.profile ? static_cast<int>(pick(0, 2)) : 0;
+    image.seed = static_cast<std::uint32_t>(cases);
     const std::uint32_t parts = part_counts[pick(0, 3)];
-    const Bytes input = bmptest::make_kinded_bmp(spec);
+    const Bytes input = bmptest::make_kinded_bmp(image);
     const std::uint64_t rows =
-        static_cast<std::uint64_t>(spec.height < 0 ? -spec.height : spec.height);
-    const std::uint64_t out_stride = (width * wide * spec.bits + 31) / 32 * 4;
+        static_cast<std::uint64_t>(image.height < 0 ? -image.height : image.height);
+    const std::uint64_t out_stride = (width * wide * image.bits + 31) / 32 * 4;
     const std::uint64_t out_bytes = input.size() + out_stride * rows * tall + 8;
     if (out_bytes > (std::uint64_t{8} << 20)) {
       continue;  // too large a share of the budget for one case
@@ -159,11 +159,11 @@ TEST(Resize, AnyImageAnyBufferAnyPartsIsEnlargedExactly) {
     }
     budget -= out_bytes;
     const std::string where =
-        "case " + std::to_string(cases) + ": " + std::to_string(spec.info_size) + "-byte header, " +
-        std::to_string(spec.bits) + " bits, " + std::to_string(width) + "x" +
-        std::to_string(spec.height) + " at " + std::to_string(across) + "x" + std::to_string(down) +
-        ", buffer " + std::to_string(buffer) + ", " + std::to_string(parts) + " parts, profile " +
-        std::to_string(spec.profile);
+        "case " + std::to_string(cases) + ": " + std::to_string(image.info_size) +
+        "-byte header, " + std::to_string(image.bits) + " bits, " + std::to_string(width) + "x" +
+        std::to_string(image.height) + " at " + std::to_string(across) + "x" +
+        std::to_string(down) + ", buffer " + std::to_string(buffer) + ", " + std::to_string(parts) +
+        " parts, profile " + std::to_string(image.profile);
     Bytes output(static_cast<std::size_t>(out_bytes));
     bmpresizer::MemorySource source(input.data(), input.size());
     bmpresizer::MemorySink sink(output.data(), output.size());

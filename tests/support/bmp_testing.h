@@ -101,7 +101,7 @@ struct KindedBmp {
   std::uint64_t pixels_at = 0;
   std::uint64_t rows_end = 0;  // the last row's pixel data
 };
-Bytes make_kinded_bmp(KindedBmp& spec);
+Bytes make_kinded_bmp(KindedBmp& image);
 
 // A 2 x 1 image compressed with RLE8: a kind the tool refuses.
 Bytes rle8_bmp();
