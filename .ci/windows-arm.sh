@@ -30,22 +30,8 @@ build=${BUILD_DIR:-build-windows-arm}
 case $build in /*) ;; *) build=$PWD/$build ;; esac
 version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt | head -n 1)
 start=$SECONDS
-passed=0 failed=0
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-check() {  # check "what" command...
-  local what=$1
-  shift
-  if "$@" >"$log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok: $what"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-    sed 's/^/    /' "$log"
-  fi
-}
-step() { echo "== $1 ($((SECONDS - start)) s)"; }
+# shellcheck source=scripts/checks.sh
+. scripts/checks.sh
 
 # imports EXE: its imports as DLL:function, one a line, sorted.
 imports() {
@@ -253,5 +239,4 @@ for arch in arm64 armv7; do
 done
 
 step "done"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

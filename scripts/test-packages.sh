@@ -46,26 +46,8 @@ if command -v ninja >/dev/null 2>&1; then
   generator=(-G Ninja)
 fi
 
-passed=0 failed=0
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-check() {  # check "what" command...
-  local what=$1
-  shift
-  if "$@" >"$log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok: $what"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-    sed 's/^/    /' "$log"
-  fi
-}
-fail() {  # fail "why": a step the rest depends on went wrong
-  failed=$((failed + 1))
-  echo "FAILED: $1"
-}
-step() { echo "== $1 ($((SECONDS - start)) s)"; }
+# shellcheck source=scripts/checks.sh
+. scripts/checks.sh
 # build_and_pack DIR GENERATOR LABEL CMAKE-ARGUMENTS...: a release build of
 # the library and the tool in DIR, then `cpack -G GENERATOR` into
 # DIR/packages; on failure shows the log, counts a failure and returns 1.
@@ -439,5 +421,4 @@ for part in "${parts[@]}"; do
   esac
 done
 step "done"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
