@@ -245,7 +245,8 @@ $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
 }
 
 # microsoft_caller TREE ARCH WORK [WINE]: a C program compiled for Microsoft's
-# ABI (clang --target=ARCH-pc-windows-msvc) with the unpacked archive TREE's
+# ABI (clang --target=ARCH-pc-windows-msvc, ARM64 as aarch64 and ARMv7 as
+# thumbv7) with the unpacked archive TREE's
 # headers, and linked by lld-link with TREE's lib/BMPResizer.lib and
 # lib/bmpresize.lib alone (no C run-time: the program has its own entry
 # point), imports exactly BMPResizer from BMPResizer.dll and the two engine
@@ -271,7 +272,12 @@ microsoft_caller() (
     '  if (BMPResizer(L"in.bmp", L"out.bmp", 2) != BMPRESIZER_SUCCESS) return 1;' \
     '  return bmpresize_enlarge_file("in.bmp", "out-3x2.bmp", &options, 0) == BMPRESIZE_OK ? 0 : 2;' \
     '}' >"$work/caller.c"
-  clang --target="$arch-pc-windows-msvc" -ffreestanding -I"$work/include" -I"$tree/include" \
+  local target=$arch
+  case $arch in
+    *arm64) target=aarch64 ;;
+    *armv7) target=thumbv7 ;;
+  esac
+  clang --target="$target-pc-windows-msvc" -ffreestanding -I"$work/include" -I"$tree/include" \
     -c "$work/caller.c" -o "$work/caller.obj" &&
     lld-link /nologo /nodefaultlib /entry:start /subsystem:console "/out:$work/caller.exe" \
       "$work/caller.obj" "$tree/lib/BMPResizer.lib" "$tree/lib/bmpresize.lib" || exit 1
@@ -367,9 +373,9 @@ test_windows() {
       i686) format='PE32 executable (DLL) (console) Intel 80386' ;;
       *) format= ;;
     esac
+    rm -rf "$dir/unzipped"
+    unzip -q "$zip" -d "$dir/unzipped"
     if [ -n "$format" ]; then
-      rm -rf "$dir/unzipped"
-      unzip -q "$zip" -d "$dir/unzipped"
       local bin=$dir/unzipped/$top/bin
       check "$name: the three DLLs are $format" bash -c \
         "file -b '$bin/BMPResizer.dll' | grep -qF '$format' &&
@@ -378,12 +384,12 @@ test_windows() {
       check "$name: BMPResizer.dll exports BMPResizer alone, libbmpresize.dll what lib/bmpresize.def lists, both only by name, and both need no DLL but the system's and ours" \
         bash -c "/usr/bin/python3 tests/windows/check_dll.py --exports '$bin/BMPResizer.dll' src/module/bmpresizer.def &&
           /usr/bin/python3 tests/windows/check_dll.py --exports '$bin/libbmpresize.dll' '$dir/unzipped/$top/lib/bmpresize.def'"
-      local wine
-      wine=$(sed -n 's/^BMPRESIZER_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
-      wine=${wine%%*NOTFOUND}
-      check "$name: a C program of Microsoft's toolchain links with lib/BMPResizer.lib and lib/bmpresize.lib and imports from the two DLLs${wine:+ (and runs under Wine)}" \
-        microsoft_caller "$dir/unzipped/$top" "$name" "$dir/microsoft" "$wine"
     fi
+    local wine
+    wine=$(sed -n 's/^BMPRESIZER_WINE:FILEPATH=//p' "$dir/CMakeCache.txt")
+    wine=${wine%%*NOTFOUND}
+    check "$name: a C program of Microsoft's toolchain links with lib/BMPResizer.lib and lib/bmpresize.lib and imports from the two DLLs${wine:+ (and runs under Wine)}" \
+      microsoft_caller "$dir/unzipped/$top" "$name" "$dir/microsoft" "$wine"
     check "$name: README.txt is the archive's own, with Windows line ends" \
       windows_readme "$zip" "$top/README.txt"
   done
