@@ -182,6 +182,8 @@ bool take_long_option(const std::vector<std::string>& args, std::size_t& i, Argu
     parsed.quiet = true;
   } else if (arg == "--verbose") {
     parsed.verbose = true;
+  } else if (arg == "--uncompressed") {
+    parsed.uncompressed = true;
   } else if (arg == "--null") {
     parsed.null_separated = true;
   } else if (arg == "--help") {

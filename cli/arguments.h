@@ -17,6 +17,7 @@ struct Arguments {
   std::string problem;  // for usage_error: what is wrong, one line
   bool quiet = false;
   bool verbose = false;
+  bool uncompressed = false;  // --uncompressed: run-length encoded inputs written uncompressed
   // FACTOR: `across` times along each row, `down` times down the image
   // ("3" is both, "3x2" 3 across and 2 down).
   std::int32_t across = 0;

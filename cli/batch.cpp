@@ -137,6 +137,7 @@ JobResult run_job(const Arguments& args, const Job& job, BatchConsole& console,
   how.work = work;
   // The workers already keep the processors busy: one thread per file.
   how.split = false;
+  how.uncompressed = args.uncompressed;
   const bmpresize_result outcome = enlarge_file(job.input, job.output, how);
   const bool ok = outcome.error == BMPRESIZE_OK;
   console.end_file(slot, ok ? outcome.output_bytes : 0);

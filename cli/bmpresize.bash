@@ -28,7 +28,7 @@ _bmpresize() {
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-f --factor -o --output-dir -j --jobs --files-from
-      -0 --null -q --quiet -v --verbose -h --help --version' -- "$cur")
+      -0 --null --uncompressed -q --quiet -v --verbose -h --help --version' -- "$cur")
     return
   fi
   mapfile -t COMPREPLY < <(compgen -f -- "$cur")

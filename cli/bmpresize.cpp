@@ -50,8 +50,9 @@ const char kHelp[] =
     "Accepted input: every uncompressed BMP, bottom-up or top-down: 1, 2, 4, 8,\n"
     "16, 24 or 32 bits per pixel, with or without colour masks; the headers of\n"
     "OS/2 (12, 16 and 64 bytes), Windows 3 (40), V2, V3, V4 and V5 (with its colour\n"
-    "profile). The output is of the input's own kind: the same headers (but for\n"
-    "the sizes), colour table and masks. Compressed BMPs (RLE, JPEG, PNG) are\n"
+    "profile); and run-length encoded ones (RLE8, RLE4, OS/2's RLE24). The output\n"
+    "is of the input's own kind: the same headers (but for the sizes), colour\n"
+    "table, masks and encoding. Other compressed BMPs (JPEG, PNG, Huffman) are\n"
     "refused with a command that converts them. (The library function BMPResizer\n"
     "takes 24-bit files with the 40-byte header only.)\n"
     "\n"
@@ -69,6 +70,8 @@ const char kHelp[] =
     "                           before the work starts\n"
     "  -0, --null               the names in LIST each end with a NUL byte, not a\n"
     "                           line break\n"
+    "      --uncompressed       write run-length encoded inputs uncompressed, for\n"
+    "                           readers without RLE (what no run draws: colour 0)\n"
     "  -q, --quiet              no progress bar\n"
     "  -v, --verbose            print a line for each file enlarged and, for several\n"
     "                           files, a summary line\n"
@@ -89,7 +92,7 @@ const char kHelp[] =
     "  3  the input cannot be opened\n"
     "  4  the output cannot be created (or it is the input file, or another FILE\n"
     "     of the same name comes first)\n"
-    "  5  the input is not an uncompressed BMP, or it is truncated or damaged\n"
+    "  5  the input is not a BMP of those kinds, or it is truncated or damaged\n"
     "  6  the enlarged image cannot be a BMP (factor below 1, over 4 GiB, ...)\n"
     "  7  a read or write failed (disk full, I/O error), or memory ran out\n"
     "With FILE..., the status is that of the first FILE that failed, in argument\n"
@@ -114,6 +117,7 @@ int enlarge(const Arguments& args) {
   how.progress_context = &console.slot(0);
   how.work = buffer.get();
   how.split = true;
+  how.uncompressed = args.uncompressed;
   const double start = bmpresize::seconds_now();
   const bmpresize_result outcome = bmpresize::enlarge_file(args.input, args.output, how);
   console.finish();

@@ -16,7 +16,8 @@ bmpresize_result enlarge_file(const std::string& input, const std::string& outpu
     return result;
   }
   bmpresize_options options = bmpresize_default_options(how.across, how.down);
-  options.flags = BMPRESIZE_STANDARD_STREAMS;
+  options.flags =
+      BMPRESIZE_STANDARD_STREAMS | (how.uncompressed ? BMPRESIZE_WRITE_UNCOMPRESSED : 0u);
   options.threads = how.split ? 0 : 1;
   options.progress = how.progress;
   options.progress_context = how.progress_context;

@@ -21,8 +21,9 @@ struct Enlargement {
   std::int32_t down = 1;
   bmpresize_progress_fn progress = nullptr;
   void* progress_context = nullptr;
-  void* work = nullptr;  // kWorkBytes, or null for the engine's own
-  bool split = false;    // a large image into a file on two threads
+  void* work = nullptr;       // kWorkBytes, or null for the engine's own
+  bool split = false;         // a large image into a file on two threads
+  bool uncompressed = false;  // run-length encoded pixels written uncompressed
 };
 
 // Enlarges `input` into `output` (UTF-8 paths or "-"); see

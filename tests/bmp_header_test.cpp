@@ -70,7 +70,8 @@ TEST_P(DeriveTest, RewritesExactlyTheFourSizeFields) {
   Header out;
   bmpresizer::OutputLayout out_layout;
   ASSERT_EQ(
-      bmpresizer::derive_output_header(in.bytes, layout, d.factor, out.bytes, out_layout).failure,
+      bmpresizer::derive_output_header(in.bytes, layout, d.factor, {}, 0, out.bytes, out_layout)
+          .failure,
       Failure::none);
   BmpFields want = fields;
   want.width = d.want_width;
@@ -276,8 +277,8 @@ TEST_P(TooLargeTest, IsRefused) {
   ASSERT_TRUE(check(header, 54, UINT64_MAX / 2, layout).ok()) << t.name;
   Header out;
   bmpresizer::OutputLayout out_layout;
-  const bmpresizer::Outcome outcome =
-      bmpresizer::derive_output_header(header.bytes, layout, t.factor, out.bytes, out_layout);
+  const bmpresizer::Outcome outcome = bmpresizer::derive_output_header(
+      header.bytes, layout, t.factor, {}, 0, out.bytes, out_layout);
   EXPECT_EQ(outcome.failure, t.want) << t.name;
   if (t.want == Failure::factor_below_one) {
     EXPECT_EQ(outcome.have, static_cast<std::uint32_t>(t.want_value)) << t.name;
@@ -309,7 +310,7 @@ TEST(DeriveOutputHeader, AcceptsTheLargestFileThatFits) {
   Header out;
   bmpresizer::OutputLayout out_layout;
   ASSERT_TRUE(
-      bmpresizer::derive_output_header(header.bytes, layout, 1, out.bytes, out_layout).ok());
+      bmpresizer::derive_output_header(header.bytes, layout, 1, {}, 0, out.bytes, out_layout).ok());
   EXPECT_EQ(out_layout.file_bytes, 4294901814u);
   EXPECT_EQ(Bytes(out.bytes + 2, out.bytes + 6), (Bytes{0x36, 0x00, 0xFF, 0xFF}));
   EXPECT_EQ(Bytes(out.bytes + 22, out.bytes + 26), (Bytes{0x01, 0x00, 0xFF, 0xFF}));  // -65535
@@ -433,7 +434,7 @@ TEST(HeaderKinds, SixteenBitSizesAtTheirLimit) {
     ASSERT_TRUE(check_sample(bytes, bytes.size(), layout).ok());
     Header out;
     bmpresizer::OutputLayout out_layout;
-    EXPECT_EQ(bmpresizer::derive_output_header(header_of(bytes).bytes, layout, {across, 1},
+    EXPECT_EQ(bmpresizer::derive_output_header(header_of(bytes).bytes, layout, {across, 1}, {}, 0,
                                                out.bytes, out_layout)
                   .failure,
               across == 13107 ? Failure::none : Failure::width_too_large);

@@ -204,14 +204,14 @@ TEST_F(Batch, FailuresAreReportedPerFile) {
   const std::string a2 = add_input("other/a.bmp", bmptest::make_random_bmp(3, 3, 4));
 #endif
   const std::string pal8 = in("rle.bmp");
-  bmptest::write_file(pal8, bmptest::rle8_bmp());
+  bmptest::write_file(pal8, bmptest::damaged_rle8_bmp());
   const std::string missing = in("missing.bmp");
   const std::string o = dir_.file("out");
   const std::string missing_line =
       "bmpresize: " + missing + ": cannot open: " + bmptest::missing_file_text();
-  const std::string pal8_line = "bmpresize: " + pal8 +
-                                ": compressed (RLE8); only uncompressed BMP files are enlarged; " +
-                                bmptest::conversion_hint(pal8, in("rle-plain.bmp"));
+  const std::string pal8_line =
+      "bmpresize: " + pal8 +
+      ": a run-length code reaches column 5 of rows 2 pixels wide; the encoded pixels are damaged";
   const std::string a2_line = "bmpresize: " + a2 + ": same name as " + a +
                               "; both would be written to " + out(a2.substr(a2.size() - 5)) +
                               ", so it was skipped";
@@ -336,7 +336,7 @@ TEST_F(Batch, NamesFromAListAsFromFiles) {
 #endif
   const std::string c = add_input("c.bmp", bmptest::make_random_bmp(30, 20, 3));
   const std::string rle = in("rle.bmp");
-  bmptest::write_file(rle, bmptest::rle8_bmp());
+  bmptest::write_file(rle, bmptest::damaged_rle8_bmp());
   const std::string missing = in("missing.bmp");
   const std::string o = dir_.file("out");
   const auto list = [&](const std::string& name, const std::vector<std::string>& names,

@@ -21,7 +21,7 @@ expect() {  # expect "words typed" "completions wanted"
 }
 expect "bmpresize --f" "--factor --files-from"
 expect "bmpresize --v" "--verbose --version"
-expect "bmpresize -" "--factor --files-from --help --jobs --null --output-dir --quiet --verbose --version -0 -f -h -j -o -q -v"
+expect "bmpresize -" "--factor --files-from --help --jobs --null --output-dir --quiet --uncompressed --verbose --version -0 -f -h -j -o -q -v"
 expect "bmpresize -o " "big photos"
 expect "bmpresize -f 3 -o p" "photos"
 expect "bmpresize -j " ""

@@ -126,14 +126,14 @@ Bytes make_bmp(const BmpFields& f, const Bytes& pixel_data) {
   return out;
 }
 
-Bytes rle8_bmp() {
+Bytes damaged_rle8_bmp() {
   BmpFields rle;
   rle.width = 2;
   rle.height = 1;
   rle.bit_count = 8;
   rle.compression = 1;
   rle.pixel_offset = 54 + 8;
-  return make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 2, 5, 0, 1});
+  return make_bmp(rle, Bytes{0, 0, 0, 0, 9, 9, 9, 0, 5, 1, 0, 1});
 }
 
 Bytes make_random_bmp(std::int32_t width, std::int32_t height, std::uint32_t seed,

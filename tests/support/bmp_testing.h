@@ -103,8 +103,9 @@ struct KindedBmp {
 };
 Bytes make_kinded_bmp(KindedBmp& image);
 
-// A 2 x 1 image compressed with RLE8: a kind the tool refuses.
-Bytes rle8_bmp();
+// A 2 x 1 image compressed with RLE8 whose one run of 5 pixels goes past
+// its row and the row's padding: damaged codes, which the tool refuses.
+Bytes damaged_rle8_bmp();
 
 // A 24-bit image of random pixels with padding bytes 0xEE (never zero, so
 // that copied padding shows), `width` x |height|, top-down for a negative

@@ -29,6 +29,9 @@ constexpr std::size_t kBiCompression = 30;
 
 // biCompression values.
 constexpr std::uint32_t kBiRgb = 0;             // uncompressed
+constexpr std::uint32_t kBiRle8 = 1;            // 8-bit pixels, run-length encoded
+constexpr std::uint32_t kBiRle4 = 2;            // 4-bit pixels, run-length encoded
+constexpr std::uint32_t kOs2Rle24 = 4;          // 24-bit pixels, run-length encoded (OS/2 2.x)
 constexpr std::uint32_t kBiBitfields = 3;       // uncompressed, with colour masks
 constexpr std::uint32_t kBiAlphaBitfields = 6;  // uncompressed, with an alpha mask too
 
@@ -64,18 +67,20 @@ struct HeaderKind {
   bool masks_after_header;
   // bV5CSType, bV5ProfileData (from the V5 header's start), bV5ProfileSize.
   std::uint8_t profile_type_at, profile_data_at, profile_size_at;
+  // Compression 4 is OS/2's RLE24 (elsewhere it is JPEG).
+  bool rle24;
 };
 
 constexpr HeaderKind kHeaderKinds[] = {
-    // size dim  w   h  planes bits comp image used entry in-hdr after  profile
-    {12, 2, 18, 20, 22, 24, 0, 0, 0, 3, false, false, 0, 0, 0},
-    {16, 4, 18, 22, 26, 28, 0, 0, 0, 4, false, false, 0, 0, 0},
-    {40, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, true, 0, 0, 0},
-    {52, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
-    {56, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
-    {64, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, false, 0, 0, 0},
-    {108, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0},
-    {124, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 70, 126, 130},
+    // size dim  w   h  planes bits comp image used entry in-hdr after  profile    rle24
+    {12, 2, 18, 20, 22, 24, 0, 0, 0, 3, false, false, 0, 0, 0, false},
+    {16, 4, 18, 22, 26, 28, 0, 0, 0, 4, false, false, 0, 0, 0, false},
+    {40, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, true, 0, 0, 0, false},
+    {52, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0, false},
+    {56, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0, false},
+    {64, 4, 18, 22, 26, 28, 30, 34, 46, 4, false, false, 0, 0, 0, true},
+    {108, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 0, 0, 0, false},
+    {124, 4, 18, 22, 26, 28, 30, 34, 46, 4, true, false, 70, 126, 130, false},
 };
 
 // The kind of a header of `size` bytes, or null for a size no kind has.

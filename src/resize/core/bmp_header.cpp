@@ -175,8 +175,22 @@ Outcome check_profile(const std::uint8_t* header, const HeaderKind& kind, InputL
   return Outcome{};
 }
 
+// The bit depth a run-length code encodes, or 0 for a compression that is
+// none: RLE8 and RLE4 wherever there is a compression field, RLE24 only in
+// OS/2 2.x's header.
+std::uint32_t encoded_bits_of(const HeaderKind& kind, std::uint32_t compression) {
+  if (kind.compression_at == 0) {
+    return 0;
+  }
+  return compression == kBiRle8                   ? 8
+         : compression == kBiRle4                 ? 4
+         : compression == kOs2Rle24 && kind.rle24 ? 24
+                                                  : 0;
+}
+
 // The header's planes, compression and bit depth.
-Outcome check_pixel_kind(const std::uint8_t* header, const HeaderKind& kind, InputLayout& in) {
+Outcome check_pixel_kind(const std::uint8_t* header, const HeaderKind& kind, Kinds kinds,
+                         InputLayout& in) {
   const std::uint16_t planes = get_u16le(header + kind.planes_at);
   if (planes != 1) {
     return refuse(Failure::planes, planes);
@@ -185,7 +199,8 @@ Outcome check_pixel_kind(const std::uint8_t* header, const HeaderKind& kind, Inp
   in.compression = kind.compression_at != 0 ? get_u32le(header + kind.compression_at) : kBiRgb;
   const bool masks = (in.compression == kBiBitfields || in.compression == kBiAlphaBitfields) &&
                      (kind.masks_in_header || kind.masks_after_header);
-  if (in.compression != kBiRgb && !masks) {
+  in.encoded_bits = kinds == Kinds::every ? encoded_bits_of(kind, in.compression) : 0;
+  if (in.compression != kBiRgb && !masks && in.encoded_bits == 0) {
     return refuse(Failure::compression, in.compression, kind.size);
   }
   in.bits_per_pixel = get_u16le(header + kind.bit_count_at);
@@ -195,6 +210,10 @@ Outcome check_pixel_kind(const std::uint8_t* header, const HeaderKind& kind, Inp
   // Masks go with 16 and 32 bits per pixel only.
   if (masks && in.bits_per_pixel != 16 && in.bits_per_pixel != 32) {
     return refuse(Failure::masks_bit_count, in.bits_per_pixel, in.compression);
+  }
+  // Each run-length code encodes pixels of one depth.
+  if (in.encoded_bits != 0 && in.bits_per_pixel != in.encoded_bits) {
+    return refuse(Failure::rle_bit_count, in.bits_per_pixel, in.compression);
   }
   return Outcome{};
 }
@@ -253,8 +272,30 @@ Outcome check_dimensions(const std::uint8_t* header, const HeaderKind& kind,
   return Outcome{};
 }
 
+// Run-length encoded rows: stored bottom-up (the codes only move up the
+// image), their bytes biSizeImage (all that follows bfOffBits where that is
+// 0), which the file must hold. What the codes draw is checked as they are
+// read.
+Outcome check_encoded(const std::uint8_t* header, const HeaderKind& kind, std::uint64_t file_bytes,
+                      InputLayout& in) {
+  if (in.encoded_bits == 0) {
+    return Outcome{};
+  }
+  if (in.top_down) {
+    return refuse(Failure::rle_top_down, get_u32le(header + kind.height_at));
+  }
+  const std::uint64_t room = file_bytes > in.prefix_bytes ? file_bytes - in.prefix_bytes : 0;
+  const std::uint64_t declared = get_u32le(header + kind.size_image_at);
+  if (declared > room) {
+    return refuse(Failure::rle_size, declared, room);
+  }
+  in.encoded_bytes = declared > 0 ? declared : room;
+  in.needed_bytes = in.prefix_bytes + in.encoded_bytes;  // within the file, or UINT64_MAX
+  return Outcome{};
+}
+
 Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
-                           std::uint64_t file_bytes, InputLayout& layout) {
+                           std::uint64_t file_bytes, Kinds kinds, InputLayout& layout) {
   const std::uint64_t size_field_end = kBiSize + 4;
   if (header_bytes < size_field_end) {
     return refuse(Failure::header_truncated, header_bytes, size_field_end);
@@ -268,12 +309,15 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   if (header_bytes < kFileHeaderBytes + kind->size) {
     return refuse(Failure::header_truncated, header_bytes, kFileHeaderBytes + kind->size);
   }
-  Outcome outcome = check_pixel_kind(header, *kind, in);
+  Outcome outcome = check_pixel_kind(header, *kind, kinds, in);
   if (outcome.ok()) {
     outcome = check_prefix(header, *kind, in);
   }
   if (outcome.ok()) {
     outcome = check_dimensions(header, *kind, file_bytes, in);
+  }
+  if (outcome.ok()) {
+    outcome = check_encoded(header, *kind, file_bytes, in);
   }
   if (outcome.ok()) {
     outcome = check_profile(header, *kind, in);
@@ -294,11 +338,13 @@ Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
   if (header_bytes < 2 || get_u16le(header + kBfType) != kSignatureBM) {
     return refuse(Failure::not_bmp, header_bytes >= 2 ? get_u16le(header + kBfType) : 0);
   }
-  return kinds == Kinds::classic ? check_classic(header, header_bytes, file_bytes, layout)
-                                 : check_uncompressed(header, header_bytes, file_bytes, layout);
+  return kinds == Kinds::classic
+             ? check_classic(header, header_bytes, file_bytes, layout)
+             : check_uncompressed(header, header_bytes, file_bytes, kinds, layout);
 }
 
 Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input, Factors factors,
+                             OutputForm form, std::uint64_t encoded_bytes,
                              std::uint8_t (&out_header)[kMaxHeaderBytes], OutputLayout& layout) {
   if (factors.across < 1 || factors.down < 1) {
     return refuse(Failure::factor_below_one,
@@ -323,10 +369,15 @@ Outcome derive_output_header(const std::uint8_t* header, const InputLayout& inpu
   set_row_shape(out.width, input.bits_per_pixel, out.row_data_bytes, out.row_bytes);
   out.pad_bytes = static_cast<std::uint32_t>(out.row_bytes - out.row_data_bytes);
   out.pixels_at = input.prefix_bytes;
+  out.encoded = input.encoded_bits != 0 && form == OutputForm::same;
   std::uint64_t pixels_end = 0;
   std::uint64_t file_bytes = 0;
-  if (!checked_mul(out.row_bytes, out.rows, out.pixel_bytes) ||
-      !checked_add(out.pixel_bytes, out.pixels_at, pixels_end) ||
+  if (out.encoded) {
+    out.pixel_bytes = encoded_bytes;
+  } else if (!checked_mul(out.row_bytes, out.rows, out.pixel_bytes)) {
+    out.pixel_bytes = UINT64_MAX;
+  }
+  if (out.pixel_bytes == UINT64_MAX || !checked_add(out.pixel_bytes, out.pixels_at, pixels_end) ||
       !checked_add(pixels_end, input.profile_bytes, file_bytes) || file_bytes > kMaxFileBytes) {
     return refuse(Failure::file_too_large, 0, file_bytes == 0 ? UINT64_MAX : file_bytes);
   }
@@ -346,6 +397,9 @@ Outcome derive_output_header(const std::uint8_t* header, const InputLayout& inpu
   }
   if (kind.size_image_at != 0) {
     put_u32le(out_header + kind.size_image_at, static_cast<std::uint32_t>(out.pixel_bytes));
+  }
+  if (input.encoded_bits != 0 && !out.encoded) {
+    put_u32le(out_header + kind.compression_at, kBiRgb);
   }
   if (input.profile_bytes > 0) {
     put_u32le(out_header + kind.profile_data_at,

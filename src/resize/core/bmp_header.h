@@ -38,6 +38,11 @@ struct InputLayout {
   std::uint64_t profile_at = 0;
   std::uint64_t profile_bytes = 0;
   std::uint64_t needed_bytes = kHeaderBytes;  // of the file, to its last needed byte
+  // Run-length encoded pixels (BI_RLE8, BI_RLE4, OS/2's RLE24): the bits of
+  // the pixels they encode (8, 4 or 24), else 0; and the encoded bytes from
+  // first_row_at (biSizeImage, or to the file's end where that is 0).
+  std::uint32_t encoded_bits = 0;
+  std::uint64_t encoded_bytes = 0;
 };
 
 // Checks the input headers `header` (kMaxHeaderBytes bytes, of which
@@ -49,12 +54,17 @@ struct InputLayout {
 // header kind, bit depth, compression, pixel offset, width, file length.
 // Kinds::uncompressed accepts every uncompressed BMP, checked in the order:
 // signature, header length, header kind, planes, compression, bit depth,
-// masks, pixel offset, colour table, palette, width, profile, file length.
+// masks, pixel offset, colour table, palette, width, encoded rows, profile,
+// file length. Kinds::every accepts run-length encoded pixels too: RLE8 at 8
+// bits, RLE4 at 4 bits (every header with a compression field) and RLE24
+// at 24 bits (OS/2 2.x's 64-byte header), stored bottom-up, their encoded
+// bytes within the file.
 Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
                            std::uint64_t file_bytes, Kinds kinds, InputLayout& layout);
 
 // The shape of the enlarged output.
 struct OutputLayout {
+  bool encoded = false;                    // rows run-length encoded as the input's
   std::uint32_t across = 0;                // each pixel's copies across its row
   std::uint32_t down = 0;                  // each row's copies down the image
   std::uint32_t width = 0;                 // W x across
@@ -71,12 +81,15 @@ struct OutputLayout {
 // Derives the output headers from the input `header` for `factors`: a copy of
 // its first 14 + biSize bytes with bfSize, the width, the height (its sign
 // carried over), biSizeImage and a V5 profile's offset rewritten, as far as
-// the header has them. Refuses a factor below 1 (`have` the first such, across
+// the header has them. Encoded rows stay encoded, `encoded_bytes` long
+// (measure_encoded tells), unless `form` asks for uncompressed ones, when
+// the compression becomes BI_RGB. Refuses a factor below 1 (`have` the first such, across
 // before down) and enlargements whose width
 // or height exceed the header's fields (2^31 - 1, or 65535 in a 12-byte
 // header; `have` the limit) or whose file exceeds 4 GiB - 1 bytes;
 // `out_header` and `layout` are then unspecified.
 Outcome derive_output_header(const std::uint8_t* header, const InputLayout& input, Factors factors,
+                             OutputForm form, std::uint64_t encoded_bytes,
                              std::uint8_t (&out_header)[kMaxHeaderBytes], OutputLayout& layout);
 
 }  // namespace bmpresizer

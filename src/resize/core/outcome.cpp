@@ -33,6 +33,12 @@ FailureGroup group_of(Failure failure) {
     case Failure::pixels_truncated:
     case Failure::palette_missing:
     case Failure::masks_bit_count:
+    case Failure::rle_bit_count:
+    case Failure::rle_top_down:
+    case Failure::rle_size:
+    case Failure::rle_past_row:
+    case Failure::rle_past_image:
+    case Failure::rle_truncated:
       return FailureGroup::input_refused;
     case Failure::factor_below_one:
     case Failure::width_too_large:

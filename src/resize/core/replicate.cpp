@@ -3,122 +3,17 @@
 #include <cstring>
 
 #include "expand.h"
+#include "rle.h"
+#include "span_writer.h"
 
 namespace bmpresizer {
 namespace {
 
-// The working buffer holds a batch of enlarged rows. Each system call writes
-// up to factor times the buffer, and fewer, larger writes are markedly
-// faster: callers lend a large buffer; 64 spans cover a batch of large rows
-// factor times over.
-constexpr std::size_t kMaxSpans = 64;
 // Rows shorter than this are copied factor times inside the buffer, so that
 // each system call carries kilobytes rather than a handful of bytes.
 constexpr std::uint64_t kMinSpanBytes = 4096;
 
 const std::uint8_t kZeroPadding[4] = {0, 0, 0, 0};
-
-// Collects runs of output bytes and hands them to the system in batches.
-// Runs that continue the previous one are merged.
-class SpanWriter {
- public:
-  // Reports progress as the bytes this writer wrote, of `total`.
-  // Writes from `offset` on.
-  SpanWriter(ByteSink& output, std::uint64_t offset, const Progress* progress, std::uint64_t total)
-      : output_(output), progress_(progress), start_(offset), offset_(offset), total_(total) {}
-
-  bool add(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-      return true;
-    }
-    if (count_ > 0) {
-      ByteSpan& last = spans_[count_ - 1];
-      if (last.data + last.size == data) {
-        last.size += size;
-        return true;
-      }
-    }
-    if (count_ == kMaxSpans && !flush()) {
-      return false;
-    }
-    spans_[count_++] = ByteSpan{data, size};
-    return true;
-  }
-
-  // Writes everything collected; must run before the bytes it points at change.
-  bool flush() {
-    if (count_ == 0) {
-      return true;
-    }
-    if (!output_.write(spans_, count_, offset_, error_)) {
-      return false;
-    }
-    for (std::size_t i = 0; i < count_; ++i) {
-      offset_ += spans_[i].size;
-    }
-    count_ = 0;
-    if (progress_ != nullptr && progress_->report != nullptr &&
-        !progress_->report(progress_->context, offset_ - start_, total_)) {
-      cancelled_ = true;
-      return false;
-    }
-    return true;
-  }
-
-  int error() const { return error_; }
-  // The caller's progress asked to stop (rather than the sink failing).
-  bool cancelled() const { return cancelled_; }
-
- private:
-  ByteSink& output_;
-  const Progress* progress_;
-  std::uint64_t start_;
-  std::uint64_t offset_;
-  std::uint64_t total_;
-  ByteSpan spans_[kMaxSpans] = {};
-  std::size_t count_ = 0;
-  int error_ = 0;
-  bool cancelled_ = false;
-};
-
-// Reads `size` bytes at `offset`, mapping a short read to input_shrank: the
-// size was checked against the file before, so the file changed meanwhile.
-Outcome read_exactly(ByteSource& input, std::uint64_t offset, std::uint8_t* buffer,
-                     std::size_t size) {
-  int error = 0;
-  const std::size_t got = input.read_at(offset, buffer, size, error);
-  if (got == size) {
-    return Outcome{};
-  }
-  if (error != 0) {
-    return failed(Failure::read_failed, error);
-  }
-  return failed(Failure::input_shrank, 0, offset + got, offset + size);
-}
-
-Outcome write_failure(const SpanWriter& writer) {
-  return writer.cancelled() ? failed(Failure::cancelled)
-                            : failed(Failure::write_failed, writer.error());
-}
-
-// Copies `size` bytes of the input from `from` through the buffer.
-Outcome copy_bytes(ByteSource& input, SpanWriter& writer, std::uint64_t from, std::uint64_t size,
-                   WorkBuffer work) {
-  while (size > 0) {
-    const std::size_t piece = size < work.size ? static_cast<std::size_t>(size) : work.size;
-    const Outcome read = read_exactly(input, from, work.data, piece);
-    if (!read.ok()) {
-      return read;
-    }
-    // The next piece overwrites the buffer.
-    if (!writer.add(work.data, piece) || !writer.flush()) {
-      return write_failure(writer);
-    }
-    from += piece;
-    size -= piece;
-  }
-  return Outcome{};
-}
 
 // How the stored pixels of a row become its enlargement in memory.
 class RowExpander {
@@ -478,10 +373,12 @@ Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset
                        const Surroundings& around, const InputLayout& input_layout,
                        const OutputLayout& output_layout, const Progress* progress,
                        WorkBuffer work) {
+  const std::uint64_t pixel_bytes =
+      input_layout.encoded_bits != 0
+          ? output_layout.pixel_bytes
+          : std::uint64_t{input_layout.rows} * output_layout.down * output_layout.row_bytes;
   const std::uint64_t total =
-      around.headers.size + around.prefix_bytes +
-      std::uint64_t{input_layout.rows} * output_layout.down * output_layout.row_bytes +
-      around.suffix_bytes;
+      around.headers.size + around.prefix_bytes + pixel_bytes + around.suffix_bytes;
   SpanWriter writer(output, offset, progress, total);
   if (!writer.add(around.headers.data, around.headers.size)) {
     return write_failure(writer);
@@ -491,8 +388,10 @@ Outcome replicate_rows(ByteSource& input, ByteSink& output, std::uint64_t offset
     work = WorkBuffer{own, sizeof own};
   }
   Outcome outcome = copy_bytes(input, writer, around.prefix_from, around.prefix_bytes, work);
-  // Zero width or height: no rows (rows of zero pixels have no padding).
-  if (outcome.ok() && input_layout.width > 0 && input_layout.rows > 0) {
+  if (outcome.ok() && input_layout.encoded_bits != 0) {
+    outcome = replicate_encoded(input, writer, input_layout, output_layout, work);
+  } else if (outcome.ok() && input_layout.width > 0 && input_layout.rows > 0) {
+    // Zero width or height: no rows (rows of zero pixels have no padding).
     outcome = replicate_pixels(input, writer, input_layout, output_layout, work);
   }
   if (outcome.ok()) {

@@ -4,6 +4,7 @@
 #include "bmp_header.h"
 #include "bmpresizer_core.h"
 #include "replicate.h"
+#include "rle.h"
 
 namespace bmpresizer {
 namespace {
@@ -24,6 +25,28 @@ std::size_t header_bytes_of(Kinds kinds) {
   return kinds == Kinds::classic ? kHeaderBytes : kMaxHeaderBytes;
 }
 
+// A factor below one is refused after the codes are checked; until then
+// they are measured at one.
+std::uint32_t at_least_one(std::int32_t factor) {
+  return factor < 1 ? 1U : static_cast<std::uint32_t>(factor);
+}
+
+// Checks and measures the run-length encoded pixels of `in`, if any, for
+// `factors` (see measure_encoded); `encoded_bytes` 0 for other pixels.
+Outcome measure(ByteSource& input, const InputLayout& in, Factors factors, OutputForm form,
+                WorkBuffer work, std::uint64_t& encoded_bytes) {
+  encoded_bytes = 0;
+  if (in.encoded_bits == 0) {
+    return Outcome{};
+  }
+  std::uint8_t own[kDefaultWorkBytes];
+  if (work.data == nullptr || work.size < kMinWorkBytes) {
+    work = WorkBuffer{own, sizeof own};
+  }
+  return measure_encoded(input, in, at_least_one(factors.across), at_least_one(factors.down), form,
+                         work, encoded_bytes);
+}
+
 }  // namespace
 
 Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
@@ -38,7 +61,8 @@ Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
   needed = in.needed_bytes;
   // Producers write the last row's padding too: it is part of the image,
   // which a stream's next reader must not find before its own bytes.
-  if (checked.ok() && in.rows > 0 && in.profile_bytes == 0 && needed <= UINT64_MAX - 3) {
+  if (checked.ok() && in.rows > 0 && in.profile_bytes == 0 && in.encoded_bits == 0 &&
+      needed <= UINT64_MAX - 3) {
     needed += in.pad_bytes;
   }
   return checked;
@@ -58,7 +82,7 @@ std::size_t header_bytes_to_read(const std::uint8_t* prefix, std::size_t size, K
 }
 
 Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_bytes,
-                 Factors factors, Kinds kinds, Description& description) {
+                 Factors factors, Kinds kinds, OutputForm form, Description& description) {
   std::uint8_t header[kMaxHeaderBytes] = {};
   const std::size_t header_bytes = size < header_bytes_of(kinds) ? size : header_bytes_of(kinds);
   if (header_bytes > 0) {
@@ -73,13 +97,25 @@ Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_
   description.info_size = in.info_size;
   description.bits_per_pixel = in.bits_per_pixel;
   description.compression = in.compression;
+  description.encoded = in.encoded_bits != 0;
   description.width = in.width;
   description.height = static_cast<std::int32_t>(in.top_down ? -std::int64_t{in.rows} : in.rows);
   description.input_bytes = in.needed_bytes;
+  // Encoded pixels tell the enlargement's length only when all are here.
+  const bool all_here = in.encoded_bits == 0 || size >= in.needed_bytes;
+  std::uint64_t encoded_bytes = 0;
+  if (all_here) {
+    MemorySource pixels(head, size);
+    const Outcome measured = measure(pixels, in, factors, form, WorkBuffer{}, encoded_bytes);
+    if (!measured.ok()) {
+      return measured;
+    }
+  }
   std::uint8_t out_header[kMaxHeaderBytes] = {};
   OutputLayout out;
-  const Outcome derived = derive_output_header(header, in, factors, out_header, out);
-  if (derived.ok()) {
+  const Outcome derived =
+      derive_output_header(header, in, factors, form, encoded_bytes, out_header, out);
+  if (derived.ok() && (all_here || !out.encoded)) {
     description.output_width = out.width;
     description.output_height =
         static_cast<std::int32_t>(in.top_down ? -std::int64_t{out.rows} : out.rows);
@@ -89,7 +125,7 @@ Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_
 }
 
 Outcome resize(ByteSource& input, ByteSink& output, Factors factors, const Progress* progress,
-               WorkBuffer work, Part part, Kinds kinds) {
+               WorkBuffer work, Part part, Kinds kinds, OutputForm form) {
   std::uint8_t header[kMaxHeaderBytes] = {};
   int error = 0;
   const std::size_t header_bytes = input.read_at(0, header, header_bytes_of(kinds), error);
@@ -101,14 +137,23 @@ Outcome resize(ByteSource& input, ByteSink& output, Factors factors, const Progr
   if (!checked.ok()) {
     return checked;
   }
+  const bool whole = part.count <= 1;
+  if (!whole && in.encoded_bits != 0) {
+    return failed(Failure::write_failed, EINVAL);
+  }
+  std::uint64_t encoded_bytes = 0;
+  const Outcome measured = measure(input, in, factors, form, work, encoded_bytes);
+  if (!measured.ok()) {
+    return measured;
+  }
   std::uint8_t out_header[kMaxHeaderBytes] = {};
   OutputLayout out;
-  const Outcome derived = derive_output_header(header, in, factors, out_header, out);
+  const Outcome derived =
+      derive_output_header(header, in, factors, form, encoded_bytes, out_header, out);
   if (!derived.ok()) {
     return derived;
   }
 
-  const bool whole = part.count <= 1;
   if (!whole && (part.index >= part.count || !output.positional())) {
     return failed(Failure::write_failed, EINVAL);
   }
@@ -133,9 +178,10 @@ Outcome resize(ByteSource& input, ByteSink& output, Factors factors, const Progr
       around.suffix_bytes = 0;
     }
   }
-  output.reserve(offset, around.headers.size + around.prefix_bytes +
-                             std::uint64_t{in.rows} * out.down * out.row_bytes +
-                             around.suffix_bytes);
+  const std::uint64_t pixel_bytes =
+      in.encoded_bits != 0 ? out.pixel_bytes : std::uint64_t{in.rows} * out.down * out.row_bytes;
+  output.reserve(offset,
+                 around.headers.size + around.prefix_bytes + pixel_bytes + around.suffix_bytes);
   const Outcome replicated = replicate_rows(input, output, offset, around, in, out, progress, work);
   if (!replicated.ok()) {
     return replicated;

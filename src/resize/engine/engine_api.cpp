@@ -61,6 +61,12 @@ constexpr Named kNames[] = {
     {Failure::input_not_regular, "input_not_regular"},
     {Failure::palette_missing, "palette_missing"},
     {Failure::masks_bit_count, "masks_bit_count"},
+    {Failure::rle_bit_count, "rle_bit_count"},
+    {Failure::rle_top_down, "rle_top_down"},
+    {Failure::rle_size, "rle_size"},
+    {Failure::rle_past_row, "rle_past_row"},
+    {Failure::rle_past_image, "rle_past_image"},
+    {Failure::rle_truncated, "rle_truncated"},
     {Failure::factor_below_one, "factor_below_one"},
     {Failure::width_too_large, "width_too_large"},
     {Failure::height_too_large, "height_too_large"},
@@ -88,7 +94,8 @@ Outcome enlarge_stream(const bmpresize_source& input, const bmpresize_sink& outp
   CallbackSink sink(output);
   if (input.read_at != nullptr) {
     CallbackSource source(input);
-    return resize(source, sink, request.factors, request.progress, request.work, {}, request.kinds);
+    return resize(source, sink, request.factors, request.progress, request.work, {}, request.kinds,
+                  request.form);
   }
   CallbackReader reader(input);
   std::uint8_t head[kHeaderPrefixBytes];
@@ -114,7 +121,7 @@ BMPRESIZE_API bmpresize_options bmpresize_default_options(int32_t across, int32_
   bmpresize_options options{};
   options.across = across;
   options.down = down;
-  options.kinds = BMPRESIZE_KINDS_UNCOMPRESSED;
+  options.kinds = BMPRESIZE_KINDS_ALL;
   return options;
 }
 
@@ -155,7 +162,7 @@ BMPRESIZE_API bmpresize_error bmpresize_enlarge_memory(const void* input, size_t
   bmpresizer::MemorySink sink(static_cast<std::uint8_t*>(output), output_capacity);
   const bmpresizer::Request& request = call.request();
   return bmpresizer::finish(bmpresizer::resize(source, sink, request.factors, request.progress,
-                                               request.work, {}, request.kinds),
+                                               request.work, {}, request.kinds, request.form),
                             result);
 }
 
@@ -167,14 +174,11 @@ BMPRESIZE_API bmpresize_error bmpresize_describe(const void* head, size_t head_b
   if ((head == nullptr && head_bytes > 0) || image == nullptr || !call.valid()) {
     return bmpresizer::finish(failed(Failure::invalid_argument), result);
   }
-  const bmpresize_options given = options != nullptr ? *options : bmpresize_default_options(1, 1);
+  const bmpresizer::Request& request = call.settings();
   bmpresizer::Description description;
   const Outcome outcome =
       bmpresizer::describe(static_cast<const std::uint8_t*>(head), head_bytes, input_length,
-                           bmpresizer::Factors{given.across, given.down},
-                           given.kinds == BMPRESIZE_KINDS_CLASSIC ? bmpresizer::Kinds::classic
-                                                                  : bmpresizer::Kinds::uncompressed,
-                           description);
+                           request.factors, request.kinds, request.form, description);
   *image = bmpresize_image{};
   image->header_size = description.info_size;
   image->bits_per_pixel = description.bits_per_pixel;

@@ -98,7 +98,11 @@ bool ProgressBridge::report(void* bridge, std::uint64_t written, std::uint64_t t
 CallState::CallState(const bmpresize_options* given)
     : options_(given != nullptr ? *given : bmpresize_default_options(1, 1)) {
   request_.factors = Factors{options_.across, options_.down};
-  request_.kinds = options_.kinds == BMPRESIZE_KINDS_CLASSIC ? Kinds::classic : Kinds::uncompressed;
+  request_.kinds = options_.kinds == BMPRESIZE_KINDS_CLASSIC        ? Kinds::classic
+                   : options_.kinds == BMPRESIZE_KINDS_UNCOMPRESSED ? Kinds::uncompressed
+                                                                    : Kinds::every;
+  request_.form = (options_.flags & BMPRESIZE_WRITE_UNCOMPRESSED) != 0 ? OutputForm::uncompressed
+                                                                       : OutputForm::same;
   request_.standard_streams = (options_.flags & BMPRESIZE_STANDARD_STREAMS) != 0;
   request_.split = options_.threads != 1;
   if (options_.progress != nullptr) {
@@ -114,8 +118,8 @@ CallState::CallState(const bmpresize_options* given)
 CallState::~CallState() { std::free(own_); }
 
 bool CallState::valid() const {
-  return options_.kinds <= BMPRESIZE_KINDS_CLASSIC &&
-         (options_.flags & ~BMPRESIZE_STANDARD_STREAMS) == 0;
+  return options_.kinds <= BMPRESIZE_KINDS_UNCOMPRESSED &&
+         (options_.flags & ~(BMPRESIZE_STANDARD_STREAMS | BMPRESIZE_WRITE_UNCOMPRESSED)) == 0;
 }
 
 const Request& CallState::request() {

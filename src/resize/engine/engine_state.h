@@ -44,6 +44,9 @@ class CallState {
   // without the memory, the core's few kilobytes of stack serve (slow, never
   // wrong).
   const Request& request();
+  // The request without a buffer of the call's own: for calls that only
+  // read headers.
+  const Request& settings() const { return request_; }
 
  private:
   bmpresize_options options_{};

@@ -168,17 +168,14 @@ struct SplitProgress {
   }
 };
 
-// The length of the output the image in `input` makes; 0 if it cannot tell.
-std::uint64_t output_length(ByteSource& input, const Request& request) {
+// What the headers of the image in `input` say; false if they cannot tell.
+bool describe_input(ByteSource& input, const Request& request, Description& description) {
   std::uint8_t header[kHeaderPrefixBytes];
   int error = 0;
   const std::size_t got = input.read_at(0, header, sizeof header, error);
-  Description description;
-  return error == 0 &&
-                 describe(header, got, input.size(), request.factors, request.kinds, description)
-                     .ok()
-             ? description.output_bytes
-             : 0;
+  return error == 0 && describe(header, got, input.size(), request.factors, request.kinds,
+                                request.form, description)
+                           .ok();
 }
 
 // The failure that stopped two parts: the one that was not only stopped by
@@ -198,12 +195,16 @@ Outcome first_failure(const Outcome& first, const Outcome& second) {
 // each with half of the buffer, else in one go. (Two threads read `input`
 // at once: a file's positional reads allow it.)
 Outcome enlarge_into(ByteSource& input, FileSink& sink, const Request& request, bool split) {
-  if (!split || !sink.positional() || !worth_splitting(input, request.factors)) {
-    return resize(input, sink, request.factors, request.progress, request.work, {}, request.kinds);
+  Description description;
+  // Run-length codes give no row a place known before the rows before it.
+  if (!split || !sink.positional() || !worth_splitting(input, request.factors) ||
+      !describe_input(input, request, description) || description.encoded) {
+    return resize(input, sink, request.factors, request.progress, request.work, {}, request.kinds,
+                  request.form);
   }
   SplitProgress both;
   both.outer = request.progress;
-  both.whole = output_length(input, request);
+  both.whole = description.output_bytes;
   const Progress first{&SplitProgress::report_first, &both};
   const Progress second{&SplitProgress::report_second, &both};
   // Each half of the buffer serves one thread: no more memory than one.
@@ -212,18 +213,19 @@ Outcome enlarge_into(ByteSource& input, FileSink& sink, const Request& request, 
   const WorkBuffer second_buffer{request.work.data + half, half};
   Outcome second_half;
   auto second_part = [&] {
-    second_half =
-        resize(input, sink, request.factors, &second, second_buffer, {1, 2}, request.kinds);
+    second_half = resize(input, sink, request.factors, &second, second_buffer, {1, 2},
+                         request.kinds, request.form);
     if (!second_half.ok()) {
       both.stop.store(true);
     }
   };
   HelperThread helper;
   if (!helper.start(second_part, 1)) {
-    return resize(input, sink, request.factors, request.progress, request.work, {}, request.kinds);
+    return resize(input, sink, request.factors, request.progress, request.work, {}, request.kinds,
+                  request.form);
   }
-  const Outcome first_half =
-      resize(input, sink, request.factors, &first, first_buffer, {0, 2}, request.kinds);
+  const Outcome first_half = resize(input, sink, request.factors, &first, first_buffer, {0, 2},
+                                    request.kinds, request.form);
   if (!first_half.ok()) {
     both.stop.store(true);
   }
@@ -349,8 +351,8 @@ Outcome enlarge_sequential(SequentialSource& input, ByteSpan head, ByteSink& out
   FileSource source;
   Outcome outcome = source.attach(copy);
   if (outcome.ok()) {
-    outcome =
-        resize(source, output, request.factors, request.progress, request.work, {}, request.kinds);
+    outcome = resize(source, output, request.factors, request.progress, request.work, {},
+                     request.kinds, request.form);
   }
   close_file(copy);
   return outcome;

@@ -11,7 +11,8 @@ namespace bmpresizer {
 // How a call enlarges, from the caller's options.
 struct Request {
   Factors factors;
-  Kinds kinds = Kinds::uncompressed;
+  Kinds kinds = Kinds::every;
+  OutputForm form = OutputForm::same;
   bool standard_streams = false;  // "-" names standard input and output
   bool split = false;             // a large image into a file on two threads
   const Progress* progress = nullptr;

@@ -220,7 +220,11 @@ bool add_kind_reason(Text& text, const Outcome& o) {
       return true;
     case Failure::compression:
       text.add("compressed (").add(compression_name(o.have, o.want));
-      text.add("); only uncompressed BMP files are enlarged");
+      // Run-length codes are refused only when a caller asks for
+      // uncompressed files alone.
+      text.add(o.want != 64 && (o.have == 1 || o.have == 2)
+                   ? "); only uncompressed BMP files are enlarged here"
+                   : "); only uncompressed and RLE8, RLE4 and RLE24 BMP files are enlarged");
       if (o.want == 64 && (o.have == 3 || o.have == 4)) {
         text.add(", and no common program reads this compression");
       }
@@ -267,6 +271,31 @@ bool add_layout_reason(Text& text, const Outcome& o) {
     case Failure::masks_bit_count:
       text.add("colour masks (").add(compression_name(o.want, 40)).add(") at ").number(o.have);
       text.add(" bits per pixel, where masks go with 16 and 32").add(kDamaged);
+      return true;
+    case Failure::rle_bit_count:
+      text.add(compression_name(o.want, o.want == 4 ? 64 : 40)).add(" at ").number(o.have);
+      text.add(" bits per pixel, where it encodes pixels of ");
+      text.number(o.want == 1 ? 8 : o.want == 2 ? 4 : 24).add(kDamaged);
+      return true;
+    case Failure::rle_top_down:
+      text.add("run-length encoded rows stored top-down (height ");
+      text.signed_number(signed32(o.have)).add("), where they go up").add(kDamaged);
+      return true;
+    case Failure::rle_size:
+      text.add("file is truncated: the header declares ").number(o.have);
+      text.add(" bytes of encoded pixels, the file has ").number(o.want).add(" after the headers");
+      return true;
+    case Failure::rle_past_row:
+      text.add("a run-length code reaches column ").number(o.have).add(" of rows ");
+      text.number(o.want).add(" pixels wide; the encoded pixels are damaged");
+      return true;
+    case Failure::rle_past_image:
+      text.add("a run-length code reaches row ").number(o.have + 1).add(" of an image ");
+      text.number(o.want).add(" rows high; the encoded pixels are damaged");
+      return true;
+    case Failure::rle_truncated:
+      text.add("file is truncated: the encoded pixels end at byte ").number(o.have);
+      text.add(" inside a code that needs them to byte ").number(o.want);
       return true;
     default:
       return false;

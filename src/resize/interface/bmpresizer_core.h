@@ -46,6 +46,13 @@ enum class Failure : std::uint16_t {
   input_not_regular = 512,  // a pipe, device or socket: no file to read twice
   palette_missing = 513,    // have = bits per pixel (8 or fewer), want = bfOffBits
   masks_bit_count = 514,    // have = biBitCount, want = biCompression (3 or 6)
+  // Run-length encoded pixels:
+  rle_bit_count = 515,   // have = biBitCount, want = biCompression (1, 2 or 4)
+  rle_top_down = 516,    // have = biHeight's 32 bits: encoded rows are stored bottom-up
+  rle_size = 517,        // have = biSizeImage, want = the file's bytes after bfOffBits
+  rle_past_row = 518,    // have = the column a run or delta reaches, want = the width
+  rle_past_image = 519,  // have = the row (from the bottom) it reaches, want = the rows
+  rle_truncated = 520,   // have = where the encoded bytes end, want = where the code needs them to
   // The enlarged image cannot be written as a BMP.
   factor_below_one = 601,  // have = factor as an unsigned image of the signed value
   width_too_large = 602,   // want = enlarged width in pixels, have = the most the header holds
@@ -224,7 +231,16 @@ enum class Kinds : std::uint8_t {
   // and a V5 profile's offset), colour table, masks and anything before the
   // pixels; a V5 profile after the pixels follows the enlarged ones.
   uncompressed,
+  // Every uncompressed BMP, and run-length encoded ones: RLE8, RLE4 and
+  // OS/2's RLE24, enlarged as they stream into the same encoding (or
+  // uncompressed, when asked).
+  every,
 };
+
+// How a call writes an enlargement of run-length encoded pixels: encoded
+// as the input's, or uncompressed, for readers without run-length codes.
+// Other inputs are written as they are either way.
+enum class OutputForm : std::uint8_t { same, uncompressed };
 
 // How many bytes from its start the BMP that begins with the `size` bytes
 // at `prefix` takes (everything up to its last row and that row's padding,
@@ -246,7 +262,8 @@ std::size_t header_bytes_to_read(const std::uint8_t* prefix, std::size_t size, K
 struct Description {
   std::uint32_t info_size = 0;       // biSize
   std::uint32_t bits_per_pixel = 0;  // 1 to 32
-  std::uint32_t compression = 0;     // biCompression: 0, or masks
+  std::uint32_t compression = 0;     // biCompression: 0, masks, or run-length codes
+  bool encoded = false;              // run-length encoded pixels
   std::uint32_t width = 0;           // pixels per row
   std::int32_t height = 0;           // rows, below 0 when stored top-down
   std::uint64_t input_bytes = 0;     // the bytes of the file an enlargement reads
@@ -259,25 +276,31 @@ struct Description {
 // `file_bytes` bytes (UINT64_MAX: unknown) as resize would, then the size of
 // their enlargement by `factors`. Fills `description` as far as the checks
 // got: nothing for refused headers, the input's part for a refused size.
+// Run-length encoded pixels kept encoded have an enlargement whose size
+// only they tell: when `head` holds them all, they are checked and
+// measured as resize would; otherwise output_bytes is 0 (unknown) and the
+// call succeeds if the headers do.
 Outcome describe(const std::uint8_t* head, std::size_t size, std::uint64_t file_bytes,
-                 Factors factors, Kinds kinds, Description& description);
+                 Factors factors, Kinds kinds, OutputForm form, Description& description);
 
 // Enlarges the BMP that `input` holds by `factors` into `output`, from the
 // output's start, every pixel repeated factors.across times across and
 // every row factors.down times down. Accepts the `kinds` of BMP that it is asked to. Checks
-// the input's headers and size first (not_bmp ... pixels_truncated), then
-// the size of the enlargement (factor_below_one ... file_too_large);
-// nothing is written unless both pass. A read or write error ends it with
+// the input's headers and size first (not_bmp ... pixels_truncated), and
+// the whole of any run-length encoded pixels (rle_*), then the size of the
+// enlargement (factor_below_one ... file_too_large); nothing is written
+// unless both pass. Encoded pixels are written in `form`. A read or write error ends it with
 // read_failed, input_shrank or write_failed. On success the output is
 // finished at the image's length and `output_bytes` is that length.
 //
-// With `part` one of several (a positional sink only), the call writes only
+// With `part` one of several (a positional sink only; not for encoded
+// pixels, whose rows have no place known in advance), the call writes only
 // its share of the rows at their place, the first part what comes before
 // them and the last what comes after, and leaves finishing the output to
 // the caller; progress then counts this part's bytes.
 Outcome resize(ByteSource& input, ByteSink& output, Factors factors,
                const Progress* progress = nullptr, WorkBuffer work = {}, Part part = {},
-               Kinds kinds = Kinds::classic);
+               Kinds kinds = Kinds::classic, OutputForm form = OutputForm::same);
 
 }  // namespace bmpresizer
 
