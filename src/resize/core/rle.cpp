@@ -430,7 +430,8 @@ class Encoder {
   }
 
   bool literal(const std::uint8_t* data, std::uint32_t n) {
-    if (across_ == 1) {
+    // (An absolute run cut at the row's width may be too short to be one.)
+    if (across_ == 1 && n >= 3) {
       const std::size_t bytes = stored_bytes(n, bits_);
       std::uint8_t* p = out_.reserve(2 + bytes + 1);
       if (p == nullptr) {
@@ -556,7 +557,7 @@ class Encoder {
   std::uint64_t absolute_bytes(std::uint32_t n) const {
     const std::uint64_t m = std::uint64_t{n} * across_;
     const std::uint64_t rest = m % kAbsoluteChunk;
-    const std::uint64_t last = rest >= 3 ? 2 + (rest + 3) / 4 * 2 : rest > 0 ? 2 : 0;
+    const std::uint64_t last = rest >= 3 ? 2 + (rest + 3) / 4 * 2 : 2 * rest;
     return m / kAbsoluteChunk * (2 + kAbsoluteChunk / 2) + last;
   }
 
@@ -573,11 +574,18 @@ class Encoder {
         count -= across_;  // pieces hold whole pixels: even now, or none
       }
       if (count < 3) {
+        // Too short for an absolute run: a run for each pixel's part.
         count = count == 0 ? across_ : count;
-        std::uint8_t value[3] = {};
-        value_of(data, static_cast<std::uint32_t>(start / across_), value);
-        if (!runs(value, count)) {
-          return false;
+        for (std::uint64_t at = start; at < start + count;) {
+          const std::uint64_t pixel = at / across_;
+          const std::uint64_t next = (pixel + 1) * across_;
+          const std::uint64_t end = next < start + count ? next : start + count;
+          std::uint8_t value[3] = {};
+          value_of(data, static_cast<std::uint32_t>(pixel), value);
+          if (!runs(value, end - at)) {
+            return false;
+          }
+          at = end;
         }
         start += count;
         continue;
