@@ -1,10 +1,11 @@
 // libFuzzer target: any bytes as an input image in memory, and from the
 // first byte a factor of 1 to 8 across (down the same, or for inputs whose
 // length is not a multiple of 3, up to two more, round 8), the kinds accepted (the library's, or
-// the tool's every uncompressed kind), the work buffer (the call's own, or as large as the callers
-// lend) and a split into parts written one after the other (as the tool's threads write them),
-// enlarged into memory. Checks the result against the contract with its own reading of the format,
-// and aborts on any breach:
+// the tool's every kind, run-length encoded ones too, kept encoded or not by the length), the
+// work buffer (the call's own, or as large as the callers lend) and a split into parts written
+// one after the other (as the tool's threads write them), enlarged into memory. Encoded pixels
+// are judged by the oracle's own reading of their codes. Checks the result against the contract
+// with its own reading of the format, and aborts on any breach:
 //  - the result is 5, 6 or 999 (memory neither fails to read nor to write);
 //  - on 5 and 6 nothing was written;
 //  - on 999 the output has exactly bfSize bytes, what comes before its
@@ -64,6 +65,17 @@ std::uint64_t declared_output(const std::uint8_t* bmp, std::size_t size, std::ui
                                                            : static_cast<std::uint64_t>(total);
 }
 
+// Run-length encoded pixels, by the format's compression values: RLE8 and
+// RLE4 where the header has a compression field, RLE24 in OS/2 2.x's.
+bool is_encoded(const std::uint8_t* bmp, std::size_t size) {
+  if (size < 34) {
+    return false;
+  }
+  const std::uint32_t info = u32(bmp + 14);
+  const std::uint32_t compression = u32(bmp + 30);
+  return info >= 40 && (compression == 1 || compression == 2 || (info == 64 && compression == 4));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,11 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Down from the input's length, so that the corpus's first bytes keep
   // their meaning and a mutation of the length tries other ratios.
   const std::uint64_t down = 1 + (data[0] % 8 + (size - 1) % 3) % 8;
-  // The high bit picks the tool's kinds over the library's.
+  // The high bit picks the tool's kinds (every one, run-length encoded too)
+  // over the library's; the length, encoded pixels kept or uncompressed.
   const bmpresizer::Kinds kinds =
-      (data[0] & 0x80) != 0 ? bmpresizer::Kinds::uncompressed : bmpresizer::Kinds::classic;
+      (data[0] & 0x80) != 0 ? bmpresizer::Kinds::every : bmpresizer::Kinds::classic;
+  const bmpresizer::OutputForm form =
+      (size - 1) / 3 % 2 == 0 ? bmpresizer::OutputForm::same : bmpresizer::OutputForm::uncompressed;
   const std::uint8_t* bmp = data + 1;
   const std::size_t bmp_size = size - 1;
+  const bool encoded = kinds == bmpresizer::Kinds::every && is_encoded(bmp, bmp_size);
   if (declared_output(bmp, bmp_size, factor > down ? factor : down) == UINT64_MAX) {
     return 0;
   }
@@ -89,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t kBufferBytes[] = {0, 16u << 10, 512u << 10, 1u << 20};
   constexpr std::uint32_t kParts[] = {1, 2, 3, 5};
   const bmpresizer::WorkBuffer work{buffer.data(), kBufferBytes[(data[0] >> 3) & 3]};
-  const std::uint32_t parts = kParts[(data[0] >> 5) & 3];
+  // (Encoded rows have no place known in advance: one part.)
+  const std::uint32_t parts = encoded ? 1 : kParts[(data[0] >> 5) & 3];
   static std::vector<std::uint8_t> out(kMaxOutputBytes);
   bmpresizer::MemorySource source(bmp, bmp_size);
   bmpresizer::MemorySink sink(out.data(), out.size());
@@ -98,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outcome = bmpresizer::resize(
         source, sink,
         bmpresizer::Factors{static_cast<std::int32_t>(factor), static_cast<std::int32_t>(down)},
-        nullptr, work, {part, parts}, kinds);
+        nullptr, work, {part, parts}, kinds, form);
   }
   int finish_error = 0;
   require(parts == 1 || !outcome.ok() || sink.finish(outcome.output_bytes, finish_error),
@@ -111,8 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(sink.length() == 0, "a refused input was written");
   } else {
     require(outcome.output_bytes == sink.length(), "the output is not as long as reported");
-    const std::string difference = bmporacle::check_enlargement(
-        bmp, bmp_size, out.data(), sink.length(), static_cast<int>(factor), static_cast<int>(down));
+    const std::string difference =
+        encoded ? bmporacle::check_encoded_enlargement(
+                      bmp, bmp_size, out.data(), sink.length(), static_cast<int>(factor),
+                      static_cast<int>(down), form == bmpresizer::OutputForm::same)
+                : bmporacle::check_enlargement(bmp, bmp_size, out.data(), sink.length(),
+                                               static_cast<int>(factor), static_cast<int>(down));
     require(difference.empty(), difference.c_str());
   }
   return 0;

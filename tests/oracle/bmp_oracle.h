@@ -26,6 +26,18 @@ std::string check_enlargement(const std::uint8_t* input, std::size_t input_size,
                               const std::uint8_t* output, std::size_t output_size, int across,
                               int down);
 
+// Checks that `output` is the run-length encoded `input` (RLE8, RLE4, or
+// OS/2's RLE24, accepted) enlarged by `across` x `down`: the same bytes
+// before the pixels but for the size fields (and the compression, 0, when
+// not `kept`), and the picture the codes draw, read as the format describes
+// them (runs into a row's padding cut at its width), with each pixel
+// repeated: drawn by codes of the same encoding where `kept`, with the same
+// pixels undrawn; else as uncompressed rows, undrawn pixels 0. Returns ""
+// or the first difference.
+std::string check_encoded_enlargement(const std::uint8_t* input, std::size_t input_size,
+                                      const std::uint8_t* output, std::size_t output_size,
+                                      int across, int down, bool kept);
+
 // Bytes per stored row of `width` 24-bit pixels: rows of bits are rounded up
 // to whole 32-bit words.
 std::uint64_t stride_of(std::uint64_t width);
