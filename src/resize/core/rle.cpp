@@ -5,6 +5,10 @@
 #include "checked_math.h"
 #include "expand.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace bmpresizer {
 namespace {
 
@@ -13,8 +17,12 @@ namespace {
 // whole bytes and holds whole pixels at the factors that write them.
 constexpr std::uint32_t kMaxCount = 255;
 constexpr std::uint32_t kAbsoluteChunk = 252;
-// An absolute run of 255 pixels of 24 bits, with its code and padding.
+// Runs of 4 and 8 bits, taken in blocks of this many (count, value) pairs.
+constexpr std::size_t kPairs = 16;
+// An absolute run of 255 pixels of 24 bits, with its code and padding; and
+// the most that 255 stored pixels become as runs of up to 255 times each.
 constexpr std::size_t kMaxCodeBytes = 2 + 255 * 3 + 1;
+constexpr std::size_t kMaxRunsBytes = 255 * 4;
 // The input is read in pieces of at most this much of the buffer.
 constexpr std::size_t kMaxReadBytes = 64 * 1024;
 
@@ -33,6 +41,32 @@ class EncodedReader {
     pos_ = at;
   }
   std::uint64_t at() const { return pos_; }
+
+  // The next `size` bytes (at most kMaxCodeBytes), where they lie in the
+  // buffer whole (valid until the next read), else copied to `scratch`;
+  // `got` fewer only where the encoded bytes end.
+  Outcome view(std::uint8_t* scratch, std::size_t size, const std::uint8_t*& bytes,
+               std::size_t& got) {
+    if (pos_ >= start_ && pos_ - start_ + size <= length_) {
+      bytes = buffer_.data + (pos_ - start_);
+      got = size;
+      pos_ += size;
+      return Outcome{};
+    }
+    bytes = scratch;
+    return take(scratch, size, got);
+  }
+
+  // The bytes from here that the buffer holds, at `bytes` (none when it
+  // must be read first); pass() moves past `n` of them.
+  std::size_t ready(const std::uint8_t*& bytes) const {
+    if (pos_ < start_ || pos_ - start_ >= length_) {
+      return 0;
+    }
+    bytes = buffer_.data + (pos_ - start_);
+    return static_cast<std::size_t>(length_ - (pos_ - start_));
+  }
+  void pass(std::size_t n) { pos_ += n; }
 
   // Copies the next `size` bytes (at most kMaxCodeBytes) to `out`; `got`
   // fewer only where the encoded bytes end.
@@ -114,6 +148,70 @@ std::uint8_t nibble_at(const std::uint8_t* data, std::uint64_t i) {
   return static_cast<std::uint8_t>(i % 2 == 0 ? data[i / 2] >> 4 : data[i / 2] & 0x0F);
 }
 
+// Whether the kPairs (count, value) pairs at `pairs` are runs alone (no
+// count 0, which starts an escape), each of at most `longest` pixels and,
+// with `solid`, of one 4-bit value twice (not two taking turns); `pixels`
+// gets their sum.
+bool plain_runs(const std::uint8_t* pairs, std::uint32_t longest, bool solid,
+                std::uint32_t& pixels) {
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 16));
+  const __m128i counts = _mm_packus_epi16(_mm_and_si128(first, low), _mm_and_si128(second, low));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i limit = _mm_set1_epi8(static_cast<char>(longest));
+  const __m128i sums = _mm_sad_epu8(counts, zero);
+  pixels = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) +
+                                      _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  int bad = _mm_movemask_epi8(_mm_cmpeq_epi8(counts, zero)) |
+            (0xFFFF ^ _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(counts, limit), limit)));
+  if (solid) {
+    const __m128i values = _mm_packus_epi16(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(values, 4), nibble);
+    bad |= 0xFFFF ^ _mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_and_si128(values, nibble)));
+  }
+  return bad == 0;
+#else
+  std::uint32_t escapes = 0;
+  std::uint32_t sum = 0;
+  std::uint32_t most = 0;
+  std::uint32_t turns = 0;
+  for (std::size_t k = 0; k < kPairs; ++k) {
+    const std::uint32_t count = pairs[2 * k];
+    const std::uint32_t value = pairs[2 * k + 1];
+    escapes |= count == 0 ? 1U : 0U;
+    sum += count;
+    most = most > count ? most : count;
+    turns |= (value >> 4) ^ (value & 0x0F);
+  }
+  pixels = sum;
+  return escapes == 0 && most <= longest && (!solid || turns == 0);
+#endif
+}
+
+// The pairs with every count `across` times (counts times across at most
+// 255) into `out`.
+void multiply_counts(const std::uint8_t* pairs, std::uint32_t across, std::uint8_t* out) {
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF00));
+  const __m128i factor = _mm_set1_epi16(static_cast<short>(across));
+  for (std::size_t at = 0; at < 2 * kPairs; at += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + at));
+    const __m128i counts = _mm_mullo_epi16(_mm_and_si128(v, low), factor);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
+                     _mm_or_si128(counts, _mm_and_si128(v, high)));
+  }
+#else
+  for (std::size_t k = 0; k < kPairs; ++k) {
+    out[2 * k] = static_cast<std::uint8_t>(pairs[2 * k] * across);
+    out[2 * k + 1] = pairs[2 * k + 1];
+  }
+#endif
+}
+
 // Why a draw stopped: the output failed, which its writer tells.
 Outcome output_stopped() { return failed(Failure::write_failed); }
 
@@ -137,12 +235,36 @@ Outcome read_row(EncodedReader& reader, const InputLayout& in, EncodedRow& row, 
   };
   const std::size_t value_bytes = in.encoded_bits == 24 ? 3 : 1;
   std::uint64_t x = row.x_start;
-  std::uint8_t code[4];
-  std::uint8_t data[kMaxCodeBytes];
+  std::uint8_t scratch[kMaxCodeBytes];
+  const std::uint8_t* bytes = nullptr;
   std::size_t got = 0;
-  for (;;) {
+  std::size_t codes_alone = 0;  // after a block that was not taken whole
+  for (;; codes_alone -= codes_alone > 0 ? 1 : 0) {
+    // Most rows are long stretches of runs (GraphicsMagick's encoder writes
+    // nothing else): taken kPairs at a time while no escape, no run past the
+    // width and nothing the draw must take apart comes, in loops that
+    // compilers vectorize.
+    const std::size_t ready =
+        in.encoded_bits == 24 || past || codes_alone > 0 ? 0 : reader.ready(bytes);
+    for (std::size_t at = 0; at + 2 * kPairs <= ready; at += 2 * kPairs) {
+      const std::uint8_t* const pairs = bytes + at;
+      std::uint32_t pixels = 0;
+      if (draw.longest_pair() == 0 ||
+          !plain_runs(pairs, draw.longest_pair(), draw.solid_pairs(), pixels) ||
+          x + pixels > in.width) {
+        codes_alone = kPairs;
+        break;
+      }
+      if (!draw.pairs(pairs)) {
+        return output_stopped();
+      }
+      reader.pass(2 * kPairs);
+      x += pixels;
+    }
     const std::uint64_t code_at = reader.at();
-    Outcome read = reader.take(code, 2, got);
+    // A run's count and value at once (RLE24: four bytes; an escape then
+    // gives back what it does not use).
+    Outcome read = reader.view(scratch, 1 + value_bytes, bytes, got);
     if (!read.ok()) {
       return read;
     }
@@ -150,69 +272,73 @@ Outcome read_row(EncodedReader& reader, const InputLayout& in, EncodedRow& row, 
       row.end = RowEnd::bitmap;  // the encoded bytes end between codes
       break;
     }
-    if (got < 2) {
-      return failed(Failure::rle_truncated, 0, reader.at(), code_at + 2);
-    }
-    if (code[0] > 0) {
-      read = reader.take(code + 2, value_bytes - 1, got);
-      if (!read.ok() || got < value_bytes - 1) {
-        return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 1 + value_bytes)
-                         : read;
+    const std::uint8_t count = bytes[0];
+    if (count > 0) {
+      if (got < 1 + value_bytes) {
+        return failed(Failure::rle_truncated, 0, reader.at(), code_at + 1 + value_bytes);
       }
       if (past) {
         return failed(Failure::rle_past_image, 0, row.y, in.rows);
       }
-      if (x + code[0] > stride_pixels) {
-        return failed(Failure::rle_past_row, 0, x + code[0], in.width);
+      if (x + count > stride_pixels) {
+        return failed(Failure::rle_past_row, 0, x + count, in.width);
       }
-      const std::uint32_t drawn = visible(x, code[0]);
-      if (drawn > 0 && !draw.run(code + 1, drawn)) {
+      const std::uint32_t drawn = visible(x, count);
+      if (drawn > 0 && !draw.run(bytes + 1, drawn)) {
         return output_stopped();
       }
-      x += code[0];
+      x += count;
       continue;
     }
-    if (code[1] == 0) {
+    if (got < 2) {
+      return failed(Failure::rle_truncated, 0, reader.at(), code_at + 2);
+    }
+    const std::uint8_t escape = bytes[1];
+    reader.seek(code_at + 2);
+    if (escape == 0) {
       if (past) {
         continue;  // ends of line past the image draw nothing
       }
       row.end = RowEnd::line;
       break;
     }
-    if (code[1] == 1) {
+    if (escape == 1) {
       row.end = RowEnd::bitmap;
       break;
     }
-    if (code[1] == 2) {
-      read = reader.take(code + 2, 2, got);
+    if (escape == 2) {
+      read = reader.view(scratch, 2, bytes, got);
       if (!read.ok() || got < 2) {
         return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 4) : read;
       }
-      if (past || (code[3] > 0 && std::uint64_t{row.y} + code[3] >= in.rows)) {
-        return failed(Failure::rle_past_image, 0, std::uint64_t{row.y} + code[3], in.rows);
+      const std::uint32_t dx = bytes[0];
+      const std::uint32_t dy = bytes[1];
+      if (past || (dy > 0 && std::uint64_t{row.y} + dy >= in.rows)) {
+        return failed(Failure::rle_past_image, 0, std::uint64_t{row.y} + dy, in.rows);
       }
-      if (x + code[2] > in.width) {
-        return failed(Failure::rle_past_row, 0, x + code[2], in.width);
+      if (x + dx > in.width) {
+        return failed(Failure::rle_past_row, 0, x + dx, in.width);
       }
-      if (code[3] > 0) {
+      if (dy > 0) {
         row.end = RowEnd::delta;
-        row.dx = code[2];
-        row.dy = code[3];
+        row.dx = dx;
+        row.dy = dy;
         break;
       }
-      if (!draw.skip(code[2])) {
+      if (!draw.skip(dx)) {
         return output_stopped();
       }
-      x += code[2];
+      x += dx;
       continue;
     }
     // An absolute run; a padding byte missing where the encoded bytes end
     // is no loss.
-    const std::uint32_t n = code[1];
-    const std::size_t bytes = stored_bytes(n, in.encoded_bits);
-    read = reader.take(data, bytes + bytes % 2, got);
-    if (!read.ok() || got < bytes) {
-      return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 2 + bytes) : read;
+    const std::uint32_t n = escape;
+    const std::size_t stored = stored_bytes(n, in.encoded_bits);
+    read = reader.view(scratch, stored + stored % 2, bytes, got);
+    if (!read.ok() || got < stored) {
+      return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 2 + stored)
+                       : read;
     }
     if (past) {
       return failed(Failure::rle_past_image, 0, row.y, in.rows);
@@ -221,7 +347,7 @@ Outcome read_row(EncodedReader& reader, const InputLayout& in, EncodedRow& row, 
       return failed(Failure::rle_past_row, 0, x + n, in.width);
     }
     const std::uint32_t drawn = visible(x, n);
-    if (drawn > 0 && !draw.literal(data, drawn)) {
+    if (drawn > 0 && !draw.literal(bytes, drawn)) {
       return output_stopped();
     }
     x += n;
@@ -234,6 +360,9 @@ Outcome read_row(EncodedReader& reader, const InputLayout& in, EncodedRow& row, 
 
 // Draws nothing: for checking the codes alone.
 struct NoDraw {
+  std::uint32_t longest_pair() const { return kMaxCount; }
+  bool solid_pairs() const { return false; }
+  bool pairs(const std::uint8_t*) { return true; }
   bool run(const std::uint8_t*, std::uint32_t) { return true; }
   bool literal(const std::uint8_t*, std::uint32_t) { return true; }
   bool skip(std::uint32_t) { return true; }
@@ -243,6 +372,7 @@ struct NoDraw {
 // any of it.
 class ByteCount {
  public:
+  static constexpr bool kCounts = true;
   std::uint8_t* reserve(std::size_t) { return scratch_; }
   bool advance(std::size_t n) {
     bytes_ += n;
@@ -256,7 +386,7 @@ class ByteCount {
 
  private:
   std::uint64_t bytes_ = 0;
-  std::uint8_t scratch_[kMaxCodeBytes];
+  std::uint8_t scratch_[kMaxRunsBytes];
 };
 
 // Output through the work buffer, a stored row at a time. A row's bytes
@@ -266,6 +396,7 @@ class ByteCount {
 // again.
 class RowOutput {
  public:
+  static constexpr bool kCounts = false;
   RowOutput(SpanWriter& writer, WorkBuffer buffer)
       : writer_(writer), data_(buffer.data), size_(buffer.size) {}
 
@@ -280,7 +411,7 @@ class RowOutput {
   // copies starts).
   void mark() { mark_ = used_; }
 
-  // Room for `n` bytes (at most kMaxCodeBytes) at the returned place; null
+  // Room for `n` bytes (at most kMaxRunsBytes) at the returned place; null
   // when the output failed.
   std::uint8_t* reserve(std::size_t n) {
     while (size_ - used_ < n) {
@@ -416,11 +547,32 @@ class Encoder {
   Encoder(Out& out, std::uint32_t bits, std::uint32_t across)
       : out_(out), bits_(bits), across_(across), value_bytes_(bits == 24 ? 3 : 1) {}
 
-  bool run(const std::uint8_t* value, std::uint32_t n) {
-    if (across_ == 1) {
-      return code(static_cast<std::uint8_t>(n), value);
+  // kPairs runs (see read_row) whose enlargements are one run each, as
+  // long as none is longer than longest_pair() (0: none taken so) and,
+  // where solid_pairs(), none of two values taking turns: the counts
+  // multiplied, the values as they are.
+  std::uint32_t longest_pair() const { return kMaxCount / across_; }
+  bool solid_pairs() const { return bits_ == 4 && across_ > 1; }
+  bool pairs(const std::uint8_t* pairs) {
+    if constexpr (Out::kCounts) {
+      return out_.advance(2 * kPairs);
+    } else {
+      std::uint8_t* p = out_.reserve(2 * kPairs);
+      if (p == nullptr) {
+        return false;
+      }
+      multiply_counts(pairs, across_, p);
+      return out_.advance(2 * kPairs);
     }
-    if (bits_ == 4 && (value[0] >> 4) != (value[0] & 0x0F)) {
+  }
+
+  bool run(const std::uint8_t* value, std::uint32_t n) {
+    const std::uint64_t count = std::uint64_t{n} * across_;
+    const bool taking_turns = bits_ == 4 && (value[0] >> 4) != (value[0] & 0x0F);
+    if (count <= kMaxCount && (across_ == 1 || !taking_turns)) {
+      return code(static_cast<std::uint8_t>(count), value);  // the common case: one code
+    }
+    if (taking_turns) {
       // Two pixels taking turns: enlarged, each is a run of its own.
       std::uint8_t turns[(kMaxCount + 1) / 2];
       std::memset(turns, value[0], sizeof turns);
@@ -442,6 +594,9 @@ class Encoder {
       std::memcpy(p + 2, data, bytes);
       p[2 + bytes] = 0;
       return out_.advance(2 + bytes + bytes % 2);
+    }
+    if (bits_ != 4 && across_ <= kMaxCount) {
+      return runs_of_pixels(data, n);
     }
     return pixels(data, n);
   }
@@ -483,13 +638,21 @@ class Encoder {
   }
 
   bool code(std::uint8_t count, const std::uint8_t* value) {
-    std::uint8_t* p = out_.reserve(4);
-    if (p == nullptr) {
-      return false;
+    if constexpr (Out::kCounts) {
+      return out_.advance(1 + value_bytes_);
+    } else {
+      std::uint8_t* p = out_.reserve(4);
+      if (p == nullptr) {
+        return false;
+      }
+      p[0] = count;
+      p[1] = value[0];
+      if (value_bytes_ == 3) {
+        p[2] = value[1];
+        p[3] = value[2];
+      }
+      return out_.advance(1 + value_bytes_);
     }
-    p[0] = count;
-    std::memcpy(p + 1, value, value_bytes_);
-    return out_.advance(1 + value_bytes_);
   }
 
   // `count` pixels of `value`, in runs of up to 255.
@@ -500,6 +663,58 @@ class Encoder {
       }
     }
     return count == 0 || code(static_cast<std::uint8_t>(count), value);
+  }
+
+  // `n` stored pixels of 8 or 24 bits, each `across` (at most 255) times: a
+  // run for each group of equal neighbours (see pixels), the codes written
+  // straight into the output, or only counted. At most 255 codes: a group
+  // of g pixels takes at most g.
+  bool runs_of_pixels(const std::uint8_t* data, std::uint32_t n) {
+    const std::size_t unit = value_bytes_;
+    const auto group_end = [&](std::uint32_t i) {
+      std::uint32_t j = i + 1;
+      if (unit == 1) {
+        while (j < n && data[j] == data[i]) {
+          ++j;
+        }
+      } else {
+        while (j < n && std::memcmp(data + 3 * j, data + 3 * i, 3) == 0) {
+          ++j;
+        }
+      }
+      return j;
+    };
+    if constexpr (Out::kCounts) {
+      std::uint64_t codes = 0;
+      for (std::uint32_t i = 0; i < n;) {
+        const std::uint32_t j = group_end(i);
+        codes += (std::uint64_t{j - i} * across_ + kMaxCount - 1) / kMaxCount;
+        i = j;
+      }
+      return out_.advance(codes * (1 + unit));
+    } else {
+      std::uint8_t* p = out_.reserve(kMaxRunsBytes);
+      if (p == nullptr) {
+        return false;
+      }
+      std::uint8_t* const start = p;
+      for (std::uint32_t i = 0; i < n;) {
+        const std::uint32_t j = group_end(i);
+        const std::uint8_t* const value = data + unit * i;
+        for (std::uint64_t left = std::uint64_t{j - i} * across_; left > 0;) {
+          const std::uint64_t count = left < kMaxCount ? left : kMaxCount;
+          *p++ = static_cast<std::uint8_t>(count);
+          *p++ = value[0];
+          if (unit == 3) {
+            *p++ = value[1];
+            *p++ = value[2];
+          }
+          left -= count;
+        }
+        i = j;
+      }
+      return out_.advance(static_cast<std::size_t>(p - start));
+    }
   }
 
   // Pixel `i` of stored pixels as a run's value.
@@ -647,6 +862,10 @@ class RowDecoder {
         width_(in.width),
         across_(layout.across),
         pad_bytes_(layout.pad_bytes) {}
+
+  std::uint32_t longest_pair() const { return 0; }
+  bool solid_pairs() const { return false; }
+  bool pairs(const std::uint8_t*) { return false; }
 
   bool begin(std::uint32_t x_start) { return blank(x_start); }
   bool finish(std::uint32_t x_end) {
