@@ -170,6 +170,29 @@ const Encoded kPictures[] = {
       3,   4, 0,   0, 0,  2, 255, 0, 0, 2, 100, 0, 10, 8, 0, 1}},
 };
 
+// Rows of many short runs, as GraphicsMagick writes them: `count` runs of 1
+// to 3 pixels (one of 100) of changing values, RLE4 ones with two values taking turns
+// now and then; then a delta in the row, one more pixel, and a delta up
+// into the next row, where five pixels follow the column reached.
+Encoded many_runs(std::uint16_t bits, int count) {
+  Bytes codes;
+  std::int32_t width = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto n = static_cast<std::uint8_t>(i == 20 ? 100 : 1 + i * 7 % 3);
+    const auto v =
+        static_cast<std::uint8_t>(bits == 4 ? (i % 5 == 0 ? 0x12 : 0x11 * (i % 16)) : 17 * i);
+    codes.insert(codes.end(), {n, v});
+    width += n;
+  }
+  codes.insert(codes.end(), {0, 2, 2, 0, 1, 0x33, 0, 2, 1, 1});
+  for (int i = 0; i < 5; ++i) {
+    codes.insert(codes.end(), {1, static_cast<std::uint8_t>(0x44 + i)});
+  }
+  codes.insert(codes.end(), {0, 0});
+  return {bits == 4 ? "RLE4: rows of many short runs" : "RLE8: rows of many short runs", width + 10,
+          2, bits, codes};
+}
+
 Bytes enlarge(const Bytes& input, bmpresizer::Factors factors, bmpresizer::OutputForm form,
               std::size_t work_bytes, bmpresizer::Outcome& outcome) {
   std::vector<std::uint8_t> work(work_bytes);
@@ -185,7 +208,10 @@ Bytes enlarge(const Bytes& input, bmpresizer::Factors factors, bmpresizer::Outpu
 
 TEST(Rle, EveryCodeIsEnlargedKeptEncodedOrUncompressed) {
   const bmpresizer::Factors factors[] = {{1, 1}, {2, 2}, {3, 1}, {1, 3}, {5, 2}, {300, 2}};
-  for (const Encoded& picture : kPictures) {
+  std::vector<Encoded> pictures(std::begin(kPictures), std::end(kPictures));
+  pictures.push_back(many_runs(8, 40));
+  pictures.push_back(many_runs(4, 37));
+  for (const Encoded& picture : pictures) {
     const Bytes input = encoded_bmp(picture.width, picture.height, picture.bits, picture.codes);
     const Grid source = decode_codes(input);
     for (const bmpresizer::Factors f : factors) {
@@ -295,9 +321,8 @@ TEST(Rle, DamagedCodesAreRefusedBeforeAnyWrite) {
     bmpresizer::MemorySource source(fine.data(), fine.size());
     Bytes output(4096);
     bmpresizer::MemorySink sink(output.data(), output.size());
-    EXPECT_EQ(
-        bmpresizer::resize(source, sink, 2, nullptr, {}, {}, kinds).failure,
-        kinds == bmpresizer::Kinds::classic ? Failure::bit_count : Failure::compression);
+    EXPECT_EQ(bmpresizer::resize(source, sink, 2, nullptr, {}, {}, kinds).failure,
+              kinds == bmpresizer::Kinds::classic ? Failure::bit_count : Failure::compression);
   }
 }
 
