@@ -475,7 +475,7 @@ def _stream_name(stream: Any, default: str) -> bytes:
 
 
 def enlarge(src: Union[Path, BinaryIO], dst: Union[Path, BinaryIO], factor: Factor, *,
-            progress: Optional[Progress] = None) -> None:
+            progress: Optional[Progress] = None, uncompressed: bool = False) -> None:
     """Enlarges the BMP image ``src`` into ``dst``.
 
     ``factor`` is an int, or a pair ``(across, down)``: every pixel repeated
@@ -486,7 +486,9 @@ def enlarge(src: Union[Path, BinaryIO], dst: Union[Path, BinaryIO], factor: Fact
     where it stands, in order. A ``dst`` path appears complete or not at all;
     a ``dst`` file object may hold part of the output after a failure.
     ``progress(bytes_written, bytes_total)`` is called after each block of
-    output; it stops the call by returning False or raising.
+    output; it stops the call by returning False or raising. A run-length
+    encoded image (RLE8, RLE4, RLE24) stays encoded, unless ``uncompressed``
+    (for readers without run-length codes).
 
     Raises ``BMPResizerError`` (see the module's documentation), or what
     ``progress`` or a file object raised, and ``KeyboardInterrupt`` for
@@ -496,8 +498,9 @@ def enlarge(src: Union[Path, BinaryIO], dst: Union[Path, BinaryIO], factor: Fact
     names = (_stream_name(src, "<input>") if src_path is None else _name(src_path),
              _stream_name(dst, "<output>") if dst_path is None else _name(dst_path))
     factors = _factors(factor, *names)
+    flags = _engine.WRITE_UNCOMPRESSED if uncompressed else 0
     if src_path is not None and dst_path is not None:
-        _enlarge_paths(src_path, dst_path, factors, progress, 0, names)
+        _enlarge_paths(src_path, dst_path, factors, progress, flags, names)
         return
     engine = _engine.load()
     opened: Optional[BinaryIO] = None
@@ -510,7 +513,7 @@ def enlarge(src: Union[Path, BinaryIO], dst: Union[Path, BinaryIO], factor: Fact
             except OSError as error:
                 raise _fail(_engine.E_INPUT_IS_DIRECTORY if error.errno == _errno.EISDIR
                             else _engine.E_INPUT_OPEN, *names, factors, error.errno or 0) from None
-        with _Call(factors, progress) as call:
+        with _Call(factors, progress, flags) as call:
             source = _source(call, stream)
             result = _engine.Result()
             if dst_path is not None:
@@ -593,7 +596,8 @@ def _new_bytes(size: int) -> Tuple[Any, Any]:
     return data, (ctypes.c_char * size).from_buffer(data)
 
 
-def enlarge_bytes(data: Any, factor: Factor, *, progress: Optional[Progress] = None) -> bytes:
+def enlarge_bytes(data: Any, factor: Factor, *, progress: Optional[Progress] = None,
+                  uncompressed: bool = False) -> bytes:
     """The BMP image in ``data`` (bytes, bytearray, memoryview, anything with
     the buffer protocol) enlarged by ``factor``, as ``enlarge`` does.
 
@@ -604,12 +608,14 @@ def enlarge_bytes(data: Any, factor: Factor, *, progress: Optional[Progress] = N
     engine = _engine.load()
     result = _engine.Result()
     with _Memory(data) as (address, length):
+        flags = _engine.WRITE_UNCOMPRESSED if uncompressed else 0
         options = engine.bmpresize_default_options(*factors)
+        options.flags = flags
         if engine.bmpresize_describe(address, length, length, options, _engine.Image(), result):
             raise _failure(result, *names, factors)
         size = result.output_bytes
         output, output_address = _new_bytes(size)
-        with _Call(factors, progress, long=size >= _LONG_CALL_BYTES) as call:
+        with _Call(factors, progress, flags, long=size >= _LONG_CALL_BYTES) as call:
             engine.bmpresize_enlarge_memory(address, length, output_address, size, call.options, result)
             call.check(result, *names, factors)
     if isinstance(output, bytearray):
@@ -617,7 +623,8 @@ def enlarge_bytes(data: Any, factor: Factor, *, progress: Optional[Progress] = N
     return output  # type: ignore[no-any-return]
 
 
-def describe(data_or_header: Any, factor: Factor = 1, *, length: Optional[int] = None) -> Description:
+def describe(data_or_header: Any, factor: Factor = 1, *, length: Optional[int] = None,
+             uncompressed: bool = False) -> Description:
     """What the headers of an image say, and its enlargement by ``factor``
     would be, without enlarging it.
 
@@ -625,8 +632,11 @@ def describe(data_or_header: Any, factor: Factor = 1, *, length: Optional[int] =
     bytes, always suffice) as a bytes-like object, or a binary file object
     read from where it stands (and put back there where it seeks). ``length``
     is the whole input's length, checked against what the headers need; by
-    default that of a file object that seeks, else unknown. Raises the
-    ``BMPResizerError`` that the enlargement would raise before writing."""
+    default that of a file object that seeks, else unknown. A run-length
+    encoded image kept encoded (not ``uncompressed``) tells its
+    enlargement's length only when all of it is given: else
+    ``output_bytes`` is 0. Raises the ``BMPResizerError`` that the
+    enlargement would raise before writing."""
     names = (_MEMORY_NAME.encode(), _MEMORY_NAME.encode())
     if hasattr(data_or_header, "read"):
         stream = data_or_header
@@ -647,6 +657,7 @@ def describe(data_or_header: Any, factor: Factor = 1, *, length: Optional[int] =
     factors = _factors(factor, *names)
     engine = _engine.load()
     options = engine.bmpresize_default_options(*factors)
+    options.flags = _engine.WRITE_UNCOMPRESSED if uncompressed else 0
     image, result = _engine.Image(), _engine.Result()
     with _Memory(data_or_header) as (address, size):
         engine.bmpresize_describe(address, size, _engine.UNKNOWN_LENGTH if length is None else length,

@@ -14,6 +14,7 @@ c_size_t, c_void_p, c_int, c_char_p = ctypes.c_size_t, ctypes.c_void_p, ctypes.c
 
 OK = 0
 STANDARD_STREAMS = 1
+WRITE_UNCOMPRESSED = 2
 HEADER_BYTES = 138
 UNKNOWN_LENGTH = 2**64 - 1
 

@@ -146,6 +146,9 @@ PRODUCERS = {
     "gm-alpha": ("gm", "gm convert src-alpha.png out.bmp"),
     "gm-16": ("gm", "gm convert src16.png out.bmp"),
     "gm-2": ("gm", "gm convert src2.png out.bmp"),
+    # 256 colours or fewer: RLE8, as both Magicks write them by default.
+    "gm-rle8": ("gm", "gm convert src200.png out.bmp"),
+    "magick-rle8": (MAGICK, MAGICK + " src200.png -compress RLE out.bmp"),
     "netpbm-1": ("ppmtobmp", "pngtopnm src2.png | ppmtobmp > out.bmp"),
     "netpbm-4": ("ppmtobmp", "pngtopnm src16.png | ppmtobmp > out.bmp"),
     "netpbm-8": ("ppmtobmp", "pngtopnm src16.png | ppmtobmp -bpp 8 > out.bmp"),
@@ -167,7 +170,7 @@ def produce(tmp_path_factory):
     alpha = source.convert("RGBA")
     alpha.putalpha(image.linear_gradient("L").resize((37, 23)))
     for name, picture in {"src.png": source, "src-alpha.png": alpha, "src16.png": source.quantize(16),
-                          "src2.png": source.convert("1")}.items():
+                          "src200.png": source.quantize(200), "src2.png": source.convert("1")}.items():
         picture.save(str(folder / name))
     made = {}
 
@@ -224,6 +227,17 @@ def test_every_kind(tmp_path, produce, producer, form, factor):
     want = decoded(data).repeat(down, axis=0).repeat(across, axis=1)
     numpy.testing.assert_array_equal(decoded(output), want)
     assert masked_headers(output) == masked_headers(data)
+    if "rle8" in producer:
+        # Kept encoded, or written uncompressed where asked.
+        plain = bmpresizer.enlarge_bytes(data, factor, uncompressed=True)
+        assert struct.unpack_from("<I", output, 30)[0] == 1
+        assert struct.unpack_from("<I", plain, 30)[0] == 0
+        numpy.testing.assert_array_equal(decoded(plain), want)
+        # Encoded rows tell their enlargement's length only whole.
+        assert bmpresizer.describe(data, factor).output_bytes == len(output)
+        assert bmpresizer.describe(data[:bmpresizer.HEADER_BYTES], factor).output_bytes == 0
+        assert bmpresizer.describe(data[:bmpresizer.HEADER_BYTES], factor,
+                                   uncompressed=True).output_bytes == len(plain)
 
 
 # Each failure: (src, dst, factor, what the error is: code, reason, the
