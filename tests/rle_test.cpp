@@ -23,8 +23,16 @@ constexpr std::uint32_t kUndrawn = 0xFFFFFFFF;
 // value, or kUndrawn.
 using Grid = std::vector<std::vector<std::uint32_t>>;
 
+std::uint32_t byte_at(const Bytes& b, std::size_t at) { return b.at(at); }
+
 std::uint32_t u32_at(const Bytes& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+  return byte_at(b, at) | byte_at(b, at + 1) << 8 | byte_at(b, at + 2) << 16 |
+         byte_at(b, at + 3) << 24;
+}
+
+// A 24-bit pixel's blue, green and red as one number.
+std::uint32_t bgr_at(const Bytes& b, std::size_t at) {
+  return byte_at(b, at) | byte_at(b, at + 1) << 8 | byte_at(b, at + 2) << 16;
 }
 
 // A BMP of `bits` whose pixels are `codes` (RLE8, RLE4, or RLE24 in OS/2
@@ -56,9 +64,10 @@ Grid decode_codes(const Bytes& bmp) {
   Grid grid(height, std::vector<std::uint32_t>(width, kUndrawn));
   const auto pixel = [&](std::size_t at, std::uint32_t i) -> std::uint32_t {
     if (bits == 24) {
-      return bmp[at + 3 * i] | bmp[at + 3 * i + 1] << 8 | bmp[at + 3 * i + 2] << 16;
+      return bgr_at(bmp, at + 3 * i);
     }
-    return bits == 8 ? bmp[at + i] : (i % 2 == 0 ? bmp[at + i / 2] >> 4 : bmp[at + i / 2] & 15);
+    return bits == 8 ? byte_at(bmp, at + i)
+                     : (i % 2 == 0 ? byte_at(bmp, at + i / 2) >> 4 : byte_at(bmp, at + i / 2) & 15);
   };
   std::size_t at = u32_at(bmp, 10);
   std::uint32_t x = 0;
@@ -112,9 +121,9 @@ Grid decode_rows(const Bytes& bmp) {
     const std::size_t row = u32_at(bmp, 10) + y * stride;
     for (std::uint32_t x = 0; x < width; ++x) {
       const std::size_t at = row + x * bits / 8;
-      grid[y][x] = bits == 24  ? bmp.at(at) | bmp.at(at + 1) << 8 | bmp.at(at + 2) << 16
-                   : bits == 8 ? bmp.at(at)
-                               : (x % 2 == 0 ? bmp.at(at) >> 4 : bmp.at(at) & 15);
+      grid[y][x] = bits == 24  ? bgr_at(bmp, at)
+                   : bits == 8 ? byte_at(bmp, at)
+                               : (x % 2 == 0 ? byte_at(bmp, at) >> 4 : byte_at(bmp, at) & 15);
     }
   }
   return grid;
