@@ -331,6 +331,34 @@ Outcome check_uncompressed(const std::uint8_t* header, std::size_t header_bytes,
   return outcome;
 }
 
+// The output's headers: the input's, with the sizes of `out` (and BI_RGB
+// where encoded rows are written uncompressed).
+void write_output_header(const std::uint8_t* header, const InputLayout& input,
+                         const HeaderKind& kind, const OutputLayout& out,
+                         std::uint8_t (&out_header)[kMaxHeaderBytes]) {
+  const std::size_t header_bytes = kFileHeaderBytes + input.info_size;
+  std::memcpy(out_header, header, header_bytes);
+  put_u32le(out_header + kBfSize, static_cast<std::uint32_t>(out.file_bytes));
+  if (kind.dimension_bytes == 2) {
+    put_u16le(out_header + kind.width_at, static_cast<std::uint16_t>(out.width));
+    put_u16le(out_header + kind.height_at, static_cast<std::uint16_t>(out.rows));
+  } else {
+    const std::int32_t signed_rows = static_cast<std::int32_t>(out.rows);
+    put_u32le(out_header + kind.width_at, out.width);
+    put_u32le(out_header + kind.height_at, input.top_down ? as_bits(-signed_rows) : out.rows);
+  }
+  if (kind.size_image_at != 0) {
+    put_u32le(out_header + kind.size_image_at, static_cast<std::uint32_t>(out.pixel_bytes));
+  }
+  if (input.encoded_bits != 0 && !out.encoded) {
+    put_u32le(out_header + kind.compression_at, kBiRgb);
+  }
+  if (input.profile_bytes > 0) {
+    put_u32le(out_header + kind.profile_data_at,
+              static_cast<std::uint32_t>(out.profile_at - kFileHeaderBytes));
+  }
+}
+
 }  // namespace
 
 Outcome check_input_header(const std::uint8_t* header, std::size_t header_bytes,
@@ -384,27 +412,7 @@ Outcome derive_output_header(const std::uint8_t* header, const InputLayout& inpu
   out.profile_at = pixels_end;
   out.file_bytes = file_bytes;
 
-  const std::size_t header_bytes = kFileHeaderBytes + input.info_size;
-  std::memcpy(out_header, header, header_bytes);
-  put_u32le(out_header + kBfSize, static_cast<std::uint32_t>(file_bytes));
-  if (kind.dimension_bytes == 2) {
-    put_u16le(out_header + kind.width_at, static_cast<std::uint16_t>(out.width));
-    put_u16le(out_header + kind.height_at, static_cast<std::uint16_t>(out.rows));
-  } else {
-    const std::int32_t signed_rows = static_cast<std::int32_t>(out.rows);
-    put_u32le(out_header + kind.width_at, out.width);
-    put_u32le(out_header + kind.height_at, input.top_down ? as_bits(-signed_rows) : out.rows);
-  }
-  if (kind.size_image_at != 0) {
-    put_u32le(out_header + kind.size_image_at, static_cast<std::uint32_t>(out.pixel_bytes));
-  }
-  if (input.encoded_bits != 0 && !out.encoded) {
-    put_u32le(out_header + kind.compression_at, kBiRgb);
-  }
-  if (input.profile_bytes > 0) {
-    put_u32le(out_header + kind.profile_data_at,
-              static_cast<std::uint32_t>(out.profile_at - kFileHeaderBytes));
-  }
+  write_output_header(header, input, kind, out, out_header);
   layout = out;
   return Outcome{};
 }

@@ -47,6 +47,35 @@ Outcome measure(ByteSource& input, const InputLayout& in, Factors factors, Outpu
                          work, encoded_bytes);
 }
 
+// What a call writes besides the rows: the headers as derived, then the
+// rest of the input's prefix as it is, and a profile after the pixels after
+// the enlarged ones. One of several parts narrows `in` to its rows, sets
+// `offset` to their place, and writes the headers and prefix only in the
+// first part, the profile only in the last.
+Surroundings surroundings(InputLayout& in, const OutputLayout& out, const std::uint8_t* out_header,
+                          Part part, std::uint64_t& offset) {
+  const std::uint64_t headers = kFileHeaderBytes + in.info_size;
+  Surroundings around;
+  around.headers = ByteSpan{out_header, static_cast<std::size_t>(headers)};
+  around.prefix_from = headers;
+  around.prefix_bytes = in.prefix_bytes - headers;
+  around.suffix_from = in.profile_at;
+  around.suffix_bytes = in.profile_bytes;
+  offset = 0;
+  if (part.count > 1) {
+    const std::uint64_t start = narrow_to_part(in, out, part);
+    if (part.index > 0) {
+      offset = start;
+      around.headers.size = 0;
+      around.prefix_bytes = 0;
+    }
+    if (part.index + 1 < part.count) {
+      around.suffix_bytes = 0;
+    }
+  }
+  return around;
+}
+
 }  // namespace
 
 Outcome bytes_needed(const std::uint8_t* prefix, std::size_t size, Kinds kinds,
@@ -157,27 +186,8 @@ Outcome resize(ByteSource& input, ByteSink& output, Factors factors, const Progr
   if (!whole && (part.index >= part.count || !output.positional())) {
     return failed(Failure::write_failed, EINVAL);
   }
-  // The headers as derived, then the rest of the input's prefix as it is;
-  // a profile after the pixels goes after the enlarged ones.
-  const std::uint64_t headers = kFileHeaderBytes + in.info_size;
-  Surroundings around;
-  around.headers = ByteSpan{out_header, static_cast<std::size_t>(headers)};
-  around.prefix_from = headers;
-  around.prefix_bytes = in.prefix_bytes - headers;
-  around.suffix_from = in.profile_at;
-  around.suffix_bytes = in.profile_bytes;
   std::uint64_t offset = 0;
-  if (!whole) {
-    const std::uint64_t start = narrow_to_part(in, out, part);
-    if (part.index > 0) {
-      offset = start;
-      around.headers.size = 0;
-      around.prefix_bytes = 0;
-    }
-    if (part.index + 1 < part.count) {
-      around.suffix_bytes = 0;
-    }
-  }
+  const Surroundings around = surroundings(in, out, out_header, part, offset);
   const std::uint64_t pixel_bytes =
       in.encoded_bits != 0 ? out.pixel_bytes : std::uint64_t{in.rows} * out.down * out.row_bytes;
   output.reserve(offset,

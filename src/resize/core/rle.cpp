@@ -21,10 +21,10 @@ constexpr std::uint32_t kAbsoluteChunk = 252;
 constexpr std::size_t kPairs = 16;
 // An absolute run of 255 pixels of 24 bits, with its code and padding; and
 // the most that 255 stored pixels become as runs of up to 255 times each.
-constexpr std::size_t kMaxCodeBytes = 2 + 255 * 3 + 1;
-constexpr std::size_t kMaxRunsBytes = 255 * 4;
+constexpr std::size_t kMaxCodeBytes = 2 + std::size_t{255} * 3 + 1;
+constexpr std::size_t kMaxRunsBytes = std::size_t{255} * 4;
 // The input is read in pieces of at most this much of the buffer.
-constexpr std::size_t kMaxReadBytes = 64 * 1024;
+constexpr std::size_t kMaxReadBytes = std::size_t{64} * 1024;
 
 // The encoded bytes, read in order through a buffer; a row's codes can be
 // read again from where they start.
@@ -215,10 +215,192 @@ void multiply_counts(const std::uint8_t* pairs, std::uint32_t across, std::uint8
 // Why a draw stopped: the output failed, which its writer tells.
 Outcome output_stopped() { return failed(Failure::write_failed); }
 
+// Reading one row's codes: where the reading stands, and what it found.
+template <class Draw>
+class RowReading {
+ public:
+  RowReading(EncodedReader& reader, const InputLayout& in, EncodedRow& row, Draw& draw)
+      : reader_(reader),
+        in_(in),
+        row_(row),
+        draw_(draw),
+        past_(row.past_image(in)),
+        stride_pixels_(in.row_bytes * 8 / in.encoded_bits),
+        value_bytes_(in.encoded_bits == 24 ? 3 : 1),
+        x_(row.x_start) {}
+
+  // Reads to the row's end, or to a failure.
+  Outcome read() {
+    reader_.seek(row_.at);
+    std::size_t codes_alone = 0;  // after a block that was not taken whole
+    for (bool row_ended = false; !row_ended; codes_alone -= codes_alone > 0 ? 1 : 0) {
+      if (codes_alone == 0 && !take_plain_runs(codes_alone)) {
+        return output_stopped();
+      }
+      const Outcome code = read_code(row_ended);
+      if (!code.ok()) {
+        return code;
+      }
+    }
+    // (Past the width only after runs into the padding, which no delta follows.)
+    row_.x_end = static_cast<std::uint32_t>(x_ < in_.width ? x_ : in_.width);
+    row_.next = reader_.at();
+    return Outcome{};
+  }
+
+ private:
+  // Most rows are long stretches of runs (GraphicsMagick's encoder writes
+  // nothing else): taken kPairs at a time while no escape, no run past the
+  // width and nothing the draw must take apart comes. Sets `codes_alone`
+  // where a block is not taken whole; false when the output fails.
+  bool take_plain_runs(std::size_t& codes_alone) {
+    const std::uint8_t* bytes = nullptr;
+    const std::size_t ready =
+        in_.encoded_bits == 24 || past_ || draw_.longest_pair() == 0 ? 0 : reader_.ready(bytes);
+    for (std::size_t at = 0; at + 2 * kPairs <= ready; at += 2 * kPairs) {
+      std::uint32_t pixels = 0;
+      if (!plain_runs(bytes + at, draw_.longest_pair(), draw_.solid_pairs(), pixels) ||
+          x_ + pixels > in_.width) {
+        codes_alone = kPairs;
+        return true;
+      }
+      if (!draw_.pairs(bytes + at)) {
+        return false;
+      }
+      reader_.pass(2 * kPairs);
+      x_ += pixels;
+    }
+    return true;
+  }
+
+  // The pixels of `n` from the column reached that lie within the width.
+  std::uint32_t visible(std::uint32_t n) const {
+    return static_cast<std::uint32_t>(x_ >= in_.width       ? 0
+                                      : x_ + n <= in_.width ? n
+                                                            : in_.width - x_);
+  }
+
+  // One code: a run, or an escape (sets `row_ended` for an end of line, a
+  // delta up, an end of bitmap or the end of the encoded bytes).
+  Outcome read_code(bool& row_ended) {
+    const std::uint64_t code_at = reader_.at();
+    // A run's count and value at once (RLE24: four bytes; an escape then
+    // gives back what it does not use).
+    const std::uint8_t* bytes = nullptr;
+    std::size_t got = 0;
+    const Outcome read = reader_.view(scratch_, 1 + value_bytes_, bytes, got);
+    if (!read.ok() || got == 0) {
+      row_.end = RowEnd::bitmap;  // the encoded bytes end between codes
+      row_ended = true;
+      return read;
+    }
+    const std::uint8_t count = bytes[0];
+    if (count > 0) {
+      if (got < 1 + value_bytes_) {
+        return failed(Failure::rle_truncated, 0, reader_.at(), code_at + 1 + value_bytes_);
+      }
+      if (past_) {
+        return failed(Failure::rle_past_image, 0, row_.y, in_.rows);
+      }
+      if (x_ + count > stride_pixels_) {
+        return failed(Failure::rle_past_row, 0, x_ + count, in_.width);
+      }
+      const std::uint32_t drawn = visible(count);
+      if (drawn > 0 && !draw_.run(bytes + 1, drawn)) {
+        return output_stopped();
+      }
+      x_ += count;
+      return Outcome{};
+    }
+    if (got < 2) {
+      return failed(Failure::rle_truncated, 0, reader_.at(), code_at + 2);
+    }
+    const std::uint8_t escape = bytes[1];
+    reader_.seek(code_at + 2);
+    if (escape == 0) {
+      // Ends of line past the image draw nothing.
+      row_.end = RowEnd::line;
+      row_ended = !past_;
+      return Outcome{};
+    }
+    if (escape == 1) {
+      row_.end = RowEnd::bitmap;
+      row_ended = true;
+      return Outcome{};
+    }
+    return escape == 2 ? read_delta(code_at, row_ended) : read_absolute(code_at, escape);
+  }
+
+  Outcome read_delta(std::uint64_t code_at, bool& row_ended) {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t got = 0;
+    const Outcome read = reader_.view(scratch_, 2, bytes, got);
+    if (!read.ok() || got < 2) {
+      return read.ok() ? failed(Failure::rle_truncated, 0, reader_.at(), code_at + 4) : read;
+    }
+    const std::uint32_t dx = bytes[0];
+    const std::uint32_t dy = bytes[1];
+    if (past_ || (dy > 0 && std::uint64_t{row_.y} + dy >= in_.rows)) {
+      return failed(Failure::rle_past_image, 0, std::uint64_t{row_.y} + dy, in_.rows);
+    }
+    if (x_ + dx > in_.width) {
+      return failed(Failure::rle_past_row, 0, x_ + dx, in_.width);
+    }
+    if (dy > 0) {
+      row_.end = RowEnd::delta;
+      row_.dx = dx;
+      row_.dy = dy;
+      row_ended = true;
+      return Outcome{};
+    }
+    if (!draw_.skip(dx)) {
+      return output_stopped();
+    }
+    x_ += dx;
+    return Outcome{};
+  }
+
+  // An absolute run; a padding byte missing where the encoded bytes end is
+  // no loss.
+  Outcome read_absolute(std::uint64_t code_at, std::uint32_t n) {
+    const std::size_t stored = stored_bytes(n, in_.encoded_bits);
+    const std::uint8_t* bytes = nullptr;
+    std::size_t got = 0;
+    const Outcome read = reader_.view(scratch_, stored + stored % 2, bytes, got);
+    if (!read.ok() || got < stored) {
+      return read.ok() ? failed(Failure::rle_truncated, 0, reader_.at(), code_at + 2 + stored)
+                       : read;
+    }
+    if (past_) {
+      return failed(Failure::rle_past_image, 0, row_.y, in_.rows);
+    }
+    if (x_ + n > stride_pixels_) {
+      return failed(Failure::rle_past_row, 0, x_ + n, in_.width);
+    }
+    const std::uint32_t drawn = visible(n);
+    if (drawn > 0 && !draw_.literal(bytes, drawn)) {
+      return output_stopped();
+    }
+    x_ += n;
+    return Outcome{};
+  }
+
+  EncodedReader& reader_;
+  const InputLayout& in_;
+  EncodedRow& row_;
+  Draw& draw_;
+  const bool past_;
+  const std::uint64_t stride_pixels_;
+  const std::size_t value_bytes_;
+  std::uint64_t x_;
+  std::uint8_t scratch_[kMaxCodeBytes] = {};
+};
+
 // Reads the codes of `row` from row.at and hands what they draw to `draw`:
 // run(value, n) for n pixels of one value (RLE4: two taking turns),
-// literal(data, n) for an absolute run and skip(n) for a delta within the
-// row, each false when the output fails. Sets the row's end.
+// literal(data, n) for an absolute run, skip(n) for a delta within the row,
+// and pairs(p) for kPairs runs at once that need no taking apart (see
+// longest_pair), each false when the output fails. Sets the row's end.
 //
 // Encoders that write a row's padding as pixels (GraphicsMagick's and
 // ImageMagick's) draw runs past the row's width, up to its stride; readers
@@ -226,136 +408,8 @@ Outcome output_stopped() { return failed(Failure::write_failed); }
 // stride, and deltas beyond the width, are refused.
 template <class Draw>
 Outcome read_row(EncodedReader& reader, const InputLayout& in, EncodedRow& row, Draw& draw) {
-  reader.seek(row.at);
-  const bool past = row.past_image(in);
-  const std::uint64_t stride_pixels = in.row_bytes * 8 / in.encoded_bits;
-  // The pixels of `n` from column `x` that lie within the width.
-  const auto visible = [&in](std::uint64_t x, std::uint32_t n) {
-    return static_cast<std::uint32_t>(x >= in.width ? 0 : x + n <= in.width ? n : in.width - x);
-  };
-  const std::size_t value_bytes = in.encoded_bits == 24 ? 3 : 1;
-  std::uint64_t x = row.x_start;
-  std::uint8_t scratch[kMaxCodeBytes];
-  const std::uint8_t* bytes = nullptr;
-  std::size_t got = 0;
-  std::size_t codes_alone = 0;  // after a block that was not taken whole
-  for (;; codes_alone -= codes_alone > 0 ? 1 : 0) {
-    // Most rows are long stretches of runs (GraphicsMagick's encoder writes
-    // nothing else): taken kPairs at a time while no escape, no run past the
-    // width and nothing the draw must take apart comes, in loops that
-    // compilers vectorize.
-    const std::size_t ready =
-        in.encoded_bits == 24 || past || codes_alone > 0 ? 0 : reader.ready(bytes);
-    for (std::size_t at = 0; at + 2 * kPairs <= ready; at += 2 * kPairs) {
-      const std::uint8_t* const pairs = bytes + at;
-      std::uint32_t pixels = 0;
-      if (draw.longest_pair() == 0 ||
-          !plain_runs(pairs, draw.longest_pair(), draw.solid_pairs(), pixels) ||
-          x + pixels > in.width) {
-        codes_alone = kPairs;
-        break;
-      }
-      if (!draw.pairs(pairs)) {
-        return output_stopped();
-      }
-      reader.pass(2 * kPairs);
-      x += pixels;
-    }
-    const std::uint64_t code_at = reader.at();
-    // A run's count and value at once (RLE24: four bytes; an escape then
-    // gives back what it does not use).
-    Outcome read = reader.view(scratch, 1 + value_bytes, bytes, got);
-    if (!read.ok()) {
-      return read;
-    }
-    if (got == 0) {
-      row.end = RowEnd::bitmap;  // the encoded bytes end between codes
-      break;
-    }
-    const std::uint8_t count = bytes[0];
-    if (count > 0) {
-      if (got < 1 + value_bytes) {
-        return failed(Failure::rle_truncated, 0, reader.at(), code_at + 1 + value_bytes);
-      }
-      if (past) {
-        return failed(Failure::rle_past_image, 0, row.y, in.rows);
-      }
-      if (x + count > stride_pixels) {
-        return failed(Failure::rle_past_row, 0, x + count, in.width);
-      }
-      const std::uint32_t drawn = visible(x, count);
-      if (drawn > 0 && !draw.run(bytes + 1, drawn)) {
-        return output_stopped();
-      }
-      x += count;
-      continue;
-    }
-    if (got < 2) {
-      return failed(Failure::rle_truncated, 0, reader.at(), code_at + 2);
-    }
-    const std::uint8_t escape = bytes[1];
-    reader.seek(code_at + 2);
-    if (escape == 0) {
-      if (past) {
-        continue;  // ends of line past the image draw nothing
-      }
-      row.end = RowEnd::line;
-      break;
-    }
-    if (escape == 1) {
-      row.end = RowEnd::bitmap;
-      break;
-    }
-    if (escape == 2) {
-      read = reader.view(scratch, 2, bytes, got);
-      if (!read.ok() || got < 2) {
-        return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 4) : read;
-      }
-      const std::uint32_t dx = bytes[0];
-      const std::uint32_t dy = bytes[1];
-      if (past || (dy > 0 && std::uint64_t{row.y} + dy >= in.rows)) {
-        return failed(Failure::rle_past_image, 0, std::uint64_t{row.y} + dy, in.rows);
-      }
-      if (x + dx > in.width) {
-        return failed(Failure::rle_past_row, 0, x + dx, in.width);
-      }
-      if (dy > 0) {
-        row.end = RowEnd::delta;
-        row.dx = dx;
-        row.dy = dy;
-        break;
-      }
-      if (!draw.skip(dx)) {
-        return output_stopped();
-      }
-      x += dx;
-      continue;
-    }
-    // An absolute run; a padding byte missing where the encoded bytes end
-    // is no loss.
-    const std::uint32_t n = escape;
-    const std::size_t stored = stored_bytes(n, in.encoded_bits);
-    read = reader.view(scratch, stored + stored % 2, bytes, got);
-    if (!read.ok() || got < stored) {
-      return read.ok() ? failed(Failure::rle_truncated, 0, reader.at(), code_at + 2 + stored)
-                       : read;
-    }
-    if (past) {
-      return failed(Failure::rle_past_image, 0, row.y, in.rows);
-    }
-    if (x + n > stride_pixels) {
-      return failed(Failure::rle_past_row, 0, x + n, in.width);
-    }
-    const std::uint32_t drawn = visible(x, n);
-    if (drawn > 0 && !draw.literal(bytes, drawn)) {
-      return output_stopped();
-    }
-    x += n;
-  }
-  // (Past the width only after runs into the padding, which no delta follows.)
-  row.x_end = static_cast<std::uint32_t>(x < in.width ? x : in.width);
-  row.next = reader.at();
-  return Outcome{};
+  RowReading<Draw> reading(reader, in, row, draw);
+  return reading.read();
 }
 
 // Draws nothing: for checking the codes alone.
@@ -678,7 +732,7 @@ class Encoder {
           ++j;
         }
       } else {
-        while (j < n && std::memcmp(data + 3 * j, data + 3 * i, 3) == 0) {
+        while (j < n && std::memcmp(data + std::size_t{3} * j, data + std::size_t{3} * i, 3) == 0) {
           ++j;
         }
       }
@@ -701,7 +755,8 @@ class Encoder {
       for (std::uint32_t i = 0; i < n;) {
         const std::uint32_t j = group_end(i);
         const std::uint8_t* const value = data + unit * i;
-        for (std::uint64_t left = std::uint64_t{j - i} * across_; left > 0;) {
+        std::uint64_t left = std::uint64_t{j - i} * across_;
+        while (left > 0) {
           const std::uint64_t count = left < kMaxCount ? left : kMaxCount;
           *p++ = static_cast<std::uint8_t>(count);
           *p++ = value[0];
@@ -845,7 +900,9 @@ bool encode_row_end(Encoder<Out>& encoder, const EncodedRow& row, std::uint32_t 
     case RowEnd::line:
       return encoder.end_of_line();
     case RowEnd::delta:
-      return encoder.move(std::uint64_t{row.dx} * across, (std::uint64_t{row.dy} - 1) * down + 1);
+      // (dy - 1) x down + 1, with dy at least 1.
+      return encoder.move(std::uint64_t{row.dx} * across,
+                          std::uint64_t{row.dy} * down - (down - 1));
     case RowEnd::bitmap:
       break;
   }

@@ -272,6 +272,15 @@ bool add_layout_reason(Text& text, const Outcome& o) {
       text.add("colour masks (").add(compression_name(o.want, 40)).add(") at ").number(o.have);
       text.add(" bits per pixel, where masks go with 16 and 32").add(kDamaged);
       return true;
+    default:
+      return false;
+  }
+}
+
+// The reason of an image refused for its run-length codes; false for other
+// failures.
+bool add_encoding_reason(Text& text, const Outcome& o) {
+  switch (o.failure) {
     case Failure::rle_bit_count:
       text.add(compression_name(o.want, o.want == 4 ? 64 : 40)).add(" at ").number(o.have);
       text.add(" bits per pixel, where it encodes pixels of ");
@@ -459,7 +468,7 @@ void add_message(Text& text, const Outcome& outcome, const char* input, const ch
   }
   text.add(": ");
   if (!add_kind_reason(text, outcome) && !add_layout_reason(text, outcome) &&
-      !add_size_reason(text, outcome)) {
+      !add_encoding_reason(text, outcome) && !add_size_reason(text, outcome)) {
     if (!add_open_reason(text, outcome)) {
       add_other_reason(text, outcome);
     }
