@@ -29,8 +29,7 @@ WEB_IMPORT("progress") int web_progress(double written, double total);
 /* The page reads these structures at fixed places. */
 _Static_assert(sizeof(bmpresize_span) == 8, "a span is two 32-bit words");
 _Static_assert(offsetof(bmpresize_result, have) == 8 && offsetof(bmpresize_result, want) == 16 &&
-                   offsetof(bmpresize_result, output_bytes) == 24 &&
-                   sizeof(bmpresize_result) == 32,
+                   offsetof(bmpresize_result, output_bytes) == 24 && sizeof(bmpresize_result) == 32,
                "the result's layout as bmpresize.js reads it");
 _Static_assert(offsetof(bmpresize_image, height) == 16 &&
                    offsetof(bmpresize_image, input_bytes) == 24 &&
@@ -48,8 +47,7 @@ static int64_t read_at(void* context, uint64_t offset, void* buffer, size_t size
   return (int64_t)got;
 }
 
-static int write_spans(void* context, const bmpresize_span* spans, size_t count,
-                       uint64_t offset) {
+static int write_spans(void* context, const bmpresize_span* spans, size_t count, uint64_t offset) {
   (void)context;
   return web_write(spans, count, (double)offset);
 }
