@@ -421,7 +421,9 @@ async function callAsyncified(web, run) {
  * write (by default only for a FileSystemWritableFileStream, which copies
  * what it is given).
  *
- * Resolves to { outputBytes } once the output is written and closed.
+ * Resolves to { outputBytes, memoryBytes } once the output is written and
+ * closed: the output's length, and the engine's memory at its largest
+ * (WebAssembly memory only grows).
  * Rejects with an Error whose `code` is the tool's exit status (2 for a bad
  * factor, 3 to 7) and whose `message` is the tool's message; a refused
  * input is refused before anything is written. On any failure, an abort
@@ -516,6 +518,7 @@ export async function enlarge(blob, factor, writable, options = {}) {
       const error = await enlargeCall(blob.size, across, down, 0, result);
       return {
         ...engine.result(result),
+        memoryBytes: exports.memory.buffer.byteLength,
         error,
         code: exports.bmpresize_exit_status(error),
         name: engine.name(error),
@@ -540,7 +543,7 @@ export async function enlarge(blob, factor, writable, options = {}) {
     return giveUp(failure(7, `${outputName}: ${error.message}`, 'BmpresizeError', { error: 'write_failed', cause: error }));
   }
   if (onProgress) onProgress(outcome.outputBytes, outcome.outputBytes);
-  return { outputBytes: outcome.outputBytes };
+  return { outputBytes: outcome.outputBytes, memoryBytes: outcome.memoryBytes };
 }
 
 function abortError(signal, message) {
