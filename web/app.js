@@ -12,7 +12,7 @@ const state = { file: null, info: null, factors: null, controller: null };
 // (Chromium, Edge), a download streamed through the service worker, or a
 // download held in memory. ?save=stream or ?save=memory picks one.
 const asked = new URLSearchParams(location.search).get('save');
-const saveMode =
+let saveMode =
   asked ??
   ('showSaveFilePicker' in window
     ? 'picker'
@@ -26,7 +26,11 @@ const SAVE_NOTES = {
 };
 $('save-mode').textContent = SAVE_NOTES[saveMode];
 if (saveMode === 'stream') {
-  navigator.serviceWorker.register('download-worker.js').catch(() => {});
+  // Where no service worker may run (private windows), downloads are held in memory.
+  navigator.serviceWorker.register('download-worker.js').catch(() => {
+    saveMode = 'memory';
+    $('save-mode').textContent = SAVE_NOTES[saveMode];
+  });
 }
 // The engine is fetched now, so that nothing more is needed from the network.
 load().catch((error) => show(`The engine could not be loaded: ${error.message}`, 'bad'));

@@ -540,7 +540,7 @@ export async function enlarge(blob, factor, writable, options = {}) {
     await output.flush();
     await writable.close();
   } catch (error) {
-    return giveUp(failure(7, `${outputName}: ${error.message}`, 'BmpresizeError', { error: 'write_failed', cause: error }));
+    return giveUp(failure(7, `${outputName}: ${error.message}`, 'BmpresizeError', { error: 'close_failed', cause: error }));
   }
   if (onProgress) onProgress(outcome.outputBytes, outcome.outputBytes);
   return { outputBytes: outcome.outputBytes, memoryBytes: outcome.memoryBytes };

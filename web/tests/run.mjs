@@ -468,6 +468,45 @@ try {
 
   await check('the page made no network request after it loaded', async () => (requests.length === 0 ? [] : requests));
 
+  // What Firefox and Safari get: a download streamed through the service
+  // worker, or one held in memory.
+  await check('downloads streamed through the service worker and held in memory are the tool\'s bytes', async () => {
+    const problems = [];
+    const each = cases.find((c) => c.name === 'medium.bmp');
+    const downloads = path.join(work, 'downloads');
+    fs.mkdirSync(downloads);
+    for (const mode of ['stream', 'memory']) {
+      const page = await open(`/index.html?save=${mode}`);
+      const cdp = await page.createCDPSession();
+      await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+      const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#file')]);
+      await chooser.accept([each.input]);
+      await page.$eval('#same', (box) => box.click());
+      for (const [id, value] of [['#across', 5], ['#down', 3]]) {
+        await page.$eval(id, (field, value) => {
+          field.value = value;
+          field.dispatchEvent(new Event('input'));
+        }, String(value));
+      }
+      await page.waitForFunction(() => !document.querySelector('#start').disabled);
+      await page.click('#start');
+      await page.waitForFunction(() => /^Saved |^bmpresize|^Cancelled|^Could/.test(document.querySelector('#message').textContent), { timeout: 30000 });
+      const message = await page.$eval('#message', (box) => box.textContent);
+      const file = path.join(downloads, 'medium-5x3.bmp');
+      const deadline = Date.now() + 10000;
+      while (!(fs.existsSync(file) && fs.statSync(file).size === each.expected.bytes) && Date.now() < deadline) {
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+      const saved = fs.existsSync(file) ? fs.readFileSync(file) : Buffer.alloc(0);
+      if (!message.startsWith('Saved ') || sha256(saved) !== each.expected.sha256) {
+        problems.push(`${mode}: "${message}", downloaded ${saved.length} bytes, the tool ${each.expected.bytes}`);
+      }
+      fs.rmSync(file, { force: true });
+      await page.close();
+    }
+    return problems;
+  });
+
   if (screenshot) {
     const sample = cases.find((each) => each.name === 'sample.bmp');
     await throughPage(sample.input, 4, 4);
