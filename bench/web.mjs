@@ -202,7 +202,11 @@ for (let round = 1; round <= rounds; round += 1) {
 fs.rmSync(work, { recursive: true, force: true });
 
 const MiB = 1 << 20;
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+const median = (values) => {
+  const sorted = [...values].sort((a, b) => a - b);
+  const half = Math.floor(sorted.length / 2);
+  return sorted.length % 2 === 1 ? sorted[half] : (sorted[half - 1] + sorted[half]) / 2;
+};
 const loops = rows.filter((row) => row.what === 'loop');
 const enlarges = rows.filter((row) => row.what === 'enlarge');
 const loopTime = median(loops.map((row) => row.seconds));
