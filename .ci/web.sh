@@ -19,7 +19,9 @@ if command -v apt-get >/dev/null 2>&1; then
   if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
     packages+=(nodejs npm)
   fi
-  apt-get update -qq
+  # A mirror caught mid-update fails now and then: once more, then the lists there are.
+  apt-get update -qq || { sleep 10; apt-get update -qq; } ||
+    echo "web: apt-get update failed; installing from the package lists already here"
   apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${packages[@]}" >/dev/null
 fi
 
