@@ -19,6 +19,8 @@ const IMAGE_BYTES = 48; // sizeof(bmpresize_image), as web_calls.c checks
 const RESULT_BYTES = 32; // sizeof(bmpresize_result)
 const MESSAGE_BYTES = 2048;
 const CHUNK_BYTES = 1 << 20; // each read of the input and each write of the output
+const E_WRITE_FAILED = 704;
+const E_CLOSE_FAILED = 705;
 const E_CANCELLED = 706;
 const EIO = 29; // wasi-libc's errno values
 const ENOSPC = 51;
@@ -536,11 +538,22 @@ export async function enlarge(blob, factor, writable, options = {}) {
     const cause = writeError ?? readError ?? undefined;
     return giveUp(failure(outcome.code, outcome.message, 'BmpresizeError', { error: outcome.name, cause }));
   }
+  // The last writes and the close, after the engine's call: their failures
+  // as the engine tells its own.
+  let stage = E_WRITE_FAILED;
   try {
     await output.flush();
+    stage = E_CLOSE_FAILED;
     await writable.close();
   } catch (error) {
-    return giveUp(failure(7, `${outputName}: ${error.message}`, 'BmpresizeError', { error: 'close_failed', cause: error }));
+    const { exports } = engine;
+    const result = exports.malloc(RESULT_BYTES);
+    engine.bytes().fill(0, result, result + RESULT_BYTES);
+    engine.view().setInt32(result, stage, true);
+    engine.view().setInt32(result + 4, errnoOf(error), true);
+    const message = engine.message(result, inputName, outputName);
+    exports.free(result);
+    return giveUp(failure(7, message, 'BmpresizeError', { error: engine.name(stage), cause: error }));
   }
   if (onProgress) onProgress(outcome.outputBytes, outcome.outputBytes);
   return { outputBytes: outcome.outputBytes, memoryBytes: outcome.memoryBytes };

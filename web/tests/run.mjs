@@ -296,6 +296,44 @@ try {
     return problems;
   });
 
+  await check('a failing write or read ends enlarge() with 7 and the tool\'s message, the writable aborted', async () => {
+    const sample = cases.find((each) => each.name === 'sample.bmp');
+    const got = await page.evaluate(async (id, mediumId) => {
+      const { enlarge } = await import('/bmpresize.js');
+      const blob = new File([await (await fetch(`/case/${id}/sample.bmp`)).blob()], 'sample.bmp');
+      const outcome = async (input, writable) => {
+        try {
+          await enlarge(input, 3, writable, { outputName: 'out.bmp' });
+          return { code: 0, aborted: writable.aborted };
+        } catch (error) {
+          return { code: error.code, error: error.error, message: error.message, cause: error.cause?.name, aborted: writable.aborted };
+        }
+      };
+      const writable = (write) => ({ aborted: false, write, close: async () => {}, async abort() { this.aborted = true; } });
+      const noRoom = async () => {
+        throw new DOMException('no room', 'QuotaExceededError');
+      };
+      // Failing in the last write, after the engine's call, and in the first, inside it.
+      const full = await outcome(blob, writable(noRoom));
+      const medium = new File([await (await fetch(`/case/${mediumId}/medium.bmp`)).blob()], 'medium.bmp');
+      const fullEarly = await outcome(medium, writable(noRoom));
+      const unreadable = {
+        name: 'gone.bmp',
+        size: blob.size,
+        slice: () => ({ arrayBuffer: () => Promise.reject(new DOMException('gone', 'NotReadableError')) }),
+      };
+      const gone = await outcome(unreadable, writable(async () => {}));
+      return { full, fullEarly, gone };
+    }, sample.id, cases.find((each) => each.name === 'medium.bmp').id);
+    const { full, fullEarly, gone } = got;
+    const noRoom = (each) => each.code === 7 && each.error === 'write_failed' &&
+      each.message === 'out.bmp: write error: No space left on device' && each.cause === 'QuotaExceededError' && each.aborted;
+    return noRoom(full) && noRoom(fullEarly) &&
+      gone.code === 7 && gone.error === 'read_failed' && gone.message.startsWith('gone.bmp: ') && gone.cause === 'NotReadableError' && gone.aborted
+      ? []
+      : [JSON.stringify(got)];
+  });
+
   await check('an aborted signal stops enlarge() soon, aborts the writable and keeps no file', async () => {
     const mediumCase = cases.find((each) => each.name === 'medium.bmp');
     const got = await page.evaluate(async (id) => {
