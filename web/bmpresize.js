@@ -266,31 +266,79 @@ export async function describe(blob) {
   };
 }
 
-// The input, read in chunks of a megabyte: the engine reads each row once,
-// in order, in pieces of its own size, which one chunk mostly serves.
+// The input, read a megabyte at a time into one buffer. The engine reads
+// each row once, in order, in pieces of its own size: a piece that runs
+// past the buffer keeps the buffer's tail and continues from the same
+// stream (a byte stream read into the buffer itself, where the browser has
+// one), so that every byte is read once and nothing is allocated per read.
+// A read elsewhere starts a new stream there.
 class ChunkedReader {
   constructor(blob) {
     this.blob = blob;
-    this.start = 0;
-    this.chunk = new Uint8Array(0);
+    this.buffer = new ArrayBuffer(CHUNK_BYTES);
+    this.start = 0; // the input's offset of the buffer's first byte
+    this.length = 0; // the bytes held
+    this.reader = null; // a stream that goes on at start + length
   }
 
   // Copies `size` bytes at `offset` into `target` (fewer at the input's
-  // end); returns the count, or a promise of it when a new chunk is read.
+  // end); returns the count, or a promise of it when more must be read.
   readAt(offset, target, size) {
     const end = Math.min(offset + size, this.blob.size);
-    if (offset >= this.start && end <= this.start + this.chunk.length) {
-      target.set(this.chunk.subarray(offset - this.start, end - this.start));
+    if (offset >= this.start && end <= this.start + this.length) {
+      target.set(new Uint8Array(this.buffer, offset - this.start, Math.max(end - offset, 0)));
       return Math.max(end - offset, 0);
     }
-    return this.load(offset, Math.max(size, CHUNK_BYTES)).then(() => this.readAt(offset, target, size));
+    return this.load(offset, end - offset).then(() => this.readAt(offset, target, size));
   }
 
+  // Holds the input from `offset` on, `size` bytes at least (less at its end).
   async load(offset, size) {
-    const end = Math.min(offset + size, this.blob.size);
-    this.chunk = new Uint8Array(0);
-    this.chunk = new Uint8Array(await this.blob.slice(offset, end).arrayBuffer());
+    const room = Math.max(size, CHUNK_BYTES);
+    const held = this.start + this.length;
+    let kept = 0;
+    if (this.reader !== null && offset >= this.start && offset <= held) {
+      kept = held - offset;
+      new Uint8Array(this.buffer).copyWithin(0, offset - this.start, this.length);
+    } else {
+      this.restart(offset);
+    }
+    if (this.buffer.byteLength < room) {
+      const larger = new ArrayBuffer(room);
+      new Uint8Array(larger).set(new Uint8Array(this.buffer, 0, kept));
+      this.buffer = larger;
+    }
     this.start = offset;
+    this.length = kept;
+    const want = Math.min(this.buffer.byteLength, this.blob.size - offset);
+    while (this.length < want) {
+      this.length += await this.fill(this.length, want - this.length);
+    }
+  }
+
+  restart(offset) {
+    if (this.reader !== null && this.reader !== 'slices') this.reader.cancel().catch(() => {});
+    this.reader = 'slices';
+    try {
+      this.reader = this.blob.slice(offset).stream().getReader({ mode: 'byob' });
+    } catch {
+      // No byte stream here (or no stream at all): slices of a megabyte.
+    }
+  }
+
+  // Reads up to `size` bytes into the buffer at `at`; returns the count.
+  async fill(at, size) {
+    if (this.reader === 'slices') {
+      const from = this.start + at;
+      const bytes = new Uint8Array(await this.blob.slice(from, from + size).arrayBuffer());
+      if (bytes.length === 0) throw new Error('the input ended early');
+      new Uint8Array(this.buffer).set(bytes, at);
+      return bytes.length;
+    }
+    const { value, done } = await this.reader.read(new Uint8Array(this.buffer, at, size));
+    if (done) throw new Error('the input ended early');
+    this.buffer = value.buffer; // the same memory, handed back
+    return value.length;
   }
 }
 

@@ -224,9 +224,11 @@ function compare(answers) {
   return problems;
 }
 
+// A browser without promise integration, nor streams of a Blob's bytes.
 const NO_PROMISE_INTEGRATION = () => {
   delete WebAssembly.Suspending;
   delete WebAssembly.promising;
+  delete Blob.prototype.stream;
 };
 // Saving from the page goes into the origin-private file system.
 const SAVE_INTO_OPFS = () => {
@@ -370,7 +372,7 @@ try {
   // The same engine rewritten by asyncify, as browsers without promise
   // integration get it.
   const plain = await open('/index.html', NO_PROMISE_INTEGRATION);
-  await check('without promise integration, the asyncify build matches the tool too', async () => {
+  await check('without promise integration (the asyncify build) and byte streams (slices), the outputs match the tool too', async () => {
     const some = cases.filter((each, index) => index % 4 === 0 || each.name === 'medium.bmp');
     const answers = await enlargeInPage(plain, some);
     const problems = compare(answers);
