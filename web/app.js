@@ -58,8 +58,11 @@ const HEADERS = {
   124: 'V5 header (124 bytes)',
 };
 
+const RUN_LENGTHS = { 1: 'RLE8', 2: 'RLE4', 4: 'RLE24' };
+
 function kindText(info) {
   const parts = [`${info.bitsPerPixel} bits per pixel`];
+  if (RUN_LENGTHS[info.compression]) parts.push(`run-length encoded (${RUN_LENGTHS[info.compression]})`);
   if (info.bitsPerPixel <= 8) parts.push('colour table');
   if (info.compression === 3 || info.compression === 6) parts.push('colour masks');
   parts.push(HEADERS[info.headerSize] ?? `${info.headerSize}-byte header`);
@@ -143,9 +146,10 @@ async function update() {
   }
   state.factors = factors;
   $('output-info').hidden = false;
+  const length = bytes === null ? 'its length known once the codes are read' : bytesText(bytes);
   $('output-size').textContent =
-    `${(info.width * across).toLocaleString('en')} × ${(info.height * down).toLocaleString('en')} pixels, ${bytesText(bytes)}`;
-  if (saveMode === 'memory' && bytes > MEMORY_LIMIT) {
+    `${(info.width * across).toLocaleString('en')} × ${(info.height * down).toLocaleString('en')} pixels, ${length}`;
+  if (saveMode === 'memory' && bytes !== null && bytes > MEMORY_LIMIT) {
     show('This browser holds a download in memory, and this one is over 512 MiB: use Chromium or Edge, or the bmpresize tool.', 'bad');
     return;
   }
@@ -202,9 +206,12 @@ async function destination(name, size) {
     return streamedDownload(registration.active, name, size);
   }
   const parts = [];
+  let held = 0;
   return {
     writable: {
       write: async (chunk) => {
+        held += chunk.length;
+        if (held > MEMORY_LIMIT) throw new Error('over 512 MiB, more than this browser can hold');
         parts.push(new Blob([chunk]));
       },
       close: async () => {},
@@ -330,7 +337,8 @@ async function start() {
     } catch {
       // Nothing was kept, or nothing can be removed here.
     }
-    show(error.name === 'AbortError' ? 'Cancelled: nothing was saved.' : `bmpresize: ${error.message}`, 'bad');
+    const cause = error.cause instanceof Error ? ` (${error.cause.message})` : '';
+    show(error.name === 'AbortError' ? 'Cancelled: nothing was saved.' : `bmpresize: ${error.message}${cause}`, 'bad');
   } finally {
     state.controller = null;
     $('cancel').disabled = true;

@@ -220,7 +220,8 @@ function describeHead(engine, head, inputBytes, across, down, inputName) {
       height: Math.abs(height),
       topDown: height < 0,
       inputBytes: Number(view.getBigUint64(image + 24, true)),
-      outputBytes: Number(view.getBigUint64(image + 40, true)),
+      // (0 with success: the headers alone cannot tell it.)
+      outputBytes: error === 0 && view.getBigUint64(image + 40, true) === 0n ? null : Number(view.getBigUint64(image + 40, true)),
     };
   } finally {
     exports.free(at);
@@ -234,8 +235,11 @@ function describeHead(engine, head, inputBytes, across, down, inputName) {
  * A file the tool refuses has ok false, `code` the tool's exit status and
  * `message` its message (with the command that converts such a file, where
  * one exists). outputBytes(across, down = across) is the enlargement's
- * exact length, or throws an Error with the code and message of the tool's
- * refusal (a factor below 1, a width or file beyond what a BMP holds).
+ * exact length, or null where the headers alone cannot tell it (where the
+ * engine takes run-length encoded images, their enlargement's length
+ * depends on their codes), or throws an Error with the code and message of
+ * the tool's refusal (a factor below 1, a width or file beyond what a BMP
+ * holds).
  */
 export async function describe(blob) {
   const [engine, head] = await Promise.all([

@@ -41,8 +41,9 @@ self.addEventListener('fetch', (event) => {
     new Response(download.stream, {
       headers: {
         'Content-Type': 'image/bmp',
-        'Content-Length': String(download.size),
         'Content-Disposition': `attachment; filename*=UTF-8''${encodeURIComponent(download.name)}`,
+        // (Unknown before the work for run-length encoded images.)
+        ...(typeof download.size === 'number' ? { 'Content-Length': String(download.size) } : {}),
       },
     }),
   );

@@ -171,7 +171,7 @@ async function enlargeInPage(page, list) {
       const answer = { id: each.id };
       try {
         const info = await describe(blob);
-        answer.describe = { ok: info.ok, code: info.code, message: info.message };
+        answer.describe = { ok: info.ok, code: info.code, message: info.message, compression: info.compression };
         if (info.ok) {
           const [across, down] = each.factor.includes('x') ? each.factor.split('x').map(Number) : [Number(each.factor), Number(each.factor)];
           try {
@@ -216,7 +216,9 @@ function compare(answers) {
       if (want.code === 5 && !told.ok && (told.code !== 5 || told.message !== want.message)) {
         problems.push(`${label}: describe said ${told.code} "${told.message}"`);
       }
-      if (want.code === 0 && (!told.ok || told.outputBytes !== want.bytes)) {
+      // A run-length encoded image's length is not in its headers.
+      const unknown = told.outputBytes === null && [1, 2, 4].includes(told.compression);
+      if (want.code === 0 && (!told.ok || (told.outputBytes !== want.bytes && !unknown))) {
         problems.push(`${label}: describe said ${JSON.stringify(told)}, the tool wrote ${want.bytes} bytes`);
       }
     }
@@ -423,6 +425,8 @@ try {
   await check('files of every kind chosen in the page are saved as the tool writes them', async () => {
     const problems = [];
     const kinds = ['pal1.bmp', 'pal4.bmp', 'pal8os2.bmp', 'rgb16-565.bmp', 'rgb24.bmp', 'rgb32bf.bmp', 'pal8v5.bmp', 'pal8topdown.bmp'];
+    // And run-length encoded ones, where the tool enlarges them.
+    kinds.push(...['pal8rle.bmp', 'pal4rle.bmp'].filter((name) => cases.some((c) => c.name === name && c.expected.code === 0)));
     for (const name of kinds) {
       const each = cases.find((c) => c.name === name && c.expected.code === 0);
       if (!each) {
@@ -449,8 +453,9 @@ try {
     const refused = cases.filter((c) => c.expected.code === 5);
     const withCommand = refused.filter((c) => c.expected.message.includes('; convert it first: '));
     const without = refused.filter((c) => !c.expected.message.includes('; convert it first: '));
-    if (withCommand.length === 0 || without.length === 0) return ['the tool refused no file of one of the two sorts'];
-    for (const each of [withCommand[0], withCommand[withCommand.length - 1], without[0]]) {
+    if (refused.length === 0) return ['the tool refused no file'];
+    const some = [...new Set([withCommand[0], withCommand[withCommand.length - 1], without[0], without[without.length - 1]])];
+    for (const each of some.filter(Boolean)) {
       const name = each.name;
       const shown = await throughPage(each.input, 2, 2);
       const [reason, command] = each.expected.message.split('; convert it first: ');
