@@ -745,7 +745,7 @@ class Encoder {
         codes += (std::uint64_t{j - i} * across_ + kMaxCount - 1) / kMaxCount;
         i = j;
       }
-      return out_.advance(codes * (1 + unit));
+      return out_.advance(static_cast<std::size_t>(codes * (1 + unit)));
     } else {
       std::uint8_t* p = out_.reserve(kMaxRunsBytes);
       if (p == nullptr) {
