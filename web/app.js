@@ -97,6 +97,7 @@ async function choose(file) {
   state.info = null;
   $('preview').hidden = true;
   $('progress-box').hidden = true;
+  $('uncompressed-choice').hidden = true;
   $('input-info').hidden = false;
   $('input-name').textContent = file.name;
   $('input-size').textContent = bytesText(file.size);
@@ -111,6 +112,7 @@ async function choose(file) {
     return;
   }
   state.info = info;
+  $('uncompressed-choice').hidden = !RUN_LENGTHS[info.compression];
   $('input-size').textContent = `${info.width} × ${info.height} pixels, ${bytesText(file.size)}`;
   $('input-kind').textContent = kindText(info);
   update();
@@ -139,7 +141,7 @@ async function update() {
   const [across, down] = factors;
   let bytes;
   try {
-    bytes = info.outputBytes(across, down);
+    bytes = info.outputBytes(across, down, { uncompressed: $('uncompressed').checked });
   } catch (error) {
     show(`bmpresize: ${error.message}`, 'bad');
     return;
@@ -286,7 +288,7 @@ async function start() {
   const file = state.file;
   const info = state.info;
   const [across, down] = state.factors;
-  const total = info.outputBytes(across, down);
+  const total = info.outputBytes(across, down, { uncompressed: $('uncompressed').checked });
   const name = outputName();
   let target;
   try {
@@ -322,6 +324,7 @@ async function start() {
   try {
     const { outputBytes } = await enlarge(file, [across, down], target.writable, {
       signal: controller.signal,
+      uncompressed: $('uncompressed').checked,
       outputName: name,
       onProgress: (written, all) => report(written, all),
     });
@@ -349,7 +352,7 @@ async function start() {
 $('file').addEventListener('change', () => {
   if ($('file').files.length > 0) choose($('file').files[0]);
 });
-for (const id of ['across', 'down', 'same']) {
+for (const id of ['across', 'down', 'same', 'uncompressed']) {
   $(id).addEventListener('input', () => update());
 }
 $('start').addEventListener('click', () => start());

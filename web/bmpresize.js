@@ -14,6 +14,8 @@
 // module rewritten by binaryen's asyncify pass, unwinds and rewinds its
 // stack around each one instead (scripts/web.sh builds both).
 
+// The engine's options flag for run-length encoded images written uncompressed.
+const WRITE_UNCOMPRESSED = 2;
 const HEADER_BYTES = 138; // BMPRESIZE_HEADER_BYTES: always enough for describe
 const IMAGE_BYTES = 48; // sizeof(bmpresize_image), as web_calls.c checks
 const RESULT_BYTES = 32; // sizeof(bmpresize_result)
@@ -198,14 +200,14 @@ function nameOf(blob, fallback) {
 }
 
 // bmpresize_describe of `head` (the input's first bytes) at across x down.
-function describeHead(engine, head, inputBytes, across, down, inputName) {
+function describeHead(engine, head, inputBytes, across, down, inputName, flags = 0) {
   const { exports } = engine;
   const at = exports.malloc(head.length + IMAGE_BYTES + RESULT_BYTES);
   try {
     engine.bytes().set(head, at);
     const image = at + head.length;
     const result = image + IMAGE_BYTES;
-    const error = exports.web_describe(at, head.length, inputBytes, across, down, image, result);
+    const error = exports.web_describe(at, head.length, inputBytes, across, down, flags, image, result);
     const view = engine.view();
     const height = view.getInt32(image + 16, true);
     return {
@@ -235,9 +237,10 @@ function describeHead(engine, head, inputBytes, across, down, inputName) {
  * A file the tool refuses has ok false, `code` the tool's exit status and
  * `message` its message (with the command that converts such a file, where
  * one exists). outputBytes(across, down = across) is the enlargement's
- * exact length, or null where the headers alone cannot tell it (where the
- * engine takes run-length encoded images, their enlargement's length
- * depends on their codes), or throws an Error with the code and message of
+ * exact length, or null where the headers alone cannot tell it (a
+ * run-length encoded image kept encoded: the length depends on its codes;
+ * outputBytes(across, down, { uncompressed: true }) tells the length
+ * written uncompressed), or throws an Error with the code and message of
  * the tool's refusal (a factor below 1, a width or file beyond what a BMP
  * holds).
  */
@@ -260,8 +263,9 @@ export async function describe(blob) {
     headerSize: found.headerSize,
     compression: found.compression,
     inputBytes: found.inputBytes,
-    outputBytes(across, down = across) {
-      const at = describeHead(engine, head, blob.size, across, down, inputName);
+    outputBytes(across, down = across, { uncompressed = false } = {}) {
+      const at = describeHead(engine, head, blob.size, across, down, inputName,
+        uncompressed ? WRITE_UNCOMPRESSED : 0);
       if (at.error !== 0) {
         throw failure(at.code, at.message, 'BmpresizeError', { error: at.name });
       }
@@ -471,7 +475,9 @@ async function callAsyncified(web, run) {
  * options: onProgress(written, total) after each write (the output's bytes
  * so far and in all); signal, an AbortSignal that stops the work soon;
  * inputName and outputName, the names the messages give (the File's name
- * and "output" by default); reuseBuffer, whether one buffer may serve every
+ * and "output" by default); uncompressed, to write a run-length encoded
+ * image uncompressed (what no code draws: colour 0), for readers without
+ * run-length codes; reuseBuffer, whether one buffer may serve every
  * write (by default only for a FileSystemWritableFileStream, which copies
  * what it is given).
  *
@@ -569,7 +575,8 @@ export async function enlarge(blob, factor, writable, options = {}) {
     const result = exports.malloc(RESULT_BYTES);
     try {
       const enlargeCall = suspending(exports.web_enlarge);
-      const error = await enlargeCall(blob.size, across, down, 0, result);
+      const flags = options.uncompressed ? WRITE_UNCOMPRESSED : 0;
+      const error = await enlargeCall(blob.size, across, down, 0, flags, result);
       return {
         ...engine.result(result),
         memoryBytes: exports.memory.buffer.byteLength,

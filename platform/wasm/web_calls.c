@@ -59,10 +59,12 @@ static int report(void* context, uint64_t written, uint64_t total) {
 
 /* Enlarges the page's input of `input_bytes` bytes `across` x `down` into
  * its output, with `work_bytes` of memory for enlarged rows (the engine's
- * own megabyte when 0); `result` as for bmpresize_enlarge_stream. */
+ * own megabyte when 0) and the options' `flags`
+ * (BMPRESIZE_WRITE_UNCOMPRESSED or 0); `result` as for
+ * bmpresize_enlarge_stream. */
 WEB_EXPORT("web_enlarge")
 int web_enlarge(double input_bytes, int32_t across, int32_t down, uint32_t work_bytes,
-                bmpresize_result* result) {
+                uint32_t flags, bmpresize_result* result) {
   bmpresize_source source = {0};
   source.read_at = read_at;
   source.size = (uint64_t)input_bytes;
@@ -70,6 +72,7 @@ int web_enlarge(double input_bytes, int32_t across, int32_t down, uint32_t work_
   sink.write = write_spans;
   bmpresize_options options = bmpresize_default_options(across, down);
   options.threads = 1;
+  options.flags = flags & BMPRESIZE_WRITE_UNCOMPRESSED;
   options.progress = report;
   void* work = NULL;
   if (work_bytes > 0) {
@@ -87,10 +90,11 @@ int web_enlarge(double input_bytes, int32_t across, int32_t down, uint32_t work_
 }
 
 /* bmpresize_describe of the first `head_bytes` bytes at `head` of an input
- * of `input_bytes` bytes, at `across` x `down`. */
+ * of `input_bytes` bytes, at `across` x `down`, with the options' `flags`. */
 WEB_EXPORT("web_describe")
 int web_describe(const void* head, size_t head_bytes, double input_bytes, int32_t across,
-                 int32_t down, bmpresize_image* image, bmpresize_result* result) {
-  const bmpresize_options options = bmpresize_default_options(across, down);
+                 int32_t down, uint32_t flags, bmpresize_image* image, bmpresize_result* result) {
+  bmpresize_options options = bmpresize_default_options(across, down);
+  options.flags = flags & BMPRESIZE_WRITE_UNCOMPRESSED;
   return (int)bmpresize_describe(head, head_bytes, (uint64_t)input_bytes, &options, image, result);
 }

@@ -307,6 +307,35 @@ try {
     return verdicts.filter((verdict) => verdict !== '');
   });
 
+  await check('run-length encoded files written uncompressed are the tool\'s --uncompressed bytes, of the length describe() tells', async () => {
+    const list = ['g/pal8rle.bmp', 'g/pal4rle.bmp', 'q/pal8rletrns.bmp', 'q/rgb24rle24.bmp'].map((name) => {
+      const input = path.join(suite, name);
+      const output = path.join(work, `plain-${path.basename(name)}`);
+      const run = spawnSync(tool, ['--uncompressed', input, output, '3x2'], { encoding: 'utf8' });
+      const bytes = run.status === 0 ? fs.readFileSync(output) : Buffer.alloc(0);
+      return { name, input: [...fs.readFileSync(input)], sha256: sha256(bytes), length: bytes.length };
+    });
+    const got = await page.evaluate(async (files) => {
+      const { describe, enlarge } = await import('/bmpresize.js');
+      const out = [];
+      for (const file of files) {
+        const blob = new Blob([new Uint8Array(file.input)]);
+        const chunks = [];
+        const writable = { write: async (chunk) => chunks.push(chunk.slice()), close: async () => {} };
+        const { outputBytes } = await enlarge(blob, [3, 2], writable, { uncompressed: true });
+        const told = (await describe(blob)).outputBytes(3, 2, { uncompressed: true });
+        const whole = new Uint8Array(await new Blob(chunks).arrayBuffer());
+        const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', whole));
+        out.push({ outputBytes, told, sha256: [...digest].map((b) => b.toString(16).padStart(2, '0')).join('') });
+      }
+      return out;
+    }, list);
+    return list.flatMap((file, i) => (
+      got[i].sha256 === file.sha256 && got[i].outputBytes === file.length && got[i].told === file.length
+        ? []
+        : [`${file.name}: ${got[i].outputBytes} bytes (described ${got[i].told}), the tool ${file.length}`]));
+  });
+
   await check('a hand-made 2 x 2 image at 2 x 1 is exactly the bytes worked out by hand', async () => {
     const got = await page.evaluate(async () => {
       const { enlarge } = await import('/bmpresize.js');
