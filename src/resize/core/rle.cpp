@@ -469,7 +469,8 @@ class RowOutput {
   // when the output failed.
   std::uint8_t* reserve(std::size_t n) {
     while (size_ - used_ < n) {
-      if (!make_room()) {
+      // (Never more than the buffer holds: see split_work.)
+      if (n > size_ || !make_room()) {
         return nullptr;
       }
     }
@@ -1007,6 +1008,9 @@ class RowDecoder {
   bool pending_ = false;  // a byte's high half is drawn, in high_
   std::uint8_t high_ = 0;
 };
+
+// The output's part of the smallest buffer holds the most one reserve asks.
+static_assert(kMaxRunsBytes <= kMinWorkBytes - kMinWorkBytes / 4, "the buffer's output part");
 
 // Splits the work buffer between reading the codes and the output.
 void split_work(WorkBuffer work, WorkBuffer& reading, WorkBuffer& output) {
